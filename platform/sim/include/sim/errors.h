@@ -1,0 +1,25 @@
+// The two ways the simulated machine refuses: something it does not model, and a bad image.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace sim {
+
+// A call or a test asked for behaviour that the simulated machine does not model. Never caught
+// by the simulator itself: it fails the test that met it, with the reason.
+struct Unmodelled : std::logic_error {
+  using std::logic_error::logic_error;
+};
+
+// A machine image (or one of its files) cannot be read. The message names the file and the line.
+struct ImageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The simulated user was shown something it had no answer for (a dialog or a message box).
+struct Unanswered : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace sim

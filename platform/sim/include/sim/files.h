@@ -1,0 +1,86 @@
+// The simulated drives: an in-memory tree of folders and files per drive letter, loaded from and
+// saved to the folders of a machine image. Windows paths ("C:\WINDOWS\win.ini") resolve without
+// letter case; a rooted path without a drive ("\ZANTEROVA RK514") is on the current drive, C:.
+// Every long name that is not a valid 8.3 name gets a generated short alias (OEMX~1.INF), and
+// wildcard searches match either name, as on Windows 95 and 98.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+struct FileAttributes {
+  bool readOnly = false;
+  bool hidden = false;
+  bool system = false;
+  bool inUse = false;  // held open by another program: cannot be deleted or opened
+  bool operator==(const FileAttributes&) const = default;
+};
+
+struct DirEntry {
+  std::string name;       // long name, as created
+  std::string shortName;  // 8.3 alias ("" when the long name is itself a valid 8.3 name)
+  bool isDirectory = false;
+  std::uint64_t size = 0;
+  FileAttributes attributes;
+};
+
+class FileSystem {
+ public:
+  FileSystem();  // drive C: with an empty root
+
+  // Paths: "C:\A\B", "\A\B" (current drive), "c:/a/b" is not accepted (throws Unmodelled), nor
+  // relative paths. Trailing backslashes are ignored. Every call resolves case-insensitively.
+  void MakeDirectory(std::string_view path);  // with every missing parent
+  void WriteFile(std::string_view path, std::string_view bytes, FileAttributes attributes = {});
+  std::optional<std::string> ReadFile(std::string_view path) const;  // nullopt unless a file
+  bool Exists(std::string_view path) const;
+  bool IsDirectory(std::string_view path) const;
+  bool IsFile(std::string_view path) const;
+  std::optional<FileAttributes> Attributes(std::string_view path) const;
+  void SetAttributes(std::string_view path, FileAttributes attributes);  // throws when missing
+  std::string LongPath(std::string_view path) const;  // the names as created: "C:\WINDOWS\win.ini"
+
+  // Win32 meanings, with the error code that Windows 98 gives (0 on success).
+  std::uint32_t Delete(std::string_view path);           // missing: 2/3; folder or read-only: 5; in use: 32
+  std::uint32_t RemoveDirectory(std::string_view path);  // missing: 2/3; a file: 267; not empty: 145
+  std::uint32_t Append(std::string_view path, std::string_view bytes);  // existing file only
+  std::uint32_t Replace(std::string_view path, std::string_view bytes); // create or overwrite
+
+  // Entries of a folder, in the order a FAT directory yields them (creation order).
+  std::vector<DirEntry> List(std::string_view folder) const;
+  // Directory search: pattern is "folder\name-with-wildcards"; * and ? match without letter case,
+  // against the long name or the short alias. An exact name is an existence test. A missing
+  // folder finds nothing.
+  std::vector<DirEntry> Find(std::string_view pattern) const;
+  static bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+  // Machine image: <dir>/<letter>/... holds each drive's files; attributes are kept apart.
+  void LoadDrives(const std::filesystem::path& drivesDir);  // all or nothing; throws ImageError
+  void SaveDrives(const std::filesystem::path& drivesDir) const;
+  // One line per file with attributes: "R H S U C:\PATH" letters for read-only, hidden, system,
+  // in use (a dash where unset).
+  void LoadAttributes(const std::filesystem::path& file);
+  std::string AttributesText() const;
+
+  bool operator==(const FileSystem& other) const;
+  FileSystem(const FileSystem& other);
+  FileSystem& operator=(const FileSystem& other);
+  FileSystem(FileSystem&&) noexcept;
+  FileSystem& operator=(FileSystem&&) noexcept;
+  ~FileSystem();
+
+  struct Node;
+
+ private:
+  std::map<char, std::unique_ptr<Node>> drives_;  // upper-case letter -> root folder
+};
+
+}  // namespace sim

@@ -1,0 +1,79 @@
+// One simulated Windows 95/98 PC: its registry, drives, profile, version and directories, its
+// window manager, and the trace and faults of the platform calls made on it. The Win32 functions
+// of win32.h act on the machine that is current (Activation makes one current for a scope).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "sim/errors.h"
+#include "sim/files.h"
+#include "sim/registry.h"
+#include "sim/trace.h"
+#include "sim/ui.h"
+
+namespace sim {
+
+// dwBuildNumber of the Windows 95 and 98 releases (major.minor in the high word, build in the low).
+inline constexpr std::uint32_t kBuildWin95 = 0x040003B6;      // 4.00.950
+inline constexpr std::uint32_t kBuildWin95Osr2 = 0x04000457;  // 4.00.1111
+inline constexpr std::uint32_t kBuildWin98 = 0x040A07CE;      // 4.10.1998
+inline constexpr std::uint32_t kBuildWin98Se = 0x040A08AE;    // 4.10.2222
+
+class Machine {
+ public:
+  // A bare Windows 98 machine: C:\WINDOWS and C:\WINDOWS\SYSTEM exist, the registry holds the
+  // root keys and HKEY_USERS\.DEFAULT, and there is no win.ini.
+  Machine();
+  Machine(const Machine& other);             // a snapshot: the state, not the trace or the UI
+  Machine& operator=(const Machine& other);
+  ~Machine();
+
+  // A machine image: registry.reg (REGEDIT4), drives/<letter>/..., attributes.txt, machine.ini.
+  // Loading is all or nothing and throws ImageError naming the file and line.
+  static Machine LoadImage(const std::filesystem::path& dir);
+  void SaveImage(const std::filesystem::path& dir) const;
+
+  Registry registry;
+  FileSystem files;
+  std::uint32_t buildNumber = kBuildWin98;
+  std::string windowsDirectory = "C:\\WINDOWS";
+  std::string systemDirectory = "C:\\WINDOWS\\SYSTEM";
+
+  std::string WinIniPath() const { return windowsDirectory + "\\WIN.INI"; }
+
+  // The state a removal can change, compared byte for byte (not the trace, faults or UI).
+  bool SameState(const Machine& other) const;
+
+  Trace& trace() { return *trace_; }
+  Faults& faults() { return *faults_; }
+  Ui& ui() { return *ui_; }
+  std::uint32_t lastError = 0;
+
+  struct Handles;  // open registry keys, searches and files of the Win32 layer
+  Handles& handles() { return *handles_; }
+
+ private:
+  std::unique_ptr<Trace> trace_;
+  std::unique_ptr<Faults> faults_;
+  std::unique_ptr<Ui> ui_;
+  std::unique_ptr<Handles> handles_;
+};
+
+// The machine that the Win32 functions act on; throws Unmodelled when none is active.
+Machine& Current();
+
+class Activation {
+ public:
+  explicit Activation(Machine& machine);
+  ~Activation();
+  Activation(const Activation&) = delete;
+  Activation& operator=(const Activation&) = delete;
+
+ private:
+  Machine* previous_;
+};
+
+}  // namespace sim
