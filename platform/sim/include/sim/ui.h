@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,8 +81,8 @@ class User {
   virtual std::optional<Input> NextInput(const DialogState& dialog, std::uint64_t nowMs) = 0;
   // The button pressed in a message box; it must be one of the box's buttons.
   virtual int AnswerMessageBox(const MessageBoxRecord& box) = 0;
-  virtual void DialogChanged(const DialogState& dialog, std::uint64_t nowMs) {}  // for drawing
-  virtual void DialogClosed(const DialogState& dialog) {}
+  virtual void DialogChanged(const DialogState& /*dialog*/, std::uint64_t /*nowMs*/) {}  // for drawing
+  virtual void DialogClosed(const DialogState& /*dialog*/) {}
 };
 
 // A user that follows a list of steps, one per dialog or message box shown, in order:
