@@ -1,11 +1,262 @@
-// The Windows profile (win.ini) on the simulated machine.
+// The Windows profile: GetProfileStringA and WriteProfileStringA on win.ini, a text file in the
+// simulated Windows directory. Windows 95 and 98 edit win.ini in place, so a write changes only
+// the lines it must: every other line keeps its bytes, its line end and its place.
+//
+// Reading a line follows Wine's profile code (dlls/kernel32/profile.c), which was checked against
+// Windows 95: white space around a line, around the '=' and around a value is not part of the
+// name or the value; a header is '[' up to the line's last ']'; a line without '=' is a key that
+// has no value. Where win.ini holds the same section twice, this models what Wine does:
+//   - a read looks in the first of them only, even when only a later one holds the key;
+//   - deleting the section removes the first of them only; the later ones stay;
+//   - deleting a key removes its first line, searching the same-named sections in file order;
+//   - setting a key changes it in, or adds it to, the first of them.
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "internal.h"
 #include "sim/errors.h"
 #include "win32.h"
 
-DWORD WINAPI GetProfileStringA(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD) {
-  throw sim::Unmodelled("GetProfileStringA: not built yet");
+namespace {
+
+bool IsBlank(char c) {
+  // Wine's own set: C white space, with the CR of a line end and a stray Ctrl-Z (DOS EOF).
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == 0x1A;
 }
-BOOL WINAPI WriteProfileStringA(LPCSTR, LPCSTR, LPCSTR) {
-  throw sim::Unmodelled("WriteProfileStringA: not built yet");
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// One line of win.ini, as it stands in the file (with its line end, if it has one), and what it means.
+struct Line {
+  enum Kind { Blank, Header, Entry };
+  std::string raw;
+  Kind kind = Blank;
+  std::string name;   // the section of a header, the key of an entry
+  std::string value;  // an entry's value
+  bool hasValue = false;
+};
+
+Line ParseLine(std::string raw) {
+  Line line;
+  line.raw = std::move(raw);
+  const std::string_view text = Trim(line.raw);
+  if (text.empty()) return line;
+  if (text.front() == '[') {
+    const std::size_t close = text.rfind(']');
+    if (close != std::string_view::npos) {
+      line.kind = Line::Header;
+      line.name = std::string(text.substr(1, close - 1));
+      return line;
+    }
+    // A '[' without its ']' is not a header: the line reads as a key.
+  }
+  line.kind = Line::Entry;
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) {
+    line.name = std::string(text);
+    return line;
+  }
+  line.name = std::string(Trim(text.substr(0, equals)));
+  line.value = std::string(Trim(text.substr(equals + 1)));
+  line.hasValue = true;
+  return line;
+}
+
+std::vector<Line> SplitLines(std::string_view bytes) {
+  std::vector<Line> lines;
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    const std::size_t length = end == std::string_view::npos ? bytes.size() : end + 1;
+    lines.push_back(ParseLine(std::string(bytes.substr(0, length))));
+    bytes.remove_prefix(length);
+  }
+  return lines;
+}
+
+std::string JoinLines(const std::vector<Line>& lines) {
+  std::string bytes;
+  for (const Line& line : lines) bytes += line.raw;
+  return bytes;
+}
+
+// The lines [begin, end) of each section named `section`, in file order; lines before the
+// first header belong to no section.
+struct Range {
+  std::size_t header, begin, end;
+};
+std::vector<Range> SectionsNamed(const std::vector<Line>& lines, std::string_view section) {
+  std::vector<Range> ranges;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind != Line::Header || lines[i].name.empty() || !SameName(lines[i].name, section)) continue;
+    std::size_t end = i + 1;
+    while (end < lines.size() && lines[end].kind != Line::Header) ++end;
+    ranges.push_back({i, i + 1, end});
+  }
+  return ranges;
+}
+
+// The entry of `key` in the lines [begin, end), or end when there is none.
+std::size_t FindKey(const std::vector<Line>& lines, const Range& range, std::string_view key) {
+  for (std::size_t i = range.begin; i < range.end; ++i) {
+    if (lines[i].kind == Line::Entry && SameName(lines[i].name, key)) return i;
+  }
+  return range.end;
+}
+
+// A value in matching quotes is read without them, as the documentation of
+// GetPrivateProfileString says.
+std::string_view Unquoted(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// A line written here ends with CR LF; a last line without a line end gets one before a line follows it.
+void EndLastLine(std::vector<Line>& lines, std::size_t before) {
+  if (before == 0) return;
+  std::string& raw = lines[before - 1].raw;
+  if (!raw.empty() && raw.back() != '\n') raw += "\r\n";
+}
+
+bool DeleteSection(std::vector<Line>& lines, std::string_view section) {
+  const std::vector<Range> ranges = SectionsNamed(lines, section);
+  if (ranges.empty()) return false;
+  lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(ranges[0].header),
+              lines.begin() + static_cast<std::ptrdiff_t>(ranges[0].end));
+  return true;
+}
+
+bool DeleteKey(std::vector<Line>& lines, std::string_view section, std::string_view key) {
+  for (const Range& range : SectionsNamed(lines, section)) {
+    const std::size_t at = FindKey(lines, range, key);
+    if (at == range.end) continue;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
+    return true;
+  }
+  return false;
+}
+
+bool SetKey(std::vector<Line>& lines, std::string_view section, std::string_view key, std::string_view value) {
+  while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+  const std::vector<Range> ranges = SectionsNamed(lines, section);
+  if (ranges.empty()) {
+    EndLastLine(lines, lines.size());
+    lines.push_back(ParseLine("[" + std::string(section) + "]\r\n"));
+    lines.push_back(ParseLine(std::string(key) + "=" + std::string(value) + "\r\n"));
+    return true;
+  }
+  const Range& range = ranges[0];
+  const std::size_t at = FindKey(lines, range, key);
+  if (at != range.end) {
+    if (lines[at].hasValue && lines[at].value == value) return false;
+    // The key keeps the spelling it has in the file.
+    lines[at] = ParseLine(lines[at].name + "=" + std::string(value) + "\r\n");
+    return true;
+  }
+  // A new key goes after the section's last line that is not blank, before any blank lines
+  // that set the section off from the next.
+  std::size_t after = range.begin;
+  for (std::size_t i = range.begin; i < range.end; ++i) {
+    if (lines[i].kind != Line::Blank) after = i + 1;
+  }
+  EndLastLine(lines, after);
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after),
+               ParseLine(std::string(key) + "=" + std::string(value) + "\r\n"));
+  return true;
+}
+
+}  // namespace
+
+DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer, DWORD size) {
+  if (section == nullptr || key == nullptr) {
+    throw sim::Unmodelled("GetProfileStringA: the enumeration forms (a NULL section or key) are not modelled");
+  }
+  if (key[0] == '\0') throw sim::Unmodelled("GetProfileStringA: an empty key name is not modelled");
+  if (buffer == nullptr) throw sim::Unmodelled("GetProfileStringA: a NULL buffer");
+  // The trace shows section, key, default and size; the result is the count and the text copied.
+  sim::TracedCall call("GetProfileStringA",
+                       {sim::Quote(section), sim::Quote(key), sim::Quote(defaultText), std::to_string(size)});
+  sim::Machine& machine = call.machine();
+  auto finish = [&](std::string_view text) -> DWORD {
+    DWORD copied = 0;
+    if (size > 0) {
+      copied = static_cast<DWORD>(std::min<std::size_t>(text.size(), size - 1));
+      text.copy(buffer, copied);
+      buffer[copied] = '\0';
+    }
+    call.Done(std::to_string(copied) + " " + sim::Quote(size > 0 ? buffer : ""));
+    return copied;
+  };
+  if (call.Fails()) {
+    machine.lastError = ERROR_FILE_NOT_FOUND;
+    return finish("");
+  }
+
+  // The default loses its trailing spaces, as documented.
+  std::string_view text = defaultText != nullptr ? defaultText : "";
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+
+  const std::optional<std::string> ini = machine.files.ReadFile(machine.WinIniPath());
+  if (!ini) return finish(text);
+  const std::vector<Line> lines = SplitLines(*ini);
+  const std::vector<Range> ranges = SectionsNamed(lines, Trim(section));
+  if (ranges.empty()) return finish(text);
+  const std::size_t at = FindKey(lines, ranges[0], Trim(key));
+  if (at == ranges[0].end || !lines[at].hasValue) return finish(text);
+  return finish(Unquoted(lines[at].value));
+}
+
+BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
+  if (section == nullptr) {
+    throw sim::Unmodelled("WriteProfileStringA: a NULL section (flushing the profile cache) is not modelled");
+  }
+  sim::TracedCall call("WriteProfileStringA", {sim::Quote(section), sim::Quote(key), sim::Quote(value)});
+  sim::Machine& machine = call.machine();
+  auto fail = [&](std::uint32_t error) -> BOOL {
+    machine.lastError = error;
+    return call.Return<BOOL>(FALSE);
+  };
+  if (call.Fails()) return fail(ERROR_ACCESS_DENIED);
+
+  const std::string path = machine.WinIniPath();
+  sim::FileSystem& files = machine.files;
+  // Windows opens win.ini for writing before it looks at it: a read-only one refuses every write.
+  if (files.IsFile(path) && files.Attributes(path).value_or(sim::FileAttributes{}).readOnly) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  const std::optional<std::string> ini = files.ReadFile(path);
+  std::vector<Line> lines = SplitLines(ini.value_or(""));
+  const std::string_view sectionName = Trim(section);
+  bool changed;
+  if (key == nullptr) {
+    changed = DeleteSection(lines, sectionName);
+  } else if (value == nullptr) {
+    changed = DeleteKey(lines, sectionName, Trim(key));
+  } else {
+    changed = SetKey(lines, sectionName, Trim(key), value);
+  }
+  // Nothing to change leaves the file as it was, and a missing win.ini missing.
+  if (!changed) return call.Return<BOOL>(TRUE);
+  const std::uint32_t error = files.Replace(path, JoinLines(lines));
+  if (error != 0) return fail(error);
+  return call.Return<BOOL>(TRUE);
 }
