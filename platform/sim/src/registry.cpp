@@ -1,0 +1,207 @@
+// The simulated registry's tree: two real roots (HKEY_LOCAL_MACHINE, HKEY_USERS) and the three
+// aliases that Windows 95 and 98 map into them. Names compare without ASCII letter case and keep
+// the case they were created with.
+#include "sim/registry.h"
+
+#include <utility>
+
+#include "sim/errors.h"
+
+namespace sim {
+namespace {
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The root names a path may start with, and where each one leads.
+enum class Root { LocalMachine, Users, ClassesRoot, CurrentConfig, CurrentUser };
+struct RootName {
+  const char* longName;
+  const char* shortName;
+  Root root;
+};
+constexpr RootName kRootNames[] = {
+    {"HKEY_LOCAL_MACHINE", "HKLM", Root::LocalMachine},
+    {"HKEY_USERS", "HKU", Root::Users},
+    {"HKEY_CLASSES_ROOT", "HKCR", Root::ClassesRoot},
+    {"HKEY_CURRENT_CONFIG", "HKCC", Root::CurrentConfig},
+    {"HKEY_CURRENT_USER", "HKCU", Root::CurrentUser},
+};
+
+// Splits "A\B\C" into its names. A trailing backslash is ignored; an empty name inside the path
+// ("A\\B") is not something the registry accepts.
+std::vector<std::string> SplitNames(std::string_view path, std::string_view whole) {
+  std::vector<std::string> names;
+  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  if (path.empty()) return names;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = path.find('\\', start);
+    std::string_view name = path.substr(start, end == std::string_view::npos ? end : end - start);
+    if (name.empty()) throw Unmodelled("registry path with an empty key name: \"" + std::string(whole) + "\"");
+    names.emplace_back(name);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
+  std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    auto ca = static_cast<unsigned char>(UpperAscii(a[i]));
+    auto cb = static_cast<unsigned char>(UpperAscii(b[i]));
+    if (ca != cb) return ca < cb;
+  }
+  return a.size() < b.size();
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool RegKey::operator==(const RegKey& other) const {
+  return name == other.name && subkeys == other.subkeys && values == other.values;
+}
+
+Registry::Registry() {
+  roots_[0].name = "HKEY_LOCAL_MACHINE";
+  roots_[1].name = "HKEY_USERS";
+  CreateKey("HKEY_USERS\\.DEFAULT");
+  CreateKey("HKEY_LOCAL_MACHINE\\Config\\0001");
+}
+
+std::string Registry::Resolve(std::string_view path) const {
+  std::size_t slash = path.find('\\');
+  std::string_view rootText = path.substr(0, slash);
+  std::string_view rest = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+  while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
+  for (const RootName& entry : kRootNames) {
+    if (!EqualNoCase(rootText, entry.longName) && !EqualNoCase(rootText, entry.shortName)) continue;
+    std::string resolved;
+    switch (entry.root) {
+      case Root::LocalMachine: resolved = "HKEY_LOCAL_MACHINE"; break;
+      case Root::Users: resolved = "HKEY_USERS"; break;
+      case Root::ClassesRoot: resolved = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"; break;
+      case Root::CurrentConfig: resolved = "HKEY_LOCAL_MACHINE\\Config\\" + currentConfig_; break;
+      case Root::CurrentUser: resolved = "HKEY_USERS\\" + currentUser_; break;
+    }
+    if (!rest.empty()) resolved += "\\" + std::string(rest);
+    return resolved;
+  }
+  throw Unmodelled("registry path with no known root key: \"" + std::string(path) + "\"");
+}
+
+const RegKey* Registry::Find(std::string_view path) const {
+  return const_cast<Registry*>(this)->Find(path);
+}
+
+RegKey* Registry::Find(std::string_view path) {
+  std::string resolved = Resolve(path);
+  std::vector<std::string> names = SplitNames(resolved, path);
+  RegKey* key = EqualNoCase(names.front(), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    auto it = key->subkeys.find(names[i]);
+    if (it == key->subkeys.end()) return nullptr;
+    key = &it->second;
+  }
+  return key;
+}
+
+void Registry::CreateKey(std::string_view path) {
+  std::string resolved = Resolve(path);
+  std::vector<std::string> names = SplitNames(resolved, path);
+  RegKey* key = EqualNoCase(names.front(), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    auto it = key->subkeys.find(names[i]);
+    if (it == key->subkeys.end()) {
+      it = key->subkeys.emplace(names[i], RegKey{}).first;
+      it->second.name = names[i];
+    }
+    key = &it->second;
+  }
+}
+
+bool Registry::KeyExists(std::string_view path) const { return Find(path) != nullptr; }
+
+bool Registry::DeleteKey(std::string_view path) {
+  std::string resolved = Resolve(path);
+  std::vector<std::string> names = SplitNames(resolved, path);
+  if (names.size() < 2) throw Unmodelled("Registry::DeleteKey: a root key cannot be deleted: \"" + std::string(path) + "\"");
+  std::string parentPath = names.front();
+  for (std::size_t i = 1; i + 1 < names.size(); ++i) parentPath += "\\" + names[i];
+  RegKey* parent = Find(parentPath);
+  if (parent == nullptr) return false;
+  return parent->subkeys.erase(names.back()) != 0;
+}
+
+void Registry::SetValue(std::string_view keyPath, std::string_view name, RegValue value) {
+  CreateKey(keyPath);
+  RegKey* key = Find(keyPath);
+  auto it = key->values.find(name);
+  if (it == key->values.end()) {
+    key->values.emplace(std::string(name), std::make_pair(std::string(name), std::move(value)));
+  } else {
+    it->second.second = std::move(value);  // an existing value keeps the name it was created with
+  }
+}
+
+void Registry::SetString(std::string_view keyPath, std::string_view name, std::string_view text) {
+  RegValue value;
+  value.type = 1;  // REG_SZ
+  value.data.assign(text.begin(), text.end());
+  value.data.push_back(0);
+  SetValue(keyPath, name, std::move(value));
+}
+
+void Registry::SetDword(std::string_view keyPath, std::string_view name, std::uint32_t number) {
+  RegValue value;
+  value.type = 4;  // REG_DWORD, little-endian as on x86
+  for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<std::uint8_t>(number >> (8 * i)));
+  SetValue(keyPath, name, std::move(value));
+}
+
+std::optional<RegValue> Registry::GetValue(std::string_view keyPath, std::string_view name) const {
+  const RegKey* key = Find(keyPath);
+  if (key == nullptr) return std::nullopt;
+  auto it = key->values.find(name);
+  if (it == key->values.end()) return std::nullopt;
+  return it->second.second;
+}
+
+bool Registry::DeleteValue(std::string_view keyPath, std::string_view name) {
+  RegKey* key = Find(keyPath);
+  if (key == nullptr) return false;
+  auto it = key->values.find(name);
+  if (it == key->values.end()) return false;
+  key->values.erase(it);
+  return true;
+}
+
+std::vector<std::string> Registry::SubkeyNames(std::string_view keyPath) const {
+  std::vector<std::string> names;
+  if (const RegKey* key = Find(keyPath)) {
+    for (const auto& [lookup, subkey] : key->subkeys) names.push_back(subkey.name);
+  }
+  return names;
+}
+
+std::vector<std::string> Registry::ValueNames(std::string_view keyPath) const {
+  std::vector<std::string> names;
+  if (const RegKey* key = Find(keyPath)) {
+    for (const auto& [lookup, entry] : key->values) names.push_back(entry.first);
+  }
+  return names;
+}
+
+bool Registry::operator==(const Registry& other) const {
+  return roots_[0] == other.roots_[0] && roots_[1] == other.roots_[1] &&
+         currentConfig_ == other.currentConfig_ && currentUser_ == other.currentUser_;
+}
+
+}  // namespace sim
