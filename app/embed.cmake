@@ -3,7 +3,8 @@
 function(embed_as_array name file out_var)
   file(READ "${file}" hex HEX)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
-  string(REGEX REPLACE "(([^,]*,){16})" "\\1\n    " bytes "${bytes}")
+  string(REPEAT "[^,]*," 16 sixteen)
+  string(REGEX REPLACE "(${sixteen})" "\\1\n    " bytes "${bytes}")
   set(${out_var} "extern const char ${name}[] = {\n    ${bytes}'\\0'};\n" PARENT_SCOPE)
 endfunction()
 
