@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>  // EOF and the C runtime's own constants
+#include <cstdlib>  // malloc, realloc, free: the C runtime's own heap
 #include <cstring>
 
 #include "win32.h"
