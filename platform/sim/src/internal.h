@@ -17,6 +17,7 @@ namespace sim {
 
 struct Machine::Handles {
   std::map<std::uintptr_t, std::string> keys;  // open HKEY -> canonical key path
+  std::set<std::uintptr_t> deletedKeys;        // open HKEYs whose key has been deleted since
   std::uintptr_t nextKey = 0x1000;
   struct Search {
     std::vector<DirEntry> entries;

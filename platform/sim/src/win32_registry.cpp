@@ -1,10 +1,136 @@
-// ADVAPI32's registry calls on the simulated machine, with Windows 95/98 meanings.
+// ADVAPI32's registry calls on the simulated machine, with Windows 95/98 meanings: RegDeleteKeyA
+// removes a key with everything beneath it, and a handle to a deleted key answers
+// ERROR_KEY_DELETED. An injected fault makes a call return ERROR_ACCESS_DENIED and change nothing.
+#include <string>
+
 #include "internal.h"
 
+using sim::EqualNoCase;
+using sim::HkeyName;
+using sim::Machine;
+using sim::Quote;
+using sim::TracedCall;
 using sim::Unmodelled;
 
-LONG WINAPI RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) { throw Unmodelled("RegOpenKeyExA: not built yet"); }
-LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { throw Unmodelled("RegQueryValueExA: not built yet"); }
-LONG WINAPI RegCloseKey(HKEY) { throw Unmodelled("RegCloseKey: not built yet"); }
-LONG WINAPI RegFlushKey(HKEY) { throw Unmodelled("RegFlushKey: not built yet"); }
-LONG WINAPI RegDeleteKeyA(HKEY, LPCSTR) { throw Unmodelled("RegDeleteKeyA: not built yet"); }
+namespace {
+
+bool IsRoot(HKEY key) {
+  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
+         key == HKEY_USERS || key == HKEY_CURRENT_CONFIG;
+}
+
+// The canonical path of a root or an open handle, or the error that the handle gives.
+LONG KeyPath(Machine& machine, HKEY key, std::string& path) {
+  if (IsRoot(key)) {
+    path = machine.registry.Resolve(HkeyName(key));
+    return ERROR_SUCCESS;
+  }
+  auto& handles = machine.handles();
+  auto handle = reinterpret_cast<std::uintptr_t>(key);
+  auto it = handles.keys.find(handle);
+  if (it == handles.keys.end()) return ERROR_INVALID_HANDLE;
+  // A key deleted by a test behind the program's back counts as deleted too.
+  if (handles.deletedKeys.count(handle) != 0 || !machine.registry.KeyExists(it->second)) return ERROR_KEY_DELETED;
+  path = it->second;
+  return ERROR_SUCCESS;
+}
+
+// The path of a subkey below a base path; an empty or NULL subkey is the base key itself.
+std::string SubkeyPath(const std::string& base, LPCSTR subKey, const char* op) {
+  if (subKey == nullptr || subKey[0] == '\0') return base;
+  if (subKey[0] == '\\') throw Unmodelled(std::string(op) + ": a subkey path that starts with a backslash: " + Quote(subKey));
+  return base + "\\" + subKey;
+}
+
+bool AtOrBelow(const std::string& path, const std::string& top) {
+  if (path.size() < top.size() || !EqualNoCase(std::string_view(path).substr(0, top.size()), top)) return false;
+  return path.size() == top.size() || path[top.size()] == '\\';
+}
+
+}  // namespace
+
+LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  TracedCall call("RegOpenKeyExA", {HkeyName(root), Quote(subKey), std::to_string(options), std::to_string(access)});
+  if (call.Fails()) return call.Return<LONG>(ERROR_ACCESS_DENIED);
+  if (result == nullptr) throw Unmodelled("RegOpenKeyExA: no handle to fill");
+  if (options != 0) return call.Return<LONG>(ERROR_INVALID_PARAMETER);
+  Machine& machine = call.machine();
+  std::string base;
+  if (LONG error = KeyPath(machine, root, base); error != ERROR_SUCCESS) return call.Return(error);
+  std::string path = machine.registry.Resolve(SubkeyPath(base, subKey, "RegOpenKeyExA"));
+  if (!machine.registry.KeyExists(path)) return call.Return<LONG>(ERROR_FILE_NOT_FOUND);
+  auto& handles = machine.handles();
+  std::uintptr_t handle = handles.nextKey++;
+  handles.keys[handle] = path;
+  *result = reinterpret_cast<HKEY>(handle);
+  return call.Return<LONG>(ERROR_SUCCESS);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
+  TracedCall call("RegQueryValueExA", {HkeyName(key), Quote(name), reserved == nullptr ? "NULL" : "reserved",
+                                       type == nullptr ? "NULL" : "type", data == nullptr ? "NULL" : "data",
+                                       size == nullptr ? "NULL" : std::to_string(*size)});
+  if (call.Fails()) return call.Return<LONG>(ERROR_ACCESS_DENIED);
+  if (reserved != nullptr) return call.Return<LONG>(ERROR_INVALID_PARAMETER);
+  if (data != nullptr && size == nullptr) return call.Return<LONG>(ERROR_INVALID_PARAMETER);
+  Machine& machine = call.machine();
+  std::string path;
+  if (LONG error = KeyPath(machine, key, path); error != ERROR_SUCCESS) return call.Return(error);
+  std::string valueName = name == nullptr ? "" : name;
+  std::optional<sim::RegValue> value = machine.registry.GetValue(path, valueName);
+  if (!value) {
+    // Windows 95 gives every key a default value of its own; what it reads as is not modelled.
+    if (valueName.empty()) throw Unmodelled("RegQueryValueExA: the default value of a key that has none set");
+    return call.Return<LONG>(ERROR_FILE_NOT_FOUND);
+  }
+  if (type != nullptr) *type = value->type;
+  auto length = static_cast<DWORD>(value->data.size());
+  if (data == nullptr) {
+    if (size != nullptr) *size = length;
+    return call.Return<LONG>(ERROR_SUCCESS);
+  }
+  if (length > *size) {
+    *size = length;  // the size needed; the buffer keeps what it held
+    return call.Return<LONG>(ERROR_MORE_DATA);
+  }
+  if (length != 0) std::memcpy(data, value->data.data(), length);
+  *size = length;
+  return call.Return<LONG>(ERROR_SUCCESS);
+}
+
+LONG WINAPI RegCloseKey(HKEY key) {
+  TracedCall call("RegCloseKey", {HkeyName(key)});
+  if (call.Fails()) return call.Return<LONG>(ERROR_ACCESS_DENIED);
+  if (IsRoot(key)) return call.Return<LONG>(ERROR_SUCCESS);
+  auto& handles = call.machine().handles();
+  auto handle = reinterpret_cast<std::uintptr_t>(key);
+  // A handle to a deleted key is still released.
+  if (handles.keys.erase(handle) == 0) return call.Return<LONG>(ERROR_INVALID_HANDLE);
+  handles.deletedKeys.erase(handle);
+  return call.Return<LONG>(ERROR_SUCCESS);
+}
+
+LONG WINAPI RegFlushKey(HKEY key) {
+  TracedCall call("RegFlushKey", {HkeyName(key)});
+  if (call.Fails()) return call.Return<LONG>(ERROR_ACCESS_DENIED);
+  // The simulated registry is never written to disk: a flush only checks its handle.
+  std::string path;
+  return call.Return(KeyPath(call.machine(), key, path));
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
+  TracedCall call("RegDeleteKeyA", {HkeyName(root), Quote(subKey)});
+  if (call.Fails()) return call.Return<LONG>(ERROR_ACCESS_DENIED);
+  if (subKey == nullptr || subKey[0] == '\0') throw Unmodelled("RegDeleteKeyA: deleting the key of the handle itself");
+  Machine& machine = call.machine();
+  std::string base;
+  if (LONG error = KeyPath(machine, root, base); error != ERROR_SUCCESS) return call.Return(error);
+  std::string path = machine.registry.Resolve(SubkeyPath(base, subKey, "RegDeleteKeyA"));
+  // Windows 95 and 98 delete the key with all of its subkeys and values.
+  if (!machine.registry.DeleteKey(path)) return call.Return<LONG>(ERROR_FILE_NOT_FOUND);
+  auto& handles = machine.handles();
+  for (const auto& [handle, keyPath] : handles.keys) {
+    if (AtOrBelow(keyPath, path)) handles.deletedKeys.insert(handle);
+  }
+  return call.Return<LONG>(ERROR_SUCCESS);
+}
