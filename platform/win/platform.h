@@ -3,10 +3,13 @@
 // Windows or Wine the program meets.
 #pragma once
 
-#include <windows.h>
-#include <commctrl.h>
+// The C runtime's own printf family (MSVCRT.DLL), not the bigger one of mingw-w64: stdio.h comes
+// first, before anything can pull in a C++ library header that switches to mingw-w64's own.
+#define __USE_MINGW_ANSI_STDIO 0
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
+#include <commctrl.h>
 
 // RegDeleteKeyA that deletes a key together with its subkeys, as Windows 95 and 98 do, also
 // where the running Windows refuses a key that has subkeys (the NT family).

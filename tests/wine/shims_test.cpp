@@ -1,0 +1,325 @@
+// The platform shims on a real Win32 implementation, run under Wine by shims_run.sh once with
+// Wine acting as an NT release (where the real RegDeleteKeyA refuses a key with subkeys) and once
+// as Windows 98 (where it deletes the subtree itself). Built like the program: a GUI executable
+// that starts at the platform's own entry, so the entry and MSVCRT's stdio are tried too.
+// Prints one line per failed check and a summary; the exit code is the number of failures.
+#include "platform.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The real functions, for the checks that look at what the runtime does without the shims.
+#undef RegDeleteKeyA
+#undef fopen
+
+int g_failures = 0;
+int g_checks = 0;
+
+void Check(bool ok, const std::string& what)
+{
+  ++g_checks;
+  if (!ok) {
+    ++g_failures;
+    printf("FAILED: %s\n", what.c_str());
+  }
+}
+
+// ---- Registry
+
+const char* const TEST_ROOT = "Software\\RK514 shims test";
+
+bool KeyExists(const std::string& path)
+{
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+bool CreateKey(const std::string& path, const SECURITY_ATTRIBUTES* security = nullptr)
+{
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      const_cast<SECURITY_ATTRIBUTES*>(security), &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const char value[] = "ZANTEROVA Karsenby RK514";
+  RegSetValueExA(key, "DeviceDesc", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value);
+  RegCloseKey(key);
+  return true;
+}
+
+std::string Under(const std::string& relative)
+{
+  return std::string(TEST_ROOT) + "\\" + relative;
+}
+
+struct RegistryCase {
+  const char* name;
+  std::vector<std::string> create;  // relative to TEST_ROOT; parents are created on the way
+  const char* deleted;              // the path given to RegDeleteKeyA, relative to TEST_ROOT
+  LONG result;
+  std::vector<std::string> gone;
+  std::vector<std::string> kept;
+};
+
+std::vector<RegistryCase> RegistryCases()
+{
+  std::vector<RegistryCase> cases = {
+      {"leaf key", {"Leaf"}, "Leaf", ERROR_SUCCESS, {"Leaf"}, {}},
+      {"subtree with values at every level",
+       {"Tree\\A\\B", "Tree\\A\\C", "Tree\\D", "Tree sibling"},
+       "Tree", ERROR_SUCCESS, {"Tree", "Tree\\A", "Tree\\A\\B", "Tree\\D"}, {"Tree sibling"}},
+      {"key below a parent that stays",
+       {"Parent\\Child\\Grandchild", "Parent\\Other"},
+       "Parent\\Child", ERROR_SUCCESS, {"Parent\\Child"}, {"Parent", "Parent\\Other"}},
+      {"missing key", {"Present"}, "Absent", ERROR_FILE_NOT_FOUND, {"Absent"}, {"Present"}},
+  };
+  // Deep: a chain of 30 levels.
+  RegistryCase deep{"chain of 30 levels", {}, "Deep", ERROR_SUCCESS, {"Deep"}, {}};
+  std::string chain = "Deep";
+  for (int level = 1; level < 30; ++level) {
+    chain += "\\L" + std::to_string(level);
+  }
+  deep.create.push_back(chain);
+  deep.gone.push_back(chain);
+  cases.push_back(deep);
+  // Wide: more subkeys than one enumeration buffer of names would hold.
+  RegistryCase wide{"300 subkeys", {}, "Wide", ERROR_SUCCESS, {"Wide"}, {}};
+  for (int i = 0; i < 300; ++i) {
+    wide.create.push_back("Wide\\" + std::to_string(i) + "\\x");
+  }
+  wide.gone.push_back("Wide\\299");
+  cases.push_back(wide);
+  return cases;
+}
+
+void TestRegDeleteKey(bool ntFamily)
+{
+  // What the real call does with a key that has a subkey decides whether the shim's own walk
+  // is exercised: on the NT family it must refuse.
+  CreateKey(Under("Probe\\Sub"));
+  LONG real = RegDeleteKeyA(HKEY_CURRENT_USER, Under("Probe").c_str());
+  printf("real RegDeleteKeyA on a key with a subkey: %ld\n", static_cast<long>(real));
+  Check(ntFamily ? real == ERROR_ACCESS_DENIED : real == ERROR_SUCCESS,
+        "the real RegDeleteKeyA behaves as this release's does");
+  PlatformRegDeleteKeyA(HKEY_CURRENT_USER, Under("Probe").c_str());
+
+  for (const RegistryCase& c : RegistryCases()) {
+    for (const std::string& path : c.create) {
+      Check(CreateKey(Under(path)), std::string(c.name) + ": create " + path);
+    }
+    LONG result = PlatformRegDeleteKeyA(HKEY_CURRENT_USER, Under(c.deleted).c_str());
+    Check(result == c.result, std::string(c.name) + ": result " + std::to_string(result) +
+                                  ", expected " + std::to_string(c.result));
+    for (const std::string& path : c.gone) {
+      Check(!KeyExists(Under(path)), std::string(c.name) + ": " + path + " is gone");
+    }
+    for (const std::string& path : c.kept) {
+      Check(KeyExists(Under(path)), std::string(c.name) + ": " + path + " stays");
+    }
+  }
+}
+
+// A subkey that RegDeleteKeyA cannot delete, beside two that it can: the walk must end, delete
+// what it can and leave the rest. Such a subkey is a symbolic link to a key that does not exist
+// (RegDeleteKeyA opens the link's target, and there is none); only the NT family has links.
+bool CreateDanglingLink(const std::string& path)
+{
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr,
+                      REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const wchar_t target[] = L"\\Registry\\Machine\\Software\\RK514 shims test no such key";
+  LONG result = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                               reinterpret_cast<const BYTE*>(target), sizeof target - sizeof(wchar_t));
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+void DeleteLink(const std::string& path)
+{
+  typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
+  NtDeleteKeyFunction ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+  HKEY key;
+  if (ntDeleteKey != nullptr &&
+      RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) ==
+          ERROR_SUCCESS) {
+    ntDeleteKey(key);
+    RegCloseKey(key);
+  }
+}
+
+void TestUndeletableSubkey()
+{
+  CreateKey(Under("Locked\\A"));
+  Check(CreateDanglingLink(Under("Locked\\B")), "undeletable subkey: create the link Locked\\B");
+  CreateKey(Under("Locked\\C\\D"));
+  Check(RegDeleteKeyA(HKEY_CURRENT_USER, Under("Locked\\B").c_str()) != ERROR_SUCCESS,
+        "undeletable subkey: Locked\\B really refuses deletion");
+
+  LONG result = PlatformRegDeleteKeyA(HKEY_CURRENT_USER, Under("Locked").c_str());
+  Check(result == ERROR_ACCESS_DENIED, "undeletable subkey: the final result is the refusal, got " +
+                                           std::to_string(result));
+  Check(KeyExists(Under("Locked")), "undeletable subkey: Locked stays");
+  Check(!KeyExists(Under("Locked\\A")), "undeletable subkey: Locked\\A before it is gone");
+  Check(!KeyExists(Under("Locked\\C")), "undeletable subkey: Locked\\C after it is gone");
+  DeleteLink(Under("Locked\\B"));
+}
+
+// ---- Files
+
+std::string g_directory;
+
+std::string PathOf(const char* name)
+{
+  return g_directory + "\\" + name;
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes)
+{
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return fclose(file) == 0 && ok;
+}
+
+std::string ReadBytes(const std::string& path)
+{
+  std::string bytes;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return "<missing>";
+  }
+  int c;
+  while ((c = fgetc(file)) != EOF) {
+    bytes.push_back(static_cast<char>(c));
+  }
+  fclose(file);
+  return bytes;
+}
+
+std::string Visible(const std::string& bytes)
+{
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text.push_back(static_cast<char>(c));
+    } else {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+const char* const ABSENT = nullptr;
+
+struct AppendCase {
+  const char* name;
+  const char* mode;
+  const char* before;  // ABSENT: no file before the open
+  size_t beforeSize;
+  std::string after;   // after writing "x\n" and closing
+};
+
+#define BYTES(text) text, sizeof(text) - 1
+
+const AppendCase APPEND_CASES[] = {
+    {"final Ctrl-Z after text", "a+", BYTES("abc\x1A"), "abcx\r\n"},
+    {"final Ctrl-Z after a line end", "a+", BYTES("abc\r\n\x1A"), "abc\r\nx\r\n"},
+    {"no Ctrl-Z", "a+", BYTES("abc\r\n"), "abc\r\nx\r\n"},
+    {"empty file", "a+", BYTES(""), "x\r\n"},
+    {"a Ctrl-Z alone", "a+", BYTES("\x1A"), "x\r\n"},
+    {"two final Ctrl-Z: one goes", "a+", BYTES("ab\x1A\x1A"), "ab\x1Ax\r\n"},
+    {"Ctrl-Z not last", "a+", BYTES("a\x1A" "b"), "a\x1A" "bx\r\n"},
+    {"no file yet", "a+", ABSENT, 0, "x\r\n"},
+    {"mode a+t", "a+t", BYTES("abc\x1A"), "abcx\r\n"},
+    {"mode at+", "at+", BYTES("abc\x1A"), "abcx\r\n"},
+    {"binary append keeps it", "a+b", BYTES("abc\x1A"), "abc\x1Ax\n"},
+    {"append without reading keeps it", "a", BYTES("abc\x1A"), "abc\x1Ax\r\n"},
+};
+
+void TestAppendOpen()
+{
+  int index = 0;
+  for (const AppendCase& c : APPEND_CASES) {
+    std::string path = PathOf(("case" + std::to_string(index++) + ".ini").c_str());
+    DeleteFileA(path.c_str());
+    if (c.before != ABSENT) {
+      Check(WriteBytes(path, std::string(c.before, c.beforeSize)), std::string(c.name) + ": seed");
+    }
+    FILE* file = PlatformFopen(path.c_str(), c.mode);
+    Check(file != nullptr, std::string(c.name) + ": open");
+    if (file != nullptr) {
+      fprintf(file, "%s\n", "x");
+      fclose(file);
+    }
+    std::string after = ReadBytes(path);
+    Check(after == c.after, std::string(c.name) + ": got \"" + Visible(after) + "\", expected \"" +
+                                Visible(c.after) + "\"");
+  }
+
+  // A file larger than the runtime's buffer.
+  std::string large(70000, 'z');
+  std::string path = PathOf("large.ini");
+  WriteBytes(path, large + "\x1A");
+  FILE* file = PlatformFopen(path.c_str(), "a+");
+  Check(file != nullptr, "large file: open");
+  if (file != nullptr) {
+    fprintf(file, "%s\n", "x");
+    fclose(file);
+  }
+  Check(ReadBytes(path) == large + "x\r\n", "large file: the Ctrl-Z goes, the rest stays");
+
+  // What the runtime does by itself (reported, not checked: it differs between runtimes).
+  path = PathOf("runtime.ini");
+  WriteBytes(path, "abc\x1A");
+  file = fopen(path.c_str(), "a+");
+  if (file != nullptr) {
+    fclose(file);
+  }
+  printf("this C runtime's own \"a+\" open %s a final Ctrl-Z\n",
+         ReadBytes(path) == "abc" ? "drops" : "keeps");
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExA(&version);
+  bool ntFamily = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  printf("platform: %s %lu.%lu\n", ntFamily ? "NT" : "9x",
+         static_cast<unsigned long>(version.dwMajorVersion),
+         static_cast<unsigned long>(version.dwMinorVersion));
+
+  PlatformRegDeleteKeyA(HKEY_CURRENT_USER, TEST_ROOT);
+  TestRegDeleteKey(ntFamily);
+  if (ntFamily) {
+    TestUndeletableSubkey();
+  }
+  Check(PlatformRegDeleteKeyA(HKEY_CURRENT_USER, TEST_ROOT) == ERROR_SUCCESS,
+        "the test's own key is removed at the end");
+
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  g_directory = std::string(temp) + "rk514-shims-" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(g_directory.c_str(), nullptr);
+  TestAppendOpen();
+
+  printf("%d passed, %d failed\n", g_checks - g_failures, g_failures);
+  fflush(stdout);
+  return g_failures;
+}
