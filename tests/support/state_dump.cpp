@@ -1,0 +1,198 @@
+// Writing, reading and comparing state dumps: see state_dump.h for the format.
+#include "state_dump.h"
+
+#include <cstdio>
+
+namespace wine {
+namespace {
+
+constexpr std::string_view kArrow = " => ";
+
+// Every key the uninstaller deletes, by the root it names it under, and the two lists of
+// numbered instance keys that it walks.
+const Watch::Key kProductKeys[] = {
+    {"HKCR", "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
+    {"HKCR", "Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
+    {"HKCC", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
+    {"HKLM", "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
+    {"HKLM", "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98"},
+    {"HKLM", "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
+    {"HKLM", "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
+    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514"},
+    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 PrintProcessor"},
+    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor"},
+    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
+    {"HKU", ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
+    {"HKLM", "Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514"},
+    {"HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
+    {"HKLM", "Enum\\Root\\printer"},
+    {"HKLM", "System\\CurrentControlSet\\Services\\Class\\Printer"},
+};
+
+const char* const kProductSections[] = {
+    "Devices",
+    "PrinterPorts",
+    "ZANTEROVA Karsenby RK514-LPT1",
+    "ZANTEROVA Karsenby RK514-FILE",
+    "ZANTEROVA Karsenby RK514-LPT2",
+};
+
+// The product's files and folders, wininit.ini and what a next start leaves of it (wininit.bak,
+// and the file "NULL" that a "NULL=" line would leave in the Windows directory).
+const Watch::Search kProductSearches[] = {
+    {"$SYSDIR", "KB47*"},
+    {"$WINDIR\\INF", "oem*.inf"},
+    {"$WINDIR\\INF\\OTHER", "*"},
+    {"$PROGRAMS", "ZANTEROVA*"},
+    {"$PROGRAMS\\ZANTEROVA RK514", "*"},
+    {"$WINDIR", "wininit.*"},
+    {"$WINDIR", "NULL"},
+};
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+void DumpKey(MachineView& machine, const std::string& root, const std::string& path,
+             const std::string& shownAs, StateDump& dump, int depth) {
+  dump.Set("key " + shownAs);
+  for (const auto& [name, data] : machine.Values(root, path))
+    dump.Set("value " + shownAs + " | " + (name.empty() ? "@" : name), ValueText(data.type, data.bytes));
+  if (depth > 32) return;  // no real key is this deep; a loop in a view must not hang the probe
+  for (const std::string& subkey : machine.Subkeys(root, path))
+    DumpKey(machine, root, path + "\\" + subkey, shownAs + "\\" + subkey, dump, depth + 1);
+}
+
+}  // namespace
+
+std::string StateDump::Text() const {
+  std::string text;
+  for (const auto& [field, value] : fields) {
+    text += field;
+    if (!value.empty()) {
+      text += kArrow;
+      text += value;
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+bool ParseDump(std::string_view text, const std::string& fileName, StateDump& dump,
+               std::string& error) {
+  int lineNumber = 0;
+  while (!text.empty()) {
+    ++lineNumber;
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    if (line.empty() || line.front() == '#') continue;
+    std::size_t arrow = line.find(kArrow);
+    std::string field(line.substr(0, arrow));
+    std::string value = arrow == std::string_view::npos ? "" : std::string(line.substr(arrow + kArrow.size()));
+    if (dump.fields.count(field)) {
+      error = fileName + ":" + std::to_string(lineNumber) + ": field given twice: " + field;
+      return false;
+    }
+    dump.fields[field] = value;
+  }
+  return true;
+}
+
+Watch WatchFor(const Scenario& scenario) {
+  Watch watch;
+  watch.keys.assign(std::begin(kProductKeys), std::end(kProductKeys));
+  for (const RegistryEntry& entry : scenario.registry) watch.keys.push_back({entry.root, entry.path});
+  watch.sections.assign(std::begin(kProductSections), std::end(kProductSections));
+  for (const ProfileEntry& entry : scenario.profile) watch.sections.push_back(entry.section);
+  watch.searches.assign(std::begin(kProductSearches), std::end(kProductSearches));
+  for (const FileEntry& entry : scenario.files) {
+    std::size_t slash = entry.path.rfind('\\');
+    if (slash != std::string::npos)
+      watch.searches.push_back({entry.path.substr(0, slash), entry.path.substr(slash + 1)});
+  }
+  return watch;
+}
+
+std::string ValueText(std::uint32_t type, std::string_view bytes) {
+  if (type == 1 && !bytes.empty() && bytes.back() == '\0' &&
+      bytes.find('\0') == bytes.size() - 1)
+    return "sz:" + EncodeBytes(bytes.substr(0, bytes.size() - 1));
+  if (type == 4 && bytes.size() == 4) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
+    return std::string("dword:") + text;
+  }
+  std::string text = "hex(" + std::to_string(type) + "):";
+  char hex[4];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(hex, sizeof hex, i ? " %02x" : "%02x", static_cast<unsigned char>(bytes[i]));
+    text += hex;
+  }
+  return text;
+}
+
+StateDump DumpState(MachineView& machine, const Watch& watch) {
+  StateDump dump;
+  dump.Set("build", std::to_string(machine.Build()));
+  for (const Watch::Key& key : watch.keys) {
+    if (machine.KeyExists(key.root, key.path))
+      DumpKey(machine, key.root, key.path, key.root + "\\" + key.path, dump, 0);
+  }
+  for (const std::string& section : watch.sections) {
+    for (const std::string& key : machine.ProfileKeys(section)) {
+      if (std::optional<std::string> value = machine.ProfileValue(section, key))
+        dump.Set("profile " + section + " | " + key, EncodeBytes(*value));
+    }
+  }
+  const std::string windowsDir = machine.WindowsDirectory();
+  const std::string systemDir = machine.SystemDirectory();
+  const std::string programsDir = machine.ProgramsDirectory();
+  for (const Watch::Search& search : watch.searches) {
+    if (search.folder.rfind("$PROGRAMS", 0) == 0 && programsDir.empty()) continue;
+    const std::string folder = ExpandPath(search.folder, windowsDir, systemDir, programsDir);
+    for (const MachineView::Entry& entry : machine.Find(folder, search.pattern)) {
+      if (entry.name == "." || entry.name == "..") continue;
+      const std::string shownAs = search.folder + "\\" + entry.name;
+      if (entry.isDirectory) {
+        dump.Set("dir " + shownAs);
+      } else if (std::optional<std::string> bytes = machine.ReadFile(folder + "\\" + entry.name)) {
+        std::string contents = ReplaceAll(*bytes, systemDir, "$SYSDIR");
+        dump.Set("file " + shownAs, EncodeBytes(ReplaceAll(contents, windowsDir, "$WINDIR")));
+      } else {
+        dump.Set("file " + shownAs, "(unreadable)");
+      }
+    }
+  }
+  return dump;
+}
+
+StateDump AsWindows98Would(const StateDump& wineDump) {
+  return wineDump;
+}
+
+std::vector<std::string> CompareDumps(const StateDump& expected, const StateDump& actual) {
+  std::vector<std::string> messages;
+  auto shown = [](const std::string& field, const std::string& value) {
+    return value.empty() ? field : field + std::string(kArrow) + value;
+  };
+  for (const auto& [field, value] : expected.fields) {
+    auto found = actual.fields.find(field);
+    if (found == actual.fields.end())
+      messages.push_back("missing: " + shown(field, value));
+    else if (found->second != value)
+      messages.push_back(field + ": expected " + value + ", got " + found->second);
+  }
+  for (const auto& [field, value] : actual.fields) {
+    if (!expected.fields.count(field)) messages.push_back("unexpected: " + shown(field, value));
+  }
+  return messages;
+}
+
+}  // namespace wine

@@ -1,0 +1,139 @@
+// uidriver.exe: looks at and presses the windows of another program, from outside it, as a user
+// would; the scenario runner calls it once per step.
+//   uidriver.exe wait CAPTION MS     waits until a visible top-level window of that caption is up
+//                                    and drawn, then prints what it shows on one line
+//   uidriver.exe click CAPTION ID MS clicks the button ID of that window (as the mouse would)
+//   uidriver.exe gone CAPTION MS     waits until no window of that caption is left
+// Each step fails (exit code 1) after MS milliseconds, naming the window that never came or
+// never went. The line printed for a dialog is
+//   dialog "CAPTION" | ID "TEXT" | ...            every visible control, in creation order
+// and for a message box (the dialog whose text control has the ID 0xFFFF, as USER32 builds it)
+//   box "TITLE" | "TEXT" | buttons ID ID | owned|unowned | topmost|normal
+// with texts %XX-encoded as in the state dumps.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "wine_scenario.h"
+
+namespace {
+
+const int kMessageBoxTextId = 0xFFFF;
+
+std::string WindowText(HWND window) {
+  char text[4096] = {};
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                           SMTO_ABORTIFHUNG, 2000, &length))
+    GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+HWND FindVisible(const std::string& caption) {
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, nullptr, caption.c_str())) != nullptr) {
+    if (IsWindowVisible(window)) return window;
+  }
+  return nullptr;
+}
+
+std::vector<HWND> VisibleChildren(HWND window) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (IsWindowVisible(child)) children.push_back(child);
+  }
+  return children;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + wine::EncodeBytes(text) + "\""; }
+
+std::string Describe(HWND window) {
+  std::vector<HWND> children = VisibleChildren(window);
+  HWND messageText = GetDlgItem(window, kMessageBoxTextId);
+  if (messageText) {
+    std::string line = "box " + Quoted(WindowText(window)) + " | " + Quoted(WindowText(messageText)) +
+                       " | buttons";
+    for (HWND child : children) {
+      int id = GetDlgCtrlID(child);
+      char className[64] = {};
+      GetClassNameA(child, className, sizeof className);
+      if (lstrcmpiA(className, "Button") == 0) line += " " + std::to_string(id);
+    }
+    line += GetWindow(window, GW_OWNER) ? " | owned" : " | unowned";
+    line += (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? " | topmost" : " | normal";
+    return line;
+  }
+  std::string line = "dialog " + Quoted(WindowText(window));
+  for (HWND child : children)
+    line += " | " + std::to_string(GetDlgCtrlID(child)) + " " + Quoted(WindowText(child));
+  return line;
+}
+
+// Blocks until the window's thread has handled everything before, and has drawn the window.
+void WaitUntilDrawn(HWND window) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+}
+
+HWND WaitFor(const std::string& caption, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND window = FindVisible(caption)) return window;
+    if (GetTickCount() - start >= timeoutMs) return nullptr;
+    Sleep(10);
+  }
+}
+
+int NeverCame(const std::string& caption, DWORD timeoutMs) {
+  std::fprintf(stderr, "uidriver: the window \"%s\" never came (waited %lu ms)\n", caption.c_str(),
+               static_cast<unsigned long>(timeoutMs));
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "wait" && argc == 4) {
+    const DWORD timeoutMs = std::strtoul(argv[3], nullptr, 10);
+    HWND window = WaitFor(argv[2], timeoutMs);
+    if (!window) return NeverCame(argv[2], timeoutMs);
+    WaitUntilDrawn(window);
+    std::printf("%s\n", Describe(window).c_str());
+    return 0;
+  }
+  if (command == "click" && argc == 5) {
+    const DWORD timeoutMs = std::strtoul(argv[4], nullptr, 10);
+    HWND window = WaitFor(argv[2], timeoutMs);
+    if (!window) return NeverCame(argv[2], timeoutMs);
+    HWND button = GetDlgItem(window, std::atoi(argv[3]));
+    if (!button || !IsWindowVisible(button)) {
+      std::fprintf(stderr, "uidriver: the window \"%s\" has no button %s\n", argv[2], argv[3]);
+      return 1;
+    }
+    // Posted, so that this tool never waits on the other program's answer to the click.
+    PostMessageA(button, BM_CLICK, 0, 0);
+    return 0;
+  }
+  if (command == "gone" && argc == 4) {
+    const DWORD timeoutMs = std::strtoul(argv[3], nullptr, 10);
+    const DWORD start = GetTickCount();
+    while (FindWindowA(nullptr, argv[2])) {
+      if (GetTickCount() - start >= timeoutMs) {
+        std::fprintf(stderr, "uidriver: the window \"%s\" never went (waited %lu ms)\n", argv[2],
+                     static_cast<unsigned long>(timeoutMs));
+        return 1;
+      }
+      Sleep(10);
+    }
+    return 0;
+  }
+  std::fprintf(stderr,
+               "usage: uidriver.exe wait CAPTION MS | click CAPTION ID MS | gone CAPTION MS\n");
+  return 2;
+}
