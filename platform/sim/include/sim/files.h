@@ -59,17 +59,26 @@ class FileSystem {
   // Directory search: pattern is "folder\name-with-wildcards"; * and ? match without letter case,
   // against the long name or the short alias. An exact name is an existence test. A missing
   // folder finds nothing.
+  // Outside the root of a drive, "." and ".." come first, as a FAT folder holds them.
   std::vector<DirEntry> Find(std::string_view pattern) const;
+  // The same search with the error that FindFirstFileA gives when nothing is found: 0 when
+  // something matched, 2 when the folder holds no match, 3 when the folder is missing.
+  std::uint32_t Search(std::string_view pattern, std::vector<DirEntry>& found) const;
   static bool WildcardMatch(std::string_view pattern, std::string_view name);
 
   // Machine image: <dir>/<letter>/... holds each drive's files; attributes are kept apart.
   void LoadDrives(const std::filesystem::path& drivesDir);  // all or nothing; throws ImageError
   void SaveDrives(const std::filesystem::path& drivesDir) const;
-  // One line per file with attributes: "R H S U C:\PATH" letters for read-only, hidden, system,
-  // in use (a dash where unset).
+  // One line per file or folder with attributes: "RHSU C:\PATH", four letters for read-only,
+  // hidden, system, in use (a dash where unset), a space and the path. LoadDrives loads folders
+  // in name order, which then is their creation order.
   void LoadAttributes(const std::filesystem::path& file);
   std::string AttributesText() const;
 
+  std::vector<char> Drives() const;  // the drive letters, in order
+
+  // Same drives, folders, names (letter case counted), bytes and attributes; the order of entries
+  // and the generated aliases are not compared, since a saved image does not keep them.
   bool operator==(const FileSystem& other) const;
   FileSystem(const FileSystem& other);
   FileSystem& operator=(const FileSystem& other);

@@ -1,0 +1,688 @@
+// The simulated drives: one tree of folders and files per drive letter. A folder keeps its entries
+// in creation order (as a FAT directory yields them) and an index by upper-cased long name and
+// alias beside it, so that a lookup or a deletion costs the same in a folder of 10,000 files.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <unordered_map>
+
+#include "sim/errors.h"
+#include "sim/files.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint32_t kFileNotFound = 2;
+constexpr std::uint32_t kPathNotFound = 3;
+constexpr std::uint32_t kAccessDenied = 5;
+constexpr std::uint32_t kSharingViolation = 32;
+constexpr std::uint32_t kDirNotEmpty = 145;
+constexpr std::uint32_t kDirectory = 267;  // ERROR_DIRECTORY: the name is not a folder
+
+}  // namespace
+
+struct FileSystem::Node {
+  std::string name;       // as created
+  std::string shortName;  // generated alias, "" for a valid 8.3 name
+  bool isDirectory = false;
+  std::string bytes;
+  FileAttributes attributes;
+  std::uint64_t order = 0;  // key in the parent's entries
+
+  // Folders only.
+  std::map<std::uint64_t, std::unique_ptr<Node>> entries;  // creation order
+  std::unordered_map<std::string, Node*> index;            // upper-cased long names and aliases
+  std::uint64_t nextOrder = 0;
+  // Where the search for a free ~N of an alias basis starts: every lower number is taken. A
+  // removal may free a lower number, so a hint counts only while no entry has been removed since.
+  std::uint64_t removals = 0;
+  std::unordered_map<std::string, std::pair<std::uint64_t, int>> aliasHints;
+};
+
+using Node = FileSystem::Node;
+
+// Declared in shortnames.cpp.
+bool IsValidShortName(std::string_view name);
+bool IsValidLongChar(unsigned char c);
+std::string AliasBasis(std::string_view longName, std::string* extension);
+std::string UpperAscii(std::string_view text);
+
+namespace {
+
+struct ParsedPath {
+  char drive = 'C';
+  std::vector<std::string> parts;
+};
+
+bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
+
+void CheckComponent(std::string_view path, std::string_view part, bool wildcards) {
+  if (part == "." || part == "..")
+    throw Unmodelled("path \"" + std::string(path) + "\": \".\" and \"..\" are not modelled");
+  for (unsigned char c : part) {
+    if (wildcards && (c == '*' || c == '?')) continue;
+    if (!IsValidLongChar(c))
+      throw Unmodelled("path \"" + std::string(path) + "\": a name holds a character Windows refuses");
+  }
+  if (part.back() == '.' || part.back() == ' ')
+    throw Unmodelled("path \"" + std::string(path) + "\": a name ending in a dot or a blank is not modelled");
+}
+
+// "C:\A\B" or "\A\B" (the current drive, C:); empty components ("C:\A\\B", a trailing
+// backslash) are skipped as Windows does. The last component may hold * and ? for a search.
+ParsedPath Parse(std::string_view path, bool wildcardsInLast = false) {
+  const std::string text(path);
+  if (path.find('/') != std::string_view::npos)
+    throw Unmodelled("path \"" + text + "\": forward slashes are not modelled");
+  if (path.substr(0, 2) == "\\\\") throw Unmodelled("path \"" + text + "\": UNC paths are not modelled");
+  ParsedPath parsed;
+  std::string_view rest;
+  if (!path.empty() && path[0] == '\\') {
+    rest = path.substr(1);
+  } else if (path.size() >= 3 && path[1] == ':' && path[2] == '\\' &&
+             ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+    parsed.drive = static_cast<char>(path[0] & ~0x20);
+    rest = path.substr(3);
+  } else {
+    throw Unmodelled("path \"" + text + "\": relative paths are not modelled");
+  }
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('\\');
+    const std::string_view part = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (part.empty()) continue;
+    CheckComponent(path, part, wildcardsInLast && rest.find_first_not_of('\\') == std::string_view::npos);
+    parsed.parts.emplace_back(part);
+  }
+  return parsed;
+}
+
+Node* Child(const Node& folder, std::string_view name) {
+  const auto found = folder.index.find(UpperAscii(name));
+  return found == folder.index.end() ? nullptr : found->second;
+}
+
+struct Resolved {
+  Node* parent = nullptr;  // the folder that holds (or would hold) the last component
+  Node* node = nullptr;    // nullptr when missing
+  std::uint32_t error = 0; // kPathNotFound when a folder on the way is missing
+};
+
+Resolved Walk(Node* root, const ParsedPath& parsed) {
+  Resolved result;
+  if (root == nullptr) {
+    result.error = kPathNotFound;
+    return result;
+  }
+  Node* folder = root;
+  for (std::size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
+    folder = Child(*folder, parsed.parts[i]);
+    if (folder == nullptr || !folder->isDirectory) {
+      result.error = kPathNotFound;
+      return result;
+    }
+  }
+  if (parsed.parts.empty()) {
+    result.node = root;
+    return result;
+  }
+  result.parent = folder;
+  result.node = Child(*folder, parsed.parts.back());
+  return result;
+}
+
+// The lowest ~N that no entry of the folder uses, with the basis cut to make room for N's digits.
+std::string GenerateAlias(Node& folder, std::string_view longName) {
+  std::string extension;
+  const std::string basis = AliasBasis(longName, &extension);
+  if (basis.empty())
+    throw Unmodelled("name \"" + std::string(longName) + "\": no character is valid in a short name");
+  const std::string hintKey = basis + "." + extension;
+  int n = 1;
+  const auto hint = folder.aliasHints.find(hintKey);
+  if (hint != folder.aliasHints.end() && hint->second.first == folder.removals) n = hint->second.second;
+  for (; n <= 999999; ++n) {
+    const std::string digits = std::to_string(n);
+    const std::size_t keep = std::min(basis.size(), 7 - digits.size());
+    std::string alias = basis.substr(0, keep) + "~" + digits;
+    if (!extension.empty()) alias += "." + extension;
+    if (folder.index.count(alias) == 0) {
+      folder.aliasHints[hintKey] = {folder.removals, n + 1};
+      return alias;
+    }
+  }
+  throw Unmodelled("name \"" + std::string(longName) + "\": every alias ~1 to ~999999 is taken");
+}
+
+void IndexEntry(Node& folder, Node* entry) {
+  folder.index[UpperAscii(entry->name)] = entry;
+  if (!entry->shortName.empty()) folder.index[entry->shortName] = entry;
+}
+
+Node* Insert(Node& folder, std::unique_ptr<Node> entry, bool withAlias = true) {
+  Node* raw = entry.get();
+  if (withAlias && !IsValidShortName(raw->name)) raw->shortName = GenerateAlias(folder, raw->name);
+  raw->order = folder.nextOrder++;
+  folder.entries.emplace(raw->order, std::move(entry));
+  IndexEntry(folder, raw);
+  return raw;
+}
+
+void Remove(Node& folder, Node* entry) {
+  folder.index.erase(UpperAscii(entry->name));
+  if (!entry->shortName.empty()) folder.index.erase(entry->shortName);
+  ++folder.removals;
+  folder.entries.erase(entry->order);
+}
+
+std::unique_ptr<Node> NewNode(std::string name, bool isDirectory) {
+  auto node = std::make_unique<Node>();
+  node->name = std::move(name);
+  node->isDirectory = isDirectory;
+  return node;
+}
+
+std::unique_ptr<Node> CopyTree(const Node& source) {
+  auto copy = std::make_unique<Node>();
+  copy->name = source.name;
+  copy->shortName = source.shortName;
+  copy->isDirectory = source.isDirectory;
+  copy->bytes = source.bytes;
+  copy->attributes = source.attributes;
+  copy->order = source.order;
+  copy->nextOrder = source.nextOrder;
+  copy->removals = source.removals;
+  copy->aliasHints = source.aliasHints;
+  for (const auto& [order, entry] : source.entries) {
+    auto child = CopyTree(*entry);
+    IndexEntry(*copy, child.get());
+    copy->entries.emplace(order, std::move(child));
+  }
+  return copy;
+}
+
+bool SameTree(const Node& a, const Node& b) {
+  if (a.name != b.name || a.isDirectory != b.isDirectory || a.bytes != b.bytes ||
+      !(a.attributes == b.attributes) || a.entries.size() != b.entries.size())
+    return false;
+  for (const auto& [order, entry] : a.entries) {
+    const Node* other = Child(b, entry->name);
+    if (other == nullptr || !SameTree(*entry, *other)) return false;
+  }
+  return true;
+}
+
+DirEntry EntryOf(const Node& node) {
+  DirEntry entry;
+  entry.name = node.name;
+  entry.shortName = node.shortName;
+  entry.isDirectory = node.isDirectory;
+  entry.size = node.bytes.size();
+  entry.attributes = node.attributes;
+  return entry;
+}
+
+DirEntry DotEntry(const char* name) {
+  DirEntry entry;
+  entry.name = name;
+  entry.isDirectory = true;
+  return entry;
+}
+
+}  // namespace
+
+// ---- Construction and copies.
+
+FileSystem::FileSystem() { drives_['C'] = NewNode("", true); }
+
+FileSystem::FileSystem(const FileSystem& other) {
+  for (const auto& [letter, root] : other.drives_) drives_[letter] = CopyTree(*root);
+}
+
+FileSystem& FileSystem::operator=(const FileSystem& other) {
+  if (this != &other) {
+    FileSystem copy(other);
+    drives_ = std::move(copy.drives_);
+  }
+  return *this;
+}
+
+FileSystem::FileSystem(FileSystem&&) noexcept = default;
+FileSystem& FileSystem::operator=(FileSystem&&) noexcept = default;
+FileSystem::~FileSystem() = default;
+
+bool FileSystem::operator==(const FileSystem& other) const {
+  if (drives_.size() != other.drives_.size()) return false;
+  for (const auto& [letter, root] : drives_) {
+    const auto found = other.drives_.find(letter);
+    if (found == other.drives_.end() || !SameTree(*root, *found->second)) return false;
+  }
+  return true;
+}
+
+std::vector<char> FileSystem::Drives() const {
+  std::vector<char> letters;
+  for (const auto& [letter, root] : drives_) letters.push_back(letter);
+  return letters;
+}
+
+// ---- Building the tree (test and image set-up).
+
+namespace {
+
+Node* MakeFolders(std::map<char, std::unique_ptr<Node>>& drives, const ParsedPath& parsed,
+                  std::size_t count, std::string_view path) {
+  auto& root = drives[parsed.drive];
+  if (!root) root = NewNode("", true);
+  Node* folder = root.get();
+  for (std::size_t i = 0; i < count; ++i) {
+    Node* next = Child(*folder, parsed.parts[i]);
+    if (next == nullptr) next = Insert(*folder, NewNode(parsed.parts[i], true));
+    if (!next->isDirectory)
+      throw Unmodelled("path \"" + std::string(path) + "\": \"" + next->name + "\" is a file");
+    folder = next;
+  }
+  return folder;
+}
+
+}  // namespace
+
+void FileSystem::MakeDirectory(std::string_view path) {
+  const ParsedPath parsed = Parse(path);
+  MakeFolders(drives_, parsed, parsed.parts.size(), path);
+}
+
+void FileSystem::WriteFile(std::string_view path, std::string_view bytes, FileAttributes attributes) {
+  const ParsedPath parsed = Parse(path);
+  if (parsed.parts.empty()) throw Unmodelled("WriteFile \"" + std::string(path) + "\": the root of a drive");
+  Node* folder = MakeFolders(drives_, parsed, parsed.parts.size() - 1, path);
+  Node* file = Child(*folder, parsed.parts.back());
+  if (file == nullptr) file = Insert(*folder, NewNode(parsed.parts.back(), false));
+  if (file->isDirectory) throw Unmodelled("WriteFile \"" + std::string(path) + "\": a folder of that name exists");
+  file->bytes.assign(bytes);
+  file->attributes = attributes;
+}
+
+// ---- Queries.
+
+namespace {
+
+const Node* Lookup(const std::map<char, std::unique_ptr<Node>>& drives, std::string_view path) {
+  const ParsedPath parsed = Parse(path);
+  const auto drive = drives.find(parsed.drive);
+  return Walk(drive == drives.end() ? nullptr : drive->second.get(), parsed).node;
+}
+
+}  // namespace
+
+std::optional<std::string> FileSystem::ReadFile(std::string_view path) const {
+  const Node* node = Lookup(drives_, path);
+  if (node == nullptr || node->isDirectory) return std::nullopt;
+  return node->bytes;
+}
+
+bool FileSystem::Exists(std::string_view path) const { return Lookup(drives_, path) != nullptr; }
+
+bool FileSystem::IsDirectory(std::string_view path) const {
+  const Node* node = Lookup(drives_, path);
+  return node != nullptr && node->isDirectory;
+}
+
+bool FileSystem::IsFile(std::string_view path) const {
+  const Node* node = Lookup(drives_, path);
+  return node != nullptr && !node->isDirectory;
+}
+
+std::optional<FileAttributes> FileSystem::Attributes(std::string_view path) const {
+  const Node* node = Lookup(drives_, path);
+  if (node == nullptr) return std::nullopt;
+  return node->attributes;
+}
+
+void FileSystem::SetAttributes(std::string_view path, FileAttributes attributes) {
+  Node* node = const_cast<Node*>(Lookup(drives_, path));
+  if (node == nullptr) throw Unmodelled("SetAttributes \"" + std::string(path) + "\": no such file or folder");
+  node->attributes = attributes;
+}
+
+std::string FileSystem::LongPath(std::string_view path) const {
+  const ParsedPath parsed = Parse(path);
+  std::string text = std::string(1, parsed.drive) + ":";
+  const auto drive = drives_.find(parsed.drive);
+  const Node* folder = drive == drives_.end() ? nullptr : drive->second.get();
+  for (const std::string& part : parsed.parts) {
+    const Node* next = folder == nullptr ? nullptr : Child(*folder, part);
+    text += "\\" + (next == nullptr ? part : next->name);
+    folder = next != nullptr && next->isDirectory ? next : nullptr;
+  }
+  if (parsed.parts.empty()) text += "\\";
+  return text;
+}
+
+std::vector<DirEntry> FileSystem::List(std::string_view folderPath) const {
+  std::vector<DirEntry> list;
+  const Node* folder = Lookup(drives_, folderPath);
+  if (folder == nullptr || !folder->isDirectory) return list;
+  list.reserve(folder->entries.size());
+  for (const auto& [order, entry] : folder->entries) list.push_back(EntryOf(*entry));
+  return list;
+}
+
+// ---- Win32 meanings.
+
+namespace {
+
+Resolved ResolveFor(std::map<char, std::unique_ptr<Node>>& drives, std::string_view path) {
+  const ParsedPath parsed = Parse(path);
+  const auto drive = drives.find(parsed.drive);
+  return Walk(drive == drives.end() ? nullptr : drive->second.get(), parsed);
+}
+
+// The refusals that writing a file meets: a folder or a read-only file, a file in use.
+std::uint32_t WriteRefusal(const Node& node) {
+  if (node.isDirectory || node.attributes.readOnly) return kAccessDenied;
+  if (node.attributes.inUse) return kSharingViolation;
+  return 0;
+}
+
+}  // namespace
+
+std::uint32_t FileSystem::Delete(std::string_view path) {
+  const Resolved found = ResolveFor(drives_, path);
+  if (found.error != 0) return found.error;
+  if (found.node == nullptr) return kFileNotFound;
+  if (const std::uint32_t refusal = WriteRefusal(*found.node)) return refusal;
+  Remove(*found.parent, found.node);
+  return 0;
+}
+
+std::uint32_t FileSystem::RemoveDirectory(std::string_view path) {
+  const Resolved found = ResolveFor(drives_, path);
+  if (found.error != 0) return found.error;
+  if (found.node == nullptr) return kFileNotFound;
+  if (found.parent == nullptr) return kAccessDenied;  // the root of a drive
+  if (!found.node->isDirectory) return kDirectory;
+  if (found.node->attributes.readOnly) return kAccessDenied;
+  if (found.node->attributes.inUse) return kSharingViolation;
+  if (!found.node->entries.empty()) return kDirNotEmpty;
+  Remove(*found.parent, found.node);
+  return 0;
+}
+
+std::uint32_t FileSystem::Append(std::string_view path, std::string_view bytes) {
+  const Resolved found = ResolveFor(drives_, path);
+  if (found.error != 0) return found.error;
+  if (found.node == nullptr) return kFileNotFound;
+  if (const std::uint32_t refusal = WriteRefusal(*found.node)) return refusal;
+  found.node->bytes.append(bytes);
+  return 0;
+}
+
+std::uint32_t FileSystem::Replace(std::string_view path, std::string_view bytes) {
+  const Resolved found = ResolveFor(drives_, path);
+  if (found.error != 0) return found.error;
+  if (found.parent == nullptr) return kAccessDenied;  // the root of a drive
+  Node* file = found.node;
+  if (file == nullptr) {
+    file = Insert(*found.parent, NewNode(Parse(path).parts.back(), false));
+  } else if (const std::uint32_t refusal = WriteRefusal(*file)) {
+    return refusal;
+  }
+  file->bytes.assign(bytes);
+  return 0;
+}
+
+// ---- Directory search.
+
+std::uint32_t FileSystem::Search(std::string_view pattern, std::vector<DirEntry>& found) const {
+  found.clear();
+  const std::size_t slash = pattern.rfind('\\');
+  if (slash == std::string_view::npos)
+    throw Unmodelled("search \"" + std::string(pattern) + "\": relative paths are not modelled");
+  const std::string_view name = pattern.substr(slash + 1);
+  const ParsedPath folderPath = Parse(pattern.substr(0, slash + 1));
+  if (!name.empty()) CheckComponent(pattern, name, true);
+
+  const auto drive = drives_.find(folderPath.drive);
+  const Node* folder = Walk(drive == drives_.end() ? nullptr : drive->second.get(), folderPath).node;
+  if (folder == nullptr || !folder->isDirectory) return kPathNotFound;
+  if (name.empty()) return kFileNotFound;
+
+  if (!HasWildcard(name)) {  // an exact name: one lookup, whatever the folder holds
+    if (const Node* entry = Child(*folder, name)) found.push_back(EntryOf(*entry));
+  } else {
+    if (!folderPath.parts.empty()) {  // a FAT sub-folder holds "." and ".." first
+      for (const char* dot : {".", ".."})
+        if (WildcardMatch(name, dot)) found.push_back(DotEntry(dot));
+    }
+    for (const auto& [order, entry] : folder->entries) {
+      if (WildcardMatch(name, entry->name) ||
+          (!entry->shortName.empty() && WildcardMatch(name, entry->shortName)))
+        found.push_back(EntryOf(*entry));
+    }
+  }
+  return found.empty() ? kFileNotFound : 0;
+}
+
+std::vector<DirEntry> FileSystem::Find(std::string_view pattern) const {
+  std::vector<DirEntry> found;
+  Search(pattern, found);
+  return found;
+}
+
+// Windows wildcards, letter case ignored: * matches any run of characters, dots included; ?
+// matches one character, but a ? that ends the pattern or stands before a dot (with any ? beside
+// it) matches nothing where the name has a dot or has ended, as in MS-DOS ("oem?.inf" finds
+// oem.inf); a dot followed only by wildcards matches the end of a name, so "*.*" matches every name.
+bool FileSystem::WildcardMatch(std::string_view pattern, std::string_view name) {
+  const std::size_t p = pattern.size(), n = name.size();
+  auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  // dosQuestion[i]: the ? at i is followed by ?s and then a dot or the end of the pattern.
+  std::vector<bool> dosQuestion(p + 1, false);
+  for (std::size_t i = p; i-- > 0;) {
+    if (pattern[i] != '?') continue;
+    dosQuestion[i] = i + 1 == p || pattern[i + 1] == '.' || (pattern[i + 1] == '?' && dosQuestion[i + 1]);
+  }
+  // onlyWildcardsAfter[i]: pattern[i..] holds nothing but * and ?.
+  std::vector<bool> onlyWildcardsAfter(p + 1, true);
+  for (std::size_t i = p; i-- > 0;)
+    onlyWildcardsAfter[i] = (pattern[i] == '*' || pattern[i] == '?') && onlyWildcardsAfter[i + 1];
+
+  // matches[i][j]: pattern[i..] matches name[j..]; filled from the end.
+  std::vector<char> matches((p + 1) * (n + 1), 0);
+  auto at = [&](std::size_t i, std::size_t j) -> char& { return matches[i * (n + 1) + j]; };
+  at(p, n) = 1;
+  for (std::size_t i = p; i-- > 0;) {
+    for (std::size_t j = n + 1; j-- > 0;) {
+      const char c = pattern[i];
+      bool ok = false;
+      if (c == '*') {
+        ok = at(i + 1, j) || (j < n && at(i, j + 1));
+      } else if (c == '?') {
+        if (dosQuestion[i]) {
+          ok = (j < n && name[j] != '.' && at(i + 1, j + 1)) || ((j == n || name[j] == '.') && at(i + 1, j));
+        } else {
+          ok = j < n && at(i + 1, j + 1);
+        }
+      } else if (c == '.') {
+        ok = (j < n && name[j] == '.' && at(i + 1, j + 1)) || (j == n && onlyWildcardsAfter[i + 1] && at(i + 1, j));
+      } else {
+        ok = j < n && fold(c) == fold(name[j]) && at(i + 1, j + 1);
+      }
+      at(i, j) = ok ? 1 : 0;
+    }
+  }
+  return at(0, 0) != 0;
+}
+
+// ---- Machine image.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadWhole(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw ImageError(file.string() + ": cannot be read");
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw ImageError(file.string() + ": cannot be read");
+  return bytes;
+}
+
+void LoadFolder(const fs::path& dir, Node& folder) {
+  std::vector<fs::directory_entry> items{fs::directory_iterator(dir), fs::directory_iterator()};
+  std::sort(items.begin(), items.end(),
+            [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
+  // Every long name goes in first, so that a generated alias cannot take a name that a later
+  // file carries as its own.
+  std::vector<Node*> loaded;
+  for (const fs::directory_entry& item : items) {
+    const std::string name = item.path().filename().string();
+    try {
+      CheckComponent(name, name, false);
+    } catch (const Unmodelled&) {
+      throw ImageError(item.path().string() + ": not a name that Windows accepts");
+    }
+    if (Child(folder, name) != nullptr)
+      throw ImageError(item.path().string() + ": another name in this folder differs only in letter case");
+    const bool isDirectory = item.is_directory() && !item.is_symlink();
+    if (!isDirectory && !(item.is_regular_file() && !item.is_symlink()))
+      throw ImageError(item.path().string() + ": neither a plain file nor a folder");
+    Node* node = Insert(folder, NewNode(name, isDirectory), false);
+    if (isDirectory) {
+      LoadFolder(item.path(), *node);
+    } else {
+      node->bytes = ReadWhole(item.path());
+    }
+    loaded.push_back(node);
+  }
+  for (Node* node : loaded) {
+    if (IsValidShortName(node->name)) continue;
+    node->shortName = GenerateAlias(folder, node->name);
+    folder.index[node->shortName] = node;
+  }
+}
+
+void SaveFolder(const Node& folder, const fs::path& dir) {
+  fs::create_directories(dir);
+  for (const auto& [order, entry] : folder.entries) {
+    const fs::path target = dir / entry->name;
+    if (entry->isDirectory) {
+      SaveFolder(*entry, target);
+      continue;
+    }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out.write(entry->bytes.data(), static_cast<std::streamsize>(entry->bytes.size()));
+    out.close();
+    if (!out) throw ImageError(target.string() + ": cannot be written");
+  }
+}
+
+bool IsDriveFolderName(const std::string& name) {
+  return name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+}
+
+}  // namespace
+
+void FileSystem::LoadDrives(const std::filesystem::path& drivesDir) {
+  std::map<char, std::unique_ptr<Node>> loaded;
+  try {
+    if (!fs::is_directory(drivesDir)) throw ImageError(drivesDir.string() + ": not a folder");
+    for (const fs::directory_entry& item : fs::directory_iterator(drivesDir)) {
+      const std::string name = item.path().filename().string();
+      if (!IsDriveFolderName(name) || !item.is_directory())
+        throw ImageError(item.path().string() + ": not a drive folder (one letter A to Z)");
+      const char letter = static_cast<char>(name[0] & ~0x20);
+      if (loaded.count(letter) != 0)
+        throw ImageError(item.path().string() + ": drive " + std::string(1, letter) + ": is given twice");
+      auto root = NewNode("", true);
+      LoadFolder(item.path(), *root);
+      loaded[letter] = std::move(root);
+    }
+  } catch (const fs::filesystem_error& error) {
+    throw ImageError(error.path1().string() + ": " + error.code().message());
+  }
+  if (loaded.count('C') == 0) loaded['C'] = NewNode("", true);
+  drives_ = std::move(loaded);
+}
+
+void FileSystem::SaveDrives(const std::filesystem::path& drivesDir) const {
+  try {
+    if (fs::exists(drivesDir)) {
+      // Only drive folders are replaced: anything else here is not ours to remove.
+      for (const fs::directory_entry& item : fs::directory_iterator(drivesDir)) {
+        if (!IsDriveFolderName(item.path().filename().string()) || !item.is_directory())
+          throw ImageError(item.path().string() + ": not a drive folder; the drives are not saved");
+      }
+      for (const fs::directory_entry& item : fs::directory_iterator(drivesDir)) fs::remove_all(item.path());
+    }
+    fs::create_directories(drivesDir);
+    for (const auto& [letter, root] : drives_) SaveFolder(*root, drivesDir / std::string(1, letter));
+  } catch (const fs::filesystem_error& error) {
+    throw ImageError(error.path1().string() + ": " + error.code().message());
+  }
+}
+
+void FileSystem::LoadAttributes(const std::filesystem::path& file) {
+  const std::string text = ReadWhole(file);
+  const std::string where = file.filename().string() + ":";
+  std::vector<std::pair<Node*, FileAttributes>> changes;
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const std::string at = where + std::to_string(number) + ": ";
+    const char* letters = "RHSU";
+    bool wellFormed = line.size() > 5 && line[4] == ' ';
+    for (int i = 0; wellFormed && i < 4; ++i) wellFormed = line[i] == letters[i] || line[i] == '-';
+    if (!wellFormed)
+      throw ImageError(at + "expected four flags (R, H, S, U or '-'), a space and a path: \"" + line + "\"");
+    const std::string path = line.substr(5);
+    const Node* node = nullptr;
+    try {
+      node = Lookup(drives_, path);
+    } catch (const Unmodelled&) {
+      throw ImageError(at + "not a Windows path: \"" + path + "\"");
+    }
+    if (node == nullptr) throw ImageError(at + "no such file or folder: \"" + path + "\"");
+    for (const auto& change : changes)
+      if (change.first == node) throw ImageError(at + "\"" + path + "\" is listed twice");
+    FileAttributes attributes;
+    attributes.readOnly = line[0] == 'R';
+    attributes.hidden = line[1] == 'H';
+    attributes.system = line[2] == 'S';
+    attributes.inUse = line[3] == 'U';
+    changes.emplace_back(const_cast<Node*>(node), attributes);
+  }
+  for (const auto& [node, attributes] : changes) node->attributes = attributes;
+}
+
+namespace {
+
+void AttributeLines(const Node& folder, const std::string& path, std::string& text) {
+  for (const auto& [order, entry] : folder.entries) {
+    const std::string entryPath = path + "\\" + entry->name;
+    const FileAttributes& a = entry->attributes;
+    if (a.readOnly || a.hidden || a.system || a.inUse) {
+      text += a.readOnly ? 'R' : '-';
+      text += a.hidden ? 'H' : '-';
+      text += a.system ? 'S' : '-';
+      text += a.inUse ? 'U' : '-';
+      text += " " + entryPath + "\n";
+    }
+    if (entry->isDirectory) AttributeLines(*entry, entryPath, text);
+  }
+}
+
+}  // namespace
+
+std::string FileSystem::AttributesText() const {
+  std::string text;
+  for (const auto& [letter, root] : drives_) AttributeLines(*root, std::string(1, letter) + ":", text);
+  return text;
+}
+
+}  // namespace sim
