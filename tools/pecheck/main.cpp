@@ -1,0 +1,140 @@
+// pecheck: prints a PE file's machine, subsystem and its version, OS version, size and every
+// imported DLL and function, and checks them against what is expected of it.
+//
+//   pecheck FILE [--allowed LIST] [--machine i386|amd64] [--subsystem gui|console]
+//                [--subsystem-version X.Y] [--os-version X.Y] [--max-size BYTES]
+//
+// Exit code: 0 when every given expectation holds, 1 when one does not, 2 when the file cannot
+// be read as a PE file or the arguments are wrong.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "pe.h"
+
+namespace {
+
+std::optional<std::string> ReadFile(const std::string& path)
+{
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return std::nullopt;
+  }
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::optional<pecheck::Version> ParseVersion(const std::string& text)
+{
+  unsigned major = 0, minor = 0;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "%u.%u%c", &major, &minor, &end) != 2 || major > 0xFFFF ||
+      minor > 0xFFFF) {
+    return std::nullopt;
+  }
+  return pecheck::Version{static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)};
+}
+
+int Usage(const std::string& problem)
+{
+  std::cerr << "pecheck: " << problem << "\n"
+            << "usage: pecheck FILE [--allowed LIST] [--machine i386|amd64] "
+               "[--subsystem gui|console] [--subsystem-version X.Y] [--os-version X.Y] "
+               "[--max-size BYTES]\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string path;
+  pecheck::Expectations expected;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.rfind("--", 0) != 0) {
+      if (!path.empty()) {
+        return Usage("more than one file given");
+      }
+      path = arg;
+      continue;
+    }
+    if (i + 1 >= args.size()) {
+      return Usage(arg + " needs a value");
+    }
+    const std::string& value = args[++i];
+    if (arg == "--allowed") {
+      auto text = ReadFile(value);
+      if (!text) {
+        return Usage("cannot read the allowed list " + value);
+      }
+      std::string error;
+      expected.allowed = pecheck::ParseAllowedImports(*text, &error);
+      if (!expected.allowed) {
+        return Usage(value + ": " + error);
+      }
+    } else if (arg == "--machine") {
+      if (value == "i386") {
+        expected.machine = pecheck::MACHINE_I386;
+      } else if (value == "amd64") {
+        expected.machine = pecheck::MACHINE_AMD64;
+      } else {
+        return Usage("unknown machine " + value);
+      }
+    } else if (arg == "--subsystem") {
+      if (value == "gui") {
+        expected.subsystem = pecheck::SUBSYSTEM_GUI;
+      } else if (value == "console") {
+        expected.subsystem = pecheck::SUBSYSTEM_CONSOLE;
+      } else {
+        return Usage("unknown subsystem " + value);
+      }
+    } else if (arg == "--subsystem-version" || arg == "--os-version") {
+      auto version = ParseVersion(value);
+      if (!version) {
+        return Usage(arg + " takes X.Y, not " + value);
+      }
+      (arg == "--os-version" ? expected.osVersion : expected.subsystemVersion) = version;
+    } else if (arg == "--max-size") {
+      std::size_t used = 0;
+      unsigned long long bytes = 0;
+      try {
+        bytes = std::stoull(value, &used);
+      } catch (const std::exception&) {
+        used = 0;
+      }
+      if (used == 0 || used != value.size()) {
+        return Usage("--max-size takes a number of bytes, not " + value);
+      }
+      expected.maxFileSize = bytes;
+    } else {
+      return Usage("unknown option " + arg);
+    }
+  }
+  if (path.empty()) {
+    return Usage("no file given");
+  }
+
+  auto bytes = ReadFile(path);
+  if (!bytes) {
+    std::cerr << "pecheck: " << path << ": cannot be read (is it built?)\n";
+    return 2;
+  }
+  std::string error;
+  auto image = pecheck::ReadPe(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()), &error);
+  if (!image) {
+    std::cerr << "pecheck: " << path << ": " << error << "\n";
+    return 2;
+  }
+  std::cout << path << "\n" << pecheck::Describe(*image);
+  std::vector<std::string> problems = pecheck::Check(*image, expected);
+  for (const std::string& problem : problems) {
+    std::cout << "FAIL: " << problem << "\n";
+  }
+  std::cout << (problems.empty() ? "OK\n" : "");
+  return problems.empty() ? 0 : 1;
+}
