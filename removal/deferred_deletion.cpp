@@ -16,9 +16,24 @@ static BOOL FormEntryLine(LPSTR line, LPCSTR systemDirectory, LPCSTR name)
          AppendPath(line, name);
 }
 
+// At the end of a line that started with '[': whether it was a header, and if so whether its
+// name, up to the line's last ']', is "rename" (letter case ignored), as the profile reader of
+// WININIT.EXE sees it. A name longer than the buffer is never "rename".
+static void EndHeaderLine(LPSTR section, int closeAt, BOOL overflowed, BOOL* renameLast)
+{
+  if (closeAt < 0)
+    return;  // a '[' without its ']' is no header
+  if (overflowed && closeAt >= MAX_PATH - 1) {
+    *renameLast = FALSE;
+    return;
+  }
+  section[closeAt] = '\0';
+  *renameLast = lstrcmpiA(section, "rename") == 0;
+}
+
 // Reads an existing wininit.ini once, in text mode, to learn how it ends: whether its last byte
 // is a line feed (an empty file counts as ended), and whether its last section header is
-// [rename], letter case ignored. A file that cannot be read gets both a line end and a header.
+// [rename]. A file that cannot be read gets both a line end and a header.
 static void InspectRenameList(LPCSTR path, BOOL* needLineEnd, BOOL* needHeader)
 {
   char section[MAX_PATH];
@@ -26,8 +41,10 @@ static void InspectRenameList(LPCSTR path, BOOL* needLineEnd, BOOL* needHeader)
   int ch;
   int last = '\n';
   int length = 0;
+  int closeAt = -1;
   BOOL atLineStart = TRUE;
   BOOL inHeader = FALSE;
+  BOOL overflowed = FALSE;
   BOOL renameLast = FALSE;
 
   *needLineEnd = TRUE;
@@ -40,30 +57,31 @@ static void InspectRenameList(LPCSTR path, BOOL* needLineEnd, BOOL* needHeader)
   while ((ch = fgetc(file)) != EOF) {
     last = ch;
     if (ch == '\n') {
+      if (inHeader)
+        EndHeaderLine(section, closeAt, overflowed, &renameLast);
       atLineStart = TRUE;
       inHeader = FALSE;
     } else if (inHeader) {
-      if (ch == ']') {
-        // A header's name longer than the buffer is never "rename".
-        renameLast = length < MAX_PATH - 1 && lstrcmpiA(section, "rename") == 0;
-        inHeader = FALSE;
-      } else if (length < MAX_PATH - 1) {
+      if (ch == ']')
+        closeAt = length;
+      if (length < MAX_PATH - 1)
         section[length++] = (char)ch;
-        section[length] = '\0';
-      } else {
-        length = MAX_PATH;
-      }
+      else
+        overflowed = TRUE;
     } else if (atLineStart && (ch == ' ' || ch == '\t')) {
       // blanks before a header
     } else {
       if (atLineStart && ch == '[') {
         inHeader = TRUE;
         length = 0;
-        section[0] = '\0';
+        closeAt = -1;
+        overflowed = FALSE;
       }
       atLineStart = FALSE;
     }
   }
+  if (inHeader)
+    EndHeaderLine(section, closeAt, overflowed, &renameLast);
   fclose(file);
 
   *needLineEnd = last != '\n';

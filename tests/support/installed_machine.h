@@ -1,0 +1,44 @@
+// Simulated machines for the removal's tests: a Windows 95/98 PC with another printer and another
+// vendor's INF file, and the same PC after the RK514 driver's setup has run on it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/machine.h"
+
+namespace fixtures {
+
+inline constexpr char kPrinterName[] = "ZANTEROVA Karsenby RK514";
+inline constexpr char kProgramsFolder[] = "C:\\WINDOWS\\Start Menu\\Programs";
+inline constexpr char kGroupFolder[] = "C:\\WINDOWS\\Start Menu\\Programs\\ZANTEROVA RK514";
+inline constexpr char kShellFoldersKey[] =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+// The fourteen files that setup copies to the system directory and the uninstaller deletes at
+// once, and the five it leaves to the next start of Windows.
+std::vector<std::string> SystemFileNames();
+std::vector<std::string> DeferredFileNames();
+// The four shortcuts of the Start-menu group.
+std::vector<std::string> ShortcutNames();
+
+// A PC of the given build (sim::kBuildWin95, ...) before the driver is installed: the shell's
+// folders, an HP LaserJet 4 on LPT1 with its registry keys, instance keys 0000 and win.ini
+// entries, another vendor's oem0.inf, and the registry folders the driver's keys live in.
+sim::Machine CleanMachine(std::uint32_t buildNumber = sim::kBuildWin98);
+
+// Adds what the RK514 setup leaves on that machine: its fixed registry keys (the Start-menu
+// order and access keys only on builds above 950), instance keys 0001 in both printer lists, its
+// win.ini entries for LPT1, the Start-menu group with its four shortcuts, the nineteen files in
+// the system directory, and its INF file (oem1.inf on build 950, INF\OTHER on later builds).
+void InstallProduct(sim::Machine& machine);
+
+// CleanMachine with InstallProduct applied.
+sim::Machine InstalledMachine(std::uint32_t buildNumber = sim::kBuildWin98);
+
+// The win.ini of CleanMachine and of InstalledMachine, byte for byte.
+std::string CleanWinIni();
+std::string InstalledWinIni();
+
+}  // namespace fixtures
