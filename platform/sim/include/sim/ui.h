@@ -45,7 +45,8 @@ struct ControlState {
   ControlTemplate tmpl;
   std::string text;
   int rangeMin = 0, rangeMax = 100, step = 10, pos = 0;  // a progress bar's own state
-  std::map<UINT, int> messageCounts;                     // messages sent to the control
+  // Messages the control received: sent with SendMessageA, posted, or WM_SETTEXT from SetWindowTextA.
+  std::map<UINT, int> messageCounts;
 };
 struct DialogState {
   HWND hwnd = nullptr;
@@ -83,10 +84,15 @@ class User {
   virtual int AnswerMessageBox(const MessageBoxRecord& box) = 0;
   virtual void DialogChanged(const DialogState& /*dialog*/, std::uint64_t /*nowMs*/) {}  // for drawing
   virtual void DialogClosed(const DialogState& /*dialog*/) {}
+  // What this user would do next, for the message of an Unanswered error ("" if nothing to say).
+  virtual std::string Expecting() const { return {}; }
 };
 
 // A user that follows a list of steps, one per dialog or message box shown, in order:
 // {"WELCOME", Enter}, {"UNINSTALL", Escape after 10 timer messages}, {"MessageBox", IDNO}.
+// A dialog with no step of its own is watched without input (it may close itself on a timer);
+// a message box that is not the next step, or a dialog that closes with its step unused, throws
+// Unanswered with the step expected and what was shown.
 class ScriptedUser : public User {
  public:
   struct Step {
@@ -98,6 +104,8 @@ class ScriptedUser : public User {
   explicit ScriptedUser(std::vector<Step> steps) : steps_(std::move(steps)) {}
   std::optional<Input> NextInput(const DialogState& dialog, std::uint64_t nowMs) override;
   int AnswerMessageBox(const MessageBoxRecord& box) override;
+  void DialogClosed(const DialogState& dialog) override;
+  std::string Expecting() const override;
   std::size_t StepsLeft() const { return steps_.size() - next_; }
 
  private:
@@ -118,6 +126,9 @@ class Ui {
   std::vector<DialogState> closedDialogs;        // every dialog shown, as it was when it closed
   std::vector<MessageBoxRecord> messageBoxes;    // every message box shown
   std::vector<UINT> exitWindowsRequests;         // flags of each ExitWindowsEx call
+
+  // The open dialog that window is, or holds as a control; nullptr once it has closed.
+  const DialogState* OpenDialog(HWND window) const;
 
   struct Impl;
   Impl* impl() const { return impl_.get(); }
