@@ -1,8 +1,12 @@
 // uidriver.exe: looks at and presses the windows of another program, from outside it, as a user
 // would; the scenario runner calls it once per step.
-//   uidriver.exe wait CAPTION MS     waits until a visible top-level window of that caption is up
-//                                    and drawn, then prints what it shows on one line
+//   uidriver.exe wait CAPTION MS [SHOT.bmp]
+//                                    waits until a visible top-level window of that caption is up
+//                                    and drawn, photographs the screen into SHOT.bmp if given,
+//                                    then prints what the window shows on one line
 //   uidriver.exe click CAPTION ID MS clicks the button ID of that window (as the mouse would)
+//   uidriver.exe key CAPTION KEY MS  types Return or Escape into that window (as the keyboard
+//                                    would: the window is brought to the front, the key is input)
 //   uidriver.exe gone CAPTION MS     waits until no window of that caption is left
 // Each step fails (exit code 1) after MS milliseconds, naming the window that never came or
 // never went. The line printed for a dialog is
@@ -14,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -80,6 +85,48 @@ void WaitUntilDrawn(HWND window) {
   SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
 }
 
+// The whole screen as a 24-bit BMP file. Taken from inside the session, in a few milliseconds, so
+// that even the short-lived progress dialog is on it.
+bool SaveScreen(const std::string& path) {
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool copied = false;
+  if (bitmap) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != 0;
+    GdiFlush();
+    SelectObject(memory, old);
+  }
+  bool saved = false;
+  if (copied) {
+    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageBytes;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    out.write(static_cast<const char*>(bits), imageBytes);
+    saved = static_cast<bool>(out.flush());
+  }
+  if (bitmap) DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return saved;
+}
+
 HWND WaitFor(const std::string& caption, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   for (;;) {
@@ -87,6 +134,20 @@ HWND WaitFor(const std::string& caption, DWORD timeoutMs) {
     if (GetTickCount() - start >= timeoutMs) return nullptr;
     Sleep(10);
   }
+}
+
+// A key typed on the keyboard: SendInput goes the way of hardware input, to the focus of the
+// window in front, which the window is made first.
+bool TypeKey(HWND window, WORD key) {
+  SetForegroundWindow(window);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+  INPUT inputs[2] = {};
+  inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+  inputs[0].ki.wVk = inputs[1].ki.wVk = key;
+  inputs[0].ki.wScan = inputs[1].ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+  inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  return SendInput(2, inputs, sizeof(INPUT)) == 2;
 }
 
 int NeverCame(const std::string& caption, DWORD timeoutMs) {
@@ -99,12 +160,17 @@ int NeverCame(const std::string& caption, DWORD timeoutMs) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "wait" && argc == 4) {
+  if (command == "wait" && (argc == 4 || argc == 5)) {
     const DWORD timeoutMs = std::strtoul(argv[3], nullptr, 10);
     HWND window = WaitFor(argv[2], timeoutMs);
     if (!window) return NeverCame(argv[2], timeoutMs);
     WaitUntilDrawn(window);
-    std::printf("%s\n", Describe(window).c_str());
+    std::string line = Describe(window);
+    if (argc == 5 && !SaveScreen(argv[4])) {
+      std::fprintf(stderr, "uidriver: no screenshot of \"%s\" in %s\n", argv[2], argv[4]);
+      return 1;
+    }
+    std::printf("%s\n", line.c_str());
     return 0;
   }
   if (command == "click" && argc == 5) {
@@ -120,6 +186,22 @@ int main(int argc, char** argv) {
     PostMessageA(button, BM_CLICK, 0, 0);
     return 0;
   }
+  if (command == "key" && argc == 5) {
+    const DWORD timeoutMs = std::strtoul(argv[4], nullptr, 10);
+    const std::string name = argv[3];
+    const WORD key = name == "Return" ? VK_RETURN : name == "Escape" ? VK_ESCAPE : 0;
+    if (!key) {
+      std::fprintf(stderr, "uidriver: unknown key %s (Return or Escape)\n", argv[3]);
+      return 2;
+    }
+    HWND window = WaitFor(argv[2], timeoutMs);
+    if (!window) return NeverCame(argv[2], timeoutMs);
+    if (!TypeKey(window, key)) {
+      std::fprintf(stderr, "uidriver: the key %s did not reach \"%s\"\n", argv[3], argv[2]);
+      return 1;
+    }
+    return 0;
+  }
   if (command == "gone" && argc == 4) {
     const DWORD timeoutMs = std::strtoul(argv[3], nullptr, 10);
     const DWORD start = GetTickCount();
@@ -133,7 +215,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  std::fprintf(stderr,
-               "usage: uidriver.exe wait CAPTION MS | click CAPTION ID MS | gone CAPTION MS\n");
+  std::fprintf(stderr, "usage: uidriver.exe wait CAPTION MS [SHOT.bmp] | click CAPTION ID MS | "
+                       "key CAPTION Return|Escape MS | gone CAPTION MS\n");
   return 2;
 }

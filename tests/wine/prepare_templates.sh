@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Makes the template Wine prefixes that every case of the Wine suite copies: one booted prefix
+# (wineboot -i) per release, set to Windows 95 or 98, its windows drawn with their own captions
+# (no window manager runs on the test display). Kept between runs while Wine's version is
+# the same; a run that cannot start Wine fails here, loudly.
+#   prepare_templates.sh DIR     -> DIR/win95, DIR/win98
+set -euo pipefail
+dir=$1
+for tool in wine wineserver wineboot; do
+  command -v "$tool" >/dev/null ||
+    { echo "FAIL: $tool is not installed (scripts/deps.sh installs wine64)" >&2; exit 1; }
+done
+# The template is remade when Wine or this script changes.
+stamp="$(wine --version 2>/dev/null) $(uname -m) $(sha1sum "$0" | cut -c1-12)"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$dir"
+for release in win95 win98; do
+  prefix="$dir/$release"
+  if [ -f "$prefix/.rk514-stamp" ] && [ "$(cat "$prefix/.rk514-stamp")" = "$stamp" ]; then
+    continue
+  fi
+  rm -rf "$prefix"
+  export WINEPREFIX="$prefix"
+  if ! wineboot -i >"$dir/$release.log" 2>&1 ||
+     ! wine reg add 'HKCU\Software\Wine' /v Version /d "$release" /f >>"$dir/$release.log" 2>&1 ||
+     ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$dir/$release.log" 2>&1; then
+    echo "FAIL: Wine cannot set up a prefix in $prefix:" >&2
+    tail -5 "$dir/$release.log" >&2
+    exit 1
+  fi
+  wineserver -w
+  [ -f "$prefix/system.reg" ] || { echo "FAIL: wineboot made no registry in $prefix" >&2; exit 1; }
+  echo "$stamp" >"$prefix/.rk514-stamp"
+done
+echo "template prefixes ready in $dir ($stamp)"

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Runs one case of the Wine suite: the uninstaller (the win64 build) in a fresh Wine prefix set to
+# Windows 95 or 98, under its own Xvfb display, with the dialogs answered from outside as a user
+# would; then dumps the machine state and compares it, field by field, with the case's expected
+# state and with the same case run on the simulated machine.
+#
+#   run_case.sh CASE SCENARIO FLOW NEXT EXPECTED_DIR OUT_DIR
+# FLOW is ok-no, ok-yes or cancel. NEXT is "next" to start a new Wine session afterwards and
+# compare the state that Windows' start-up leaves (wininit.ini worked through), or "-".
+# Environment: RK514_EXE (KB47UNIN.EXE), RK514_WINE_TOOLS (seed.exe, probe.exe, uidriver.exe),
+# RK514_CHECK (the host checker), RK514_TEMPLATES (the template prefixes, see prepare_templates.sh).
+set -euo pipefail
+
+case_name=$1 scenario=$2 flow=$3 next=$4 expected_dir=$5 out=$6
+timeout_ms=${RK514_WINE_TIMEOUT_MS:-20000}
+
+fail() { echo "FAIL [$case_name]: $*" >&2; exit 1; }
+for tool in wine wineserver Xvfb convert; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps.sh installs it)"
+done
+for file in "$RK514_EXE" "$RK514_WINE_TOOLS/seed.exe" "$RK514_WINE_TOOLS/probe.exe" \
+            "$RK514_WINE_TOOLS/uidriver.exe" "$RK514_CHECK" "$scenario"; do
+  [ -f "$file" ] || fail "missing $file (build the host and win64 trees first)"
+done
+release=$(sed -n 's/^release[[:space:]]*\(win9[58]\).*/\1/p' "$scenario")
+[ -d "$RK514_TEMPLATES/$release/drive_c" ] || fail "no template prefix $RK514_TEMPLATES/$release"
+
+rm -rf "$out"
+mkdir -p "$out/shots"
+winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
+
+# A fresh prefix, copied from the template (wineboot -i once per release instead of per case).
+export WINEPREFIX="$out/prefix"
+cp -a "$RK514_TEMPLATES/$release" "$WINEPREFIX"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# A display of our own: Xvfb picks a free one and writes its number to fd 3.
+xvfb_pid=
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$out/display" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb could not start: $(tail -3 "$out/xvfb.log")"
+  sleep 0.1
+done
+[ -s "$out/display" ] || fail "Xvfb gave no display within 10 s"
+export DISPLAY=":$(head -1 "$out/display")"
+
+# One Wine session from seeding to probing: HKEY_CURRENT_CONFIG keys live only as long as the
+# session, and a new session works through wininit.ini before anything else runs.
+wineserver -p
+scenario_w=$(winpath "$scenario")
+wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\before.dump" ||
+  fail "Wine does not start (probe.exe failed in a fresh prefix)"
+wine "$RK514_WINE_TOOLS/seed.exe" "$scenario_w" >"$out/seed.log" 2>&1 ||
+  fail "seeding failed: $(cat "$out/seed.log")"
+wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\seeded.dump"
+
+# The program, with its process creations traced: a restart request shows as the start of
+# "wineboot.exe --end-session" (Wine's ExitWindowsEx returns at once and leaves the session up).
+( cd "$out"; code=0; WINEDEBUG=-all,trace+process wine "$RK514_EXE" >program.log 2>&1 || code=$?
+  echo "$code" >exit ) &
+program_pid=$!
+
+ui_step=0
+ui_lines=()
+driver() { wine "$RK514_WINE_TOOLS/uidriver.exe" "$@"; }
+# Starts waiting for a window in the background: the driver photographs the screen as soon as
+# the window is drawn (the progress dialog is up for well under a second) and prints what it
+# shows. The caller acts (a key, a click), then collects what was seen with seen().
+watch() {
+  local caption=$1 shot=$2
+  watch_caption=$caption watch_shot=$shot
+  driver wait "$caption" "$timeout_ms" "$(winpath "$out/shots")\\$shot.bmp" \
+    >"$out/ui.$shot" 2>"$out/ui.$shot.err" &
+  watch_pid=$!
+}
+seen() {
+  wait "$watch_pid" || fail "$(cat "$out/ui.$watch_shot.err")"
+  ui_step=$((ui_step + 1))
+  ui_lines+=("ui $ui_step => $(tr -d '\r' <"$out/ui.$watch_shot")")
+}
+# A key typed into a window, and a button clicked, as a user does.
+key() { driver key "$1" "$2" "$timeout_ms" 2>"$out/driver.err" || fail "$(cat "$out/driver.err")"; }
+click() { driver click "$1" "$2" "$timeout_ms" 2>"$out/driver.err" || fail "$(cat "$out/driver.err")"; }
+
+welcome="Welcome to the disinstallation program"
+watch "$welcome" welcome
+seen
+case "$flow" in
+  ok-no|ok-yes)
+    watch "Disinstalling the driver" progress
+    key "$welcome" Return
+    seen
+    watch "Disinstallation succeeded" restart
+    seen
+    if [ "$flow" = ok-yes ]; then click "Disinstallation succeeded" 6; else click "Disinstallation succeeded" 7; fi
+    ;;
+  cancel)
+    watch "Disinstallation aborted" aborted
+    key "$welcome" Escape
+    seen
+    click "Disinstallation aborted" 1
+    ;;
+  *) fail "unknown flow $flow" ;;
+esac
+
+# The program ends by itself; it is never killed by the test unless it hangs.
+for _ in $(seq $((timeout_ms / 100))); do
+  [ -s "$out/exit" ] && break
+  sleep 0.1
+done
+[ -s "$out/exit" ] || fail "the program did not end within $((timeout_ms / 1000)) s after the last dialog"
+wait "$program_pid" || true
+
+wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\after.dump"
+{
+  echo "exit => $(cat "$out/exit")"
+  echo "restart => $(grep -c 'wineboot.exe --end-session' "$out/program.log" | head -1)"
+  printf '%s\n' "${ui_lines[@]}"
+} >>"$out/after.dump"
+sim_args=(sim "$scenario" "$flow" "$out/sim-after.dump")
+
+if [ "$next" = next ]; then
+  # The next start: end this session and begin a new one, which works through wininit.ini.
+  wineserver -k
+  wineserver -w
+  wineserver -p
+  wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\next.dump"
+  sim_args+=("$out/sim-next.dump")
+fi
+
+"$RK514_CHECK" "${sim_args[@]}" || fail "the simulated run of the same case failed"
+status=0
+"$RK514_CHECK" compare "$expected_dir/$case_name.expected" "$out/after.dump" "$out/sim-after.dump" ||
+  status=1
+if [ "$next" = next ]; then
+  "$RK514_CHECK" compare "$expected_dir/$case_name.next.expected" "$out/next.dump" "$out/sim-next.dump" ||
+    status=1
+fi
+# The screenshots, as PNG files for people to look at.
+for shot in "$out"/shots/*.bmp; do
+  convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
+done
+[ "$status" = 0 ] || fail "the final state differs (dumps in $out)"
+echo "PASS [$case_name]"
