@@ -12,6 +12,8 @@ fi
 command -v wine >/dev/null || { echo "error: wine is not installed" >&2; exit 1; }
 
 export WINEDEBUG=-all
+# No Mono or Gecko: the test needs neither, and their installers would ask for a display.
+export WINEDLLOVERRIDES="mscoree,mshtml="
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/rk514-shims-wine.XXXXXX")
 export WINEPREFIX
 cleanup() {

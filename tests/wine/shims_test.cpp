@@ -10,7 +10,8 @@
 
 namespace {
 
-// The real functions, for the checks that look at what the runtime does without the shims.
+// From here on fopen and RegDeleteKeyA are the real ones, for seeding, reading back and the checks
+// of what Windows and the runtime do by themselves; the shims are called by their own names.
 #undef RegDeleteKeyA
 #undef fopen
 
@@ -235,6 +236,8 @@ struct AppendCase {
 
 #define BYTES(text) text, sizeof(text) - 1
 
+// Its std::string members make this table the work of a static constructor, which the platform's
+// entry has to run before WinMain.
 const AppendCase APPEND_CASES[] = {
     {"final Ctrl-Z after text", "a+", BYTES("abc\x1A"), "abcx\r\n"},
     {"final Ctrl-Z after a line end", "a+", BYTES("abc\r\n\x1A"), "abc\r\nx\r\n"},
