@@ -72,8 +72,10 @@ bool RegKey::operator==(const RegKey& other) const {
 Registry::Registry() {
   roots_[0].name = "HKEY_LOCAL_MACHINE";
   roots_[1].name = "HKEY_USERS";
-  CreateKey("HKEY_USERS\\.DEFAULT");
+  // What the three aliases lead to on a fresh Windows 98 machine.
+  CreateKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
   CreateKey("HKEY_LOCAL_MACHINE\\Config\\0001");
+  CreateKey("HKEY_USERS\\.DEFAULT");
 }
 
 std::string Registry::Resolve(std::string_view path) const {
