@@ -7,10 +7,10 @@
 
 // ---- RegDeleteKeyA
 
-// Bounds of the subtree walk: how deep it goes and how many subkeys one key may keep that
-// cannot be deleted, so that a key that refuses deletion ends the walk instead of looping.
+// Bounds of the subtree walk: how deep it goes, and how many subkeys it tries under one key, so
+// that neither a key that refuses deletion nor one that keeps gaining subkeys can keep it looping.
 static const int MAX_SUBKEY_DEPTH = 64;
-static const DWORD MAX_KEPT_SUBKEYS = 1024;
+static const DWORD MAX_SUBKEY_TRIES = 65536;
 // The longest key name is 255 characters.
 static const DWORD KEY_NAME_SIZE = 256;
 
@@ -25,7 +25,7 @@ static void DeleteSubkeys(HKEY root, LPCSTR subKey, int depth)
   }
   char name[KEY_NAME_SIZE];
   DWORD index = 0;
-  while (index < MAX_KEPT_SUBKEYS) {
+  for (DWORD tries = 0; tries < MAX_SUBKEY_TRIES; ++tries) {
     DWORD nameSize = KEY_NAME_SIZE;
     if (RegEnumKeyExA(key, index, name, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
       break;
