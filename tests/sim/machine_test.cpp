@@ -194,12 +194,16 @@ Machine FullMachine() {
   machine.windowsDirectory = "C:\\WIN95";
   machine.systemDirectory = "C:\\WIN95\\SYSTEM";
   machine.registry.SetCurrentUser("Karin");
+  machine.registry.DeleteKey("HKEY_USERS\\.DEFAULT");  // a bare key gone stays gone
   machine.registry.SetCurrentConfig("0002");
   machine.registry.SetString("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
                              "Programs", "C:\\WIN95\\Start Menu\\Programs");
   machine.registry.SetString("HKLM\\Enum\\Root\\printer\\0000", "DeviceDesc", "ZANTEROVA Karsenby RK514");
   machine.registry.SetValue("HKLM\\Enum\\Root\\printer\\0000", "Raw", {1, {'n', 'o', ' ', 'n', 'u', 'l'}});
   machine.registry.SetDword("HKCC\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", "Attributes", 0xA00);
+  // This machine's Windows lives elsewhere: nothing of the bare C:\WINDOWS may come back on loading.
+  EXPECT_EQ(machine.files.RemoveDirectory("C:\\WINDOWS\\SYSTEM"), 0u);
+  EXPECT_EQ(machine.files.RemoveDirectory("C:\\WINDOWS"), 0u);
   machine.files.MakeDirectory("C:\\WIN95\\SYSTEM");
   machine.files.MakeDirectory("C:\\WIN95\\INF\\Empty folder");
   machine.files.WriteFile("C:\\WIN95\\SYSTEM\\KB47MON.DLL", std::string("MZ\0\x1A\r\n", 6), {true, false, true, false});

@@ -139,7 +139,11 @@ Machine Machine::LoadImage(const std::filesystem::path& dir) {
   if (!std::filesystem::is_directory(dir)) throw ImageError(dir.string() + ": not a machine image folder");
   Machine machine;
   if (std::filesystem::exists(dir / kMachineIni)) LoadMachineIni(machine, ReadWholeFile(dir / kMachineIni));
-  if (std::filesystem::exists(dir / "registry.reg")) machine.registry.LoadRegFile(dir / "registry.reg");
+  // registry.reg holds the whole registry: a key that it does not list is not there.
+  if (std::filesystem::exists(dir / "registry.reg")) {
+    machine.registry.Clear();
+    machine.registry.LoadRegFile(dir / "registry.reg");
+  }
   if (std::filesystem::exists(dir / "drives")) machine.files.LoadDrives(dir / "drives");
   if (std::filesystem::exists(dir / "attributes.txt")) machine.files.LoadAttributes(dir / "attributes.txt");
   return machine;

@@ -78,6 +78,13 @@ Registry::Registry() {
   CreateKey("HKEY_USERS\\.DEFAULT");
 }
 
+void Registry::Clear() {
+  for (RegKey& root : roots_) {
+    root.subkeys.clear();
+    root.values.clear();
+  }
+}
+
 std::string Registry::Resolve(std::string_view path) const {
   std::size_t slash = path.find('\\');
   std::string_view rootText = path.substr(0, slash);

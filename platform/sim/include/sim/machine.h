@@ -25,14 +25,19 @@ inline constexpr std::uint32_t kBuildWin98Se = 0x040A08AE;    // 4.10.2222
 class Machine {
  public:
   // A bare Windows 98 machine: C:\WINDOWS and C:\WINDOWS\SYSTEM exist, the registry holds the
-  // root keys and HKEY_USERS\.DEFAULT, and there is no win.ini.
+  // root keys and what the aliases lead to (HKLM\SOFTWARE\Classes, HKLM\Config\0001,
+  // HKEY_USERS\.DEFAULT), and there is no win.ini.
   Machine();
   Machine(const Machine& other);             // a snapshot: the state, not the trace or the UI
   Machine& operator=(const Machine& other);
   ~Machine();
 
   // A machine image: registry.reg (REGEDIT4), drives/<letter>/..., attributes.txt, machine.ini.
-  // Loading is all or nothing and throws ImageError naming the file and line.
+  // Loading is all or nothing and throws ImageError naming the file and line. Each part is
+  // optional and the bare machine stands in for a missing one; registry.reg and drives/, when
+  // present, are the whole registry and the whole of the drives. machine.ini holds "key=value"
+  // lines (an optional [machine] header, ';' comments): BuildNumber (hex, 0x optional),
+  // WindowsDirectory, SystemDirectory, CurrentConfig, CurrentUser.
   static Machine LoadImage(const std::filesystem::path& dir);
   void SaveImage(const std::filesystem::path& dir) const;
 

@@ -36,7 +36,8 @@ struct RegKey {
 
 class Registry {
  public:
-  Registry();
+  Registry();    // HKLM\SOFTWARE\Classes, HKLM\Config\0001 and HKEY_USERS\.DEFAULT, as on a fresh Windows 98
+  void Clear();  // no keys at all below the two roots
 
   // Paths start with a root name, full or short: "HKEY_LOCAL_MACHINE\Enum\Root", "HKLM\Enum",
   // "HKEY_CLASSES_ROOT\CLSID". Aliases are resolved to HKEY_LOCAL_MACHINE or HKEY_USERS.
