@@ -173,8 +173,120 @@ StateDump DumpState(MachineView& machine, const Watch& watch) {
   return dump;
 }
 
+namespace {
+
+// Where Wine and Windows 98 genuinely differ in what the dump shows: pairs of names that are one
+// key on Windows 98 and two keys under Wine. A key written under one name shows under both on
+// Windows 98, so a dump taken under Wine gets, for each field under one name, the same field
+// under the other. (Not a row: Wine keeps win.ini's [Devices] and [PrinterPorts] in the registry
+// rather than in the file; both dumps read the profile through GetProfileStringA, so no field
+// shows it.)
+struct OneKeyOnWindows98 {
+  const char* first;
+  const char* second;
+};
+const OneKeyOnWindows98 kOneKeyOnWindows98[] = {
+    // Windows 98 without user profiles: HKEY_CURRENT_USER is HKEY_USERS\.DEFAULT. Wine's is the
+    // user's own hive, HKEY_USERS\S-1-5-21-...
+    {"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514",
+     "HKU\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
+    // Windows 98: HKEY_CURRENT_CONFIG is HKLM\Config\0001, the one hardware configuration.
+    // Wine's is HKLM\System\CurrentControlSet\Hardware Profiles\Current, and volatile.
+    {"HKCC\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
+     "HKLM\\Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
+};
+
+// "key P" and "value P | N": the kind and the key path; false for any other field.
+bool SplitKeyField(const std::string& field, std::string& kind, std::string& path, std::string& rest) {
+  std::size_t space = field.find(' ');
+  if (space == std::string::npos) return false;
+  kind = field.substr(0, space);
+  if (kind != "key" && kind != "value") return false;
+  std::size_t bar = field.find(" | ", space + 1);
+  path = field.substr(space + 1, bar == std::string::npos ? std::string::npos : bar - space - 1);
+  rest = bar == std::string::npos ? "" : field.substr(bar);
+  return true;
+}
+
+bool IsAtOrBelow(const std::string& path, const std::string& top) {
+  return path == top || (path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
+                         path[top.size()] == '\\');
+}
+
+}  // namespace
+
 StateDump AsWindows98Would(const StateDump& wineDump) {
-  return wineDump;
+  StateDump dump = wineDump;
+  for (const OneKeyOnWindows98& pair : kOneKeyOnWindows98) {
+    const std::string names[2] = {pair.first, pair.second};
+    for (int from = 0; from < 2; ++from) {
+      const std::string& source = names[from];
+      const std::string& target = names[1 - from];
+      for (const auto& [field, value] : wineDump.fields) {
+        std::string kind, path, rest;
+        if (!SplitKeyField(field, kind, path, rest) || !IsAtOrBelow(path, source)) continue;
+        const std::string mirrored = kind + " " + target + path.substr(source.size()) + rest;
+        dump.fields.emplace(mirrored, value);
+      }
+    }
+  }
+  return dump;
+}
+
+bool ReadExpected(std::string_view text, const std::string& fileName,
+                  const BaseResolver& resolveBase, StateDump& expected, std::string& error) {
+  int lineNumber = 0;
+  bool first = true;
+  std::string whole;
+  while (!text.empty()) {
+    ++lineNumber;
+    std::size_t end = text.find('\n');
+    std::string_view raw = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    std::string line(raw);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty() || line.front() == '#') continue;
+    auto fail = [&](const std::string& what) {
+      error = fileName + ":" + std::to_string(lineNumber) + ": " + what;
+      return false;
+    };
+    const bool isFirst = first;
+    first = false;
+    if (isFirst && line.rfind("from ", 0) == 0) {
+      if (!resolveBase(line.substr(5), expected, error)) return fail(error);
+      whole.clear();
+      continue;
+    }
+    if (line.rfind("- ", 0) == 0) {
+      const std::string gone = line.substr(2);
+      std::string kind, path, rest;
+      std::size_t removed = 0;
+      const bool isKey = SplitKeyField(gone, kind, path, rest) && kind == "key";
+      const bool isDir = gone.rfind("dir ", 0) == 0;
+      for (auto it = expected.fields.begin(); it != expected.fields.end();) {
+        bool match = it->first == gone;
+        std::string itKind, itPath, itRest;
+        if (isKey && SplitKeyField(it->first, itKind, itPath, itRest)) match = IsAtOrBelow(itPath, path);
+        if (isDir && (it->first.rfind("dir ", 0) == 0 || it->first.rfind("file ", 0) == 0)) {
+          std::size_t space = it->first.find(' ');
+          match = IsAtOrBelow(it->first.substr(space + 1), gone.substr(4));
+        }
+        if (match) {
+          it = expected.fields.erase(it);
+          ++removed;
+        } else {
+          ++it;
+        }
+      }
+      if (removed == 0) return fail("removes nothing: " + gone);
+      continue;
+    }
+    if (line.rfind("+ ", 0) == 0) line = line.substr(2);
+    std::size_t arrow = line.find(kArrow);
+    expected.Set(line.substr(0, arrow),
+                 arrow == std::string::npos ? "" : line.substr(arrow + kArrow.size()));
+  }
+  return true;
 }
 
 std::vector<std::string> CompareDumps(const StateDump& expected, const StateDump& actual) {

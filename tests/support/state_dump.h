@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -85,6 +86,14 @@ StateDump DumpState(MachineView& machine, const Watch& watch);
 // The text of a value as the dump writes it: "sz:TEXT" for a NUL-ended string, "dword:0x..."
 // for a 4-byte REG_DWORD, "hex(TYPE):01 02" otherwise.
 std::string ValueText(std::uint32_t type, std::string_view bytes);
+
+// An expected state: either a whole dump, or "from NAME" (a base state that resolveBase gives)
+// followed by changes to it: "- FIELD" (the field is gone; for a key or a folder, everything
+// beneath it too; a line that removes nothing is an error) and "+ FIELD => VALUE" (set or added).
+using BaseResolver =
+    std::function<bool(const std::string& name, StateDump& base, std::string& error)>;
+bool ReadExpected(std::string_view text, const std::string& fileName,
+                  const BaseResolver& resolveBase, StateDump& expected, std::string& error);
 
 // How Wine's state differs from Windows 98's where the two genuinely differ: applied to a dump
 // taken under Wine before it is compared with the expected Windows 98 state.

@@ -1,0 +1,28 @@
+// A scenario of the Wine suite in a simulated machine: the state loaded as the seeding tool puts
+// it into a Wine prefix, the same dump as the probe writes under Wine, and the next start of
+// Windows working through wininit.ini.
+#pragma once
+
+#include "sim/machine.h"
+#include "state_dump.h"
+#include "wine_scenario.h"
+
+namespace wine {
+
+// The simulated machine's user Programs folder, as its shell-folder settings give it.
+inline constexpr char kSimProgramsFolder[] = "C:\\WINDOWS\\Start Menu\\Programs";
+
+// A Windows 95 (build 950) or Windows 98 machine with the scenario's state. The build numbers are
+// the ones Wine reports for its win95 and win98 settings.
+sim::Machine MachineFor(const Scenario& scenario);
+
+// The dump of a simulated machine, field for field as probe.exe writes it under Wine.
+StateDump DumpMachine(sim::Machine& machine, const Watch& watch);
+
+// What Windows 95 and 98 do with wininit.ini when they next start (WININIT.EXE; Wine's wineboot
+// does the same): each line of its [rename] section, in order, "NUL=PATH" deletes PATH and
+// "DEST=PATH" moves PATH to DEST (a DEST without a folder lands in the Windows directory); lines
+// starting with ';' and lines without '=' are passed over; then wininit.ini becomes wininit.bak.
+void StartWindowsAgain(sim::Machine& machine);
+
+}  // namespace wine

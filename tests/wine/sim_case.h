@@ -1,0 +1,27 @@
+// A case of the Wine suite run on the simulated machine: the same scenario, the same answers to
+// the same dialogs, and the same dumps as the run under Wine.
+#pragma once
+
+#include <string>
+
+#include "state_dump.h"
+#include "wine_scenario.h"
+
+namespace wine {
+
+struct SimRun {
+  StateDump seeded;  // the scenario's state, before the program runs
+  StateDump after;   // after the program, with its exit code, restart requests and windows
+  StateDump next;    // after the next start of Windows
+};
+
+// flow: "ok-no", "ok-yes" or "cancel". Throws sim::Unanswered when the program shows something
+// that the flow has no answer for.
+SimRun RunInSimulator(const Scenario& scenario, const std::string& flow);
+
+// The expected state of a case, read from EXPECTED_DIR/NAME: "from seeded" is the simulated
+// scenario's state, "from OTHER.expected" another expected state.
+bool LoadExpected(const std::string& expectedDir, const std::string& name, const StateDump& seeded,
+                  StateDump& expected, std::string& error);
+
+}  // namespace wine
