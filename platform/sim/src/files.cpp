@@ -2,6 +2,7 @@
 // in creation order (as a FAT directory yields them) and an index by upper-cased long name and
 // alias beside it, so that a lookup or a deletion costs the same in a folder of 10,000 files.
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -73,10 +74,10 @@ void CheckComponent(std::string_view path, std::string_view part, bool wildcards
 // "C:\A\B" or "\A\B" (the current drive, C:); empty components ("C:\A\\B", a trailing
 // backslash) are skipped as Windows does. The last component may hold * and ? for a search.
 ParsedPath Parse(std::string_view path, bool wildcardsInLast = false) {
-  const std::string text(path);
+  auto text = [path] { return std::string(path); };
   if (path.find('/') != std::string_view::npos)
-    throw Unmodelled("path \"" + text + "\": forward slashes are not modelled");
-  if (path.substr(0, 2) == "\\\\") throw Unmodelled("path \"" + text + "\": UNC paths are not modelled");
+    throw Unmodelled("path \"" + text() + "\": forward slashes are not modelled");
+  if (path.substr(0, 2) == "\\\\") throw Unmodelled("path \"" + text() + "\": UNC paths are not modelled");
   ParsedPath parsed;
   std::string_view rest;
   if (!path.empty() && path[0] == '\\') {
@@ -86,7 +87,7 @@ ParsedPath Parse(std::string_view path, bool wildcardsInLast = false) {
     parsed.drive = static_cast<char>(path[0] & ~0x20);
     rest = path.substr(3);
   } else {
-    throw Unmodelled("path \"" + text + "\": relative paths are not modelled");
+    throw Unmodelled("path \"" + text() + "\": relative paths are not modelled");
   }
   while (!rest.empty()) {
     const std::size_t slash = rest.find('\\');
@@ -477,44 +478,46 @@ std::vector<DirEntry> FileSystem::Find(std::string_view pattern) const {
 // it) matches nothing where the name has a dot or has ended, as in MS-DOS ("oem?.inf" finds
 // oem.inf); a dot followed only by wildcards matches the end of a name, so "*.*" matches every name.
 bool FileSystem::WildcardMatch(std::string_view pattern, std::string_view name) {
+  // Fixed rows: a search runs this for every entry of a folder, so it allocates nothing.
+  constexpr std::size_t kLongest = 1023;
+  if (pattern.size() > kLongest || name.size() > kLongest)
+    throw Unmodelled("WildcardMatch: names over 1023 characters are not modelled");
   const std::size_t p = pattern.size(), n = name.size();
   auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
   // dosQuestion[i]: the ? at i is followed by ?s and then a dot or the end of the pattern.
-  std::vector<bool> dosQuestion(p + 1, false);
-  for (std::size_t i = p; i-- > 0;) {
-    if (pattern[i] != '?') continue;
-    dosQuestion[i] = i + 1 == p || pattern[i + 1] == '.' || (pattern[i + 1] == '?' && dosQuestion[i + 1]);
-  }
   // onlyWildcardsAfter[i]: pattern[i..] holds nothing but * and ?.
-  std::vector<bool> onlyWildcardsAfter(p + 1, true);
-  for (std::size_t i = p; i-- > 0;)
-    onlyWildcardsAfter[i] = (pattern[i] == '*' || pattern[i] == '?') && onlyWildcardsAfter[i + 1];
-
-  // matches[i][j]: pattern[i..] matches name[j..]; filled from the end.
-  std::vector<char> matches((p + 1) * (n + 1), 0);
-  auto at = [&](std::size_t i, std::size_t j) -> char& { return matches[i * (n + 1) + j]; };
-  at(p, n) = 1;
+  std::array<bool, kLongest + 1> dosQuestion{}, onlyWildcardsAfter{};
+  onlyWildcardsAfter[p] = true;
   for (std::size_t i = p; i-- > 0;) {
+    if (pattern[i] == '?')
+      dosQuestion[i] = i + 1 == p || pattern[i + 1] == '.' || (pattern[i + 1] == '?' && dosQuestion[i + 1]);
+    onlyWildcardsAfter[i] = (pattern[i] == '*' || pattern[i] == '?') && onlyWildcardsAfter[i + 1];
+  }
+  // next[j]: pattern[i+1..] matches name[j..]; row[j]: pattern[i..] matches name[j..].
+  std::array<bool, kLongest + 1> next{}, row{};
+  next[n] = true;
+  for (std::size_t i = p; i-- > 0;) {
+    const char c = pattern[i];
     for (std::size_t j = n + 1; j-- > 0;) {
-      const char c = pattern[i];
       bool ok = false;
       if (c == '*') {
-        ok = at(i + 1, j) || (j < n && at(i, j + 1));
+        ok = next[j] || (j < n && row[j + 1]);
       } else if (c == '?') {
         if (dosQuestion[i]) {
-          ok = (j < n && name[j] != '.' && at(i + 1, j + 1)) || ((j == n || name[j] == '.') && at(i + 1, j));
+          ok = (j < n && name[j] != '.' && next[j + 1]) || ((j == n || name[j] == '.') && next[j]);
         } else {
-          ok = j < n && at(i + 1, j + 1);
+          ok = j < n && next[j + 1];
         }
       } else if (c == '.') {
-        ok = (j < n && name[j] == '.' && at(i + 1, j + 1)) || (j == n && onlyWildcardsAfter[i + 1] && at(i + 1, j));
+        ok = (j < n && name[j] == '.' && next[j + 1]) || (j == n && onlyWildcardsAfter[i + 1] && next[j]);
       } else {
-        ok = j < n && fold(c) == fold(name[j]) && at(i + 1, j + 1);
+        ok = j < n && fold(c) == fold(name[j]) && next[j + 1];
       }
-      at(i, j) = ok ? 1 : 0;
+      row[j] = ok;
     }
+    std::copy(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(n + 1), next.begin());
   }
-  return at(0, 0) != 0;
+  return next[0];
 }
 
 // ---- Machine image.
@@ -662,8 +665,13 @@ void FileSystem::LoadAttributes(const std::filesystem::path& file) {
 
 namespace {
 
+// Entries in name order, so that the text does not depend on the order of creation (a loaded
+// image has its folders in name order).
 void AttributeLines(const Node& folder, const std::string& path, std::string& text) {
-  for (const auto& [order, entry] : folder.entries) {
+  std::vector<const Node*> sorted;
+  for (const auto& [order, entry] : folder.entries) sorted.push_back(entry.get());
+  std::sort(sorted.begin(), sorted.end(), [](const Node* a, const Node* b) { return a->name < b->name; });
+  for (const Node* entry : sorted) {
     const std::string entryPath = path + "\\" + entry->name;
     const FileAttributes& a = entry->attributes;
     if (a.readOnly || a.hidden || a.system || a.inUse) {

@@ -14,10 +14,12 @@ std::string UpperAscii(std::string_view text) {
 
 // Characters that no Windows name may hold.
 bool IsValidLongChar(unsigned char c) {
-  if (c < 0x20) return false;
-  for (char refused : std::string_view("\\/:*?\"<>|"))
-    if (c == static_cast<unsigned char>(refused)) return false;
-  return true;
+  switch (c) {
+    case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+      return false;
+    default:
+      return c >= 0x20;
+  }
 }
 
 namespace {
