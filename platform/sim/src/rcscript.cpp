@@ -171,8 +171,10 @@ class Reader {
         while (i < text.size() && (text[i] == 'L' || text[i] == 'l' || text[i] == 'U' || text[i] == 'u')) ++i;
         bool valid = !number.empty() && number.size() <= 10;
         for (char d : number) valid = valid && (base == 16 || std::isdigit(static_cast<unsigned char>(d)));
-        if (!valid || (i < text.size() && NameChar(text[i])))
-          Fail(line, "bad number " + text.substr(start, i - start + 1));
+        if (!valid || (i < text.size() && NameChar(text[i]))) {
+          while (i < text.size() && NameChar(text[i])) ++i;
+          Fail(line, "bad number " + text.substr(start, i - start));
+        }
         token.number = std::stoll(number, nullptr, base);
         if (token.number > 0xFFFFFFFFLL) Fail(line, "number " + text.substr(start, i - start) + " is too large");
       } else if (NameStart(c)) {
