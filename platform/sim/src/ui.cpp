@@ -378,6 +378,14 @@ const DialogState* Ui::OpenDialog(HWND window) const {
   return found == nullptr ? nullptr : &found->dialog->state;
 }
 
+std::optional<std::uint64_t> Ui::NextTimerDueMs() const {
+  std::optional<std::uint64_t> due;
+  for (const Impl::Timer& timer : impl_->timers) {
+    if (!due || timer.dueMs < *due) due = timer.dueMs;
+  }
+  return due;
+}
+
 const ControlState* DialogState::Control(int id) const {
   for (const ControlState& control : controls)
     if (control.tmpl.id == id) return &control;

@@ -129,6 +129,9 @@ class Ui {
 
   // The open dialog that window is, or holds as a control; nullptr once it has closed.
   const DialogState* OpenDialog(HWND window) const;
+  // When the next timer message is due on the virtual clock; nullopt when no timer runs (a
+  // dialog then waits for its user).
+  std::optional<std::uint64_t> NextTimerDueMs() const;
 
   struct Impl;
   Impl* impl() const { return impl_.get(); }
