@@ -27,12 +27,16 @@ release=$(sed -n 's/^release[[:space:]]*\(win9[58]\).*/\1/p' "$scenario")
 
 rm -rf "$out"
 mkdir -p "$out/shots"
+# Where the time goes: one line per step, seconds since the start.
+started=$(date +%s%N)
+mark() { echo "$(( ($(date +%s%N) - started) / 1000000 )) ms: $*" >>"$out/timing.log"; }
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 
 # A fresh prefix, copied from the template (wineboot -i once per release instead of per case).
 export WINEPREFIX="$out/prefix"
 cp -a "$RK514_TEMPLATES/$release" "$WINEPREFIX"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mark "prefix copied"
 
 # A display of our own: Xvfb picks a free one and writes its number to fd 3.
 xvfb_pid=
@@ -51,6 +55,7 @@ for _ in $(seq 100); do
 done
 [ -s "$out/display" ] || fail "Xvfb gave no display within 10 s"
 export DISPLAY=":$(head -1 "$out/display")"
+mark "display up"
 
 # One Wine session from seeding to probing: HKEY_CURRENT_CONFIG keys live only as long as the
 # session, and a new session works through wininit.ini before anything else runs.
@@ -58,9 +63,11 @@ wineserver -p
 scenario_w=$(winpath "$scenario")
 wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\before.dump" ||
   fail "Wine does not start (probe.exe failed in a fresh prefix)"
+mark "session started"
 wine "$RK514_WINE_TOOLS/seed.exe" "$scenario_w" >"$out/seed.log" 2>&1 ||
   fail "seeding failed: $(cat "$out/seed.log")"
 wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\seeded.dump"
+mark "seeded and probed"
 
 # The program, with its process creations traced: a restart request shows as the start of
 # "wineboot.exe --end-session" (Wine's ExitWindowsEx returns at once and leaves the session up).
@@ -93,6 +100,7 @@ click() { driver click "$1" "$2" "$timeout_ms" 2>"$out/driver.err" || fail "$(ca
 welcome="Welcome to the disinstallation program"
 watch "$welcome" welcome
 seen
+mark "welcome seen"
 case "$flow" in
   ok-no|ok-yes)
     watch "Disinstalling the driver" progress
@@ -118,6 +126,7 @@ for _ in $(seq $((timeout_ms / 100))); do
 done
 [ -s "$out/exit" ] || fail "the program did not end within $((timeout_ms / 1000)) s after the last dialog"
 wait "$program_pid" || true
+mark "program ended"
 
 wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\after.dump"
 {
@@ -125,28 +134,29 @@ wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\after.dump"
   echo "restart => $(grep -c 'wineboot.exe --end-session' "$out/program.log" | head -1)"
   printf '%s\n' "${ui_lines[@]}"
 } >>"$out/after.dump"
-sim_args=(sim "$scenario" "$flow" "$out/sim-after.dump")
-
+mark "probed after"
 if [ "$next" = next ]; then
   # The next start: end this session and begin a new one, which works through wininit.ini.
   wineserver -k
   wineserver -w
   wineserver -p
   wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\next.dump"
-  sim_args+=("$out/sim-next.dump")
+  mark "next start probed"
 fi
 
-"$RK514_CHECK" "${sim_args[@]}" || fail "the simulated run of the same case failed"
+# The same case on the simulated machine, and every state compared with the expected one.
+"$RK514_CHECK" sim "$scenario" "$flow" "$out" || fail "the simulated run of the same case failed"
 status=0
-"$RK514_CHECK" compare "$expected_dir/$case_name.expected" "$out/after.dump" "$out/sim-after.dump" ||
-  status=1
+"$RK514_CHECK" compare "$expected_dir" "$case_name.expected" "$out/sim-seeded.dump" \
+  "$out/sim-after.dump" "$out/after.dump" "$out/seeded.dump" || status=1
 if [ "$next" = next ]; then
-  "$RK514_CHECK" compare "$expected_dir/$case_name.next.expected" "$out/next.dump" "$out/sim-next.dump" ||
-    status=1
+  "$RK514_CHECK" compare "$expected_dir" "$case_name.next.expected" "$out/sim-seeded.dump" \
+    "$out/sim-next.dump" "$out/next.dump" || status=1
 fi
 # The screenshots, as PNG files for people to look at.
 for shot in "$out"/shots/*.bmp; do
   convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
 done
 [ "$status" = 0 ] || fail "the final state differs (dumps in $out)"
-echo "PASS [$case_name]"
+mark "compared"
+echo "PASS [$case_name] in $(tail -1 "$out/timing.log" | cut -d' ' -f1) ms"
