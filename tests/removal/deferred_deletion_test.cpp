@@ -1,0 +1,115 @@
+// The wininit.ini stage: five NUL= entries in a [rename] section, appended for the next start.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/machine.h"
+#include "stages.h"
+
+namespace {
+
+const std::string kWininit = "C:\\WINDOWS\\wininit.ini";
+
+std::string Entries(const std::string& system) {
+  std::string text;
+  for (const char* name : {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL", "KB47UNIN.EXE"}) {
+    text += "NUL=" + system + "\\" + name + "\r\n";
+  }
+  return text;
+}
+
+TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
+  const std::string entries = Entries("C:\\WINDOWS\\SYSTEM");
+  const std::string header = "[rename]\r\n";
+  struct Case {
+    const char* what;
+    std::optional<std::string> before;  // none: no wininit.ini
+    std::string after;
+  } cases[] = {
+      {"no file", std::nullopt, header + entries},
+      {"[rename] last", "[rename]\r\nNUL=C:\\OLD.TMP\r\n", "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + entries},
+      {"[Rename] in other letters", "[Rename]\r\n", "[Rename]\r\n" + entries},
+      {"[rename] set in blanks", "  [rename]  \r\n", "  [rename]  \r\n" + entries},
+      {"another section last", "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n", "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n" + header + entries},
+      {"no section at all", "; a comment\r\n", "; a comment\r\n" + header + entries},
+      {"an empty file", "", header + entries},
+      {"a final Ctrl-Z", "[rename]\r\nA=B\r\n\x1A", "[rename]\r\nA=B\r\n" + entries},
+      {"no final line end", "[rename]\r\nA=B", "[rename]\r\nA=B\r\n" + entries},
+      {"no final line end before a Ctrl-Z", "[boot]\r\nx=1\x1A", "[boot]\r\nx=1\r\n" + header + entries},
+      {"a header without its ]", "[rename]\r\n[boot\r\n", "[rename]\r\n[boot\r\n" + entries},
+      {"a header line that names rename only up to its first ]", "[rename]x]\r\n", "[rename]x]\r\n" + header + entries},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine machine;
+    if (c.before) machine.files.WriteFile(kWininit, *c.before);
+    sim::Activation active(machine);
+    EXPECT_EQ(ScheduleDeferredDeletion("C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS"), 0);
+    EXPECT_EQ(machine.files.ReadFile(kWininit), c.after);
+  }
+}
+
+TEST(DeferredDeletion, ANewFileIsFiveTimesTheSystemDirectoryAndOneHundredAndFive) {
+  for (const std::string& system : std::vector<std::string>{"C:\\WINDOWS\\SYSTEM", "C:\\W\\S", "D:\\" + std::string(200, 'S'),
+                                   "C:\\" + std::string(239, 'S')}) {
+    SCOPED_TRACE(system);
+    sim::Machine machine;
+    sim::Activation active(machine);
+    ASSERT_EQ(ScheduleDeferredDeletion(system.c_str(), "C:\\WINDOWS"), 0);
+    const std::string text = machine.files.ReadFile(kWininit).value();
+    EXPECT_EQ(text.size(), 5 * system.size() + 105);
+    EXPECT_EQ(text, "[rename]\r\n" + Entries(system));
+  }
+}
+
+TEST(DeferredDeletion, TwoRunsWriteTheHeaderOnce) {
+  sim::Machine machine;
+  sim::Activation active(machine);
+  ScheduleDeferredDeletion("C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS");
+  ScheduleDeferredDeletion("C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS");
+  const std::string entries = Entries("C:\\WINDOWS\\SYSTEM");
+  EXPECT_EQ(machine.files.ReadFile(kWininit), "[rename]\r\n" + entries + entries);
+}
+
+TEST(DeferredDeletion, NothingIsWrittenWhenItCannotBeWrittenWhole) {
+  const std::string fits = "C:\\" + std::string(239, 'S');  // 242: "NUL=" + it + "\\KB47TN16.DLL" is 259
+  struct Case {
+    const char* what;
+    std::string system, windows;
+    bool folderNamedWininit, readOnly;
+    std::string existing;  // where a wininit.ini must not appear
+  } cases[] = {
+      {"wininit.ini is a folder", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS", true, false, ""},
+      {"a read-only wininit.ini", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS", false, true, ""},
+      {"no system directory", "", "C:\\WINDOWS", false, false, kWininit},
+      {"a system directory too long for an entry", fits + "S", "C:\\WINDOWS", false, false, kWininit},
+      {"no Windows directory", "C:\\WINDOWS\\SYSTEM", "", false, false, "C:\\wininit.ini"},
+      {"a Windows directory too long for the path", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\" + std::string(240, 'W'), false,
+       false, "C:\\WINDOWS\\" + std::string(240, 'W') + "\\wininit"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine machine;
+    if (!c.windows.empty()) machine.files.MakeDirectory(c.windows);
+    if (c.folderNamedWininit) machine.files.MakeDirectory(kWininit);
+    if (c.readOnly) machine.files.WriteFile(kWininit, "[rename]\r\n", {.readOnly = true});
+    sim::Activation active(machine);
+    const sim::Machine before(machine);
+
+    EXPECT_EQ(ScheduleDeferredDeletion(c.system.c_str(), c.windows.c_str()), -1);
+
+    EXPECT_TRUE(machine.SameState(before));
+    if (!c.existing.empty()) {
+      EXPECT_FALSE(machine.files.Exists(c.existing)) << c.existing;
+    }
+  }
+  // One character less and the entries fit.
+  sim::Machine machine;
+  sim::Activation active(machine);
+  EXPECT_EQ(ScheduleDeferredDeletion(fits.c_str(), "C:\\WINDOWS"), 0);
+  EXPECT_EQ(machine.files.ReadFile(kWininit), "[rename]\r\n" + Entries(fits));
+}
+
+}  // namespace
