@@ -156,6 +156,8 @@ sim::FileSystem RefusalMachine() {
   files.WriteFile("C:\\D\\Full\\one.txt", "1");
   files.MakeDirectory("C:\\D\\Locked");
   files.SetAttributes("C:\\D\\Locked", {.readOnly = true});
+  files.MakeDirectory("C:\\D\\Busy");
+  files.SetAttributes("C:\\D\\Busy", {.inUse = true});
   return files;
 }
 
@@ -200,6 +202,7 @@ TEST(FileSystemRemoveDirectory, RemovesOnlyAnEmptyFolder) {
       {"C:\\D\\plain.txt", 267},
       {"C:\\D\\Full", 145},
       {"C:\\D\\Locked", 5},
+      {"C:\\D\\Busy", 32},
       {"C:\\", 5},
   };
   for (const auto& c : cases) {

@@ -37,7 +37,9 @@ class FileSystem {
   FileSystem();  // drive C: with an empty root
 
   // Paths: "C:\A\B", "\A\B" (current drive), "c:/a/b" is not accepted (throws Unmodelled), nor
-  // relative paths. Trailing backslashes are ignored. Every call resolves case-insensitively.
+  // relative, drive-relative ("C:A") or UNC paths, "." or "..", or names ending in a dot or a
+  // blank. Empty components (a trailing backslash, "A\\B") are skipped. Every call resolves
+  // case-insensitively, by long name or alias. Writing to a drive letter not yet used adds it.
   void MakeDirectory(std::string_view path);  // with every missing parent
   void WriteFile(std::string_view path, std::string_view bytes, FileAttributes attributes = {});
   std::optional<std::string> ReadFile(std::string_view path) const;  // nullopt unless a file
@@ -50,7 +52,8 @@ class FileSystem {
 
   // Win32 meanings, with the error code that Windows 98 gives (0 on success).
   std::uint32_t Delete(std::string_view path);           // missing: 2/3; folder or read-only: 5; in use: 32
-  std::uint32_t RemoveDirectory(std::string_view path);  // missing: 2/3; a file: 267; not empty: 145
+  // missing: 2/3; a file: 267; not empty: 145; read-only or a drive's root: 5; in use: 32
+  std::uint32_t RemoveDirectory(std::string_view path);
   std::uint32_t Append(std::string_view path, std::string_view bytes);  // existing file only
   std::uint32_t Replace(std::string_view path, std::string_view bytes); // create or overwrite
 
@@ -59,7 +62,8 @@ class FileSystem {
   // Directory search: pattern is "folder\name-with-wildcards"; * and ? match without letter case,
   // against the long name or the short alias. An exact name is an existence test. A missing
   // folder finds nothing.
-  // Outside the root of a drive, "." and ".." come first, as a FAT folder holds them.
+  // Outside the root of a drive, "." and ".." come first, as a FAT folder holds them. A pattern
+  // ending in a dot ("*.") is not modelled.
   std::vector<DirEntry> Find(std::string_view pattern) const;
   // The same search with the error that FindFirstFileA gives when nothing is found: 0 when
   // something matched, 2 when the folder holds no match, 3 when the folder is missing.
