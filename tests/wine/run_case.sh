@@ -70,7 +70,9 @@ wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\seeded.dump
 mark "seeded and probed"
 
 # The program, with its process creations traced: a restart request shows as the start of
-# "wineboot.exe --end-session" (Wine's ExitWindowsEx returns at once and leaves the session up).
+# "wineboot.exe --end-session". Wine's ExitWindowsEx returns at once; wineboot then ends every
+# program of the session, and the next program to start (the probe) begins a new session, which
+# works through wininit.ini as Windows does at its restart.
 ( cd "$out"; code=0; WINEDEBUG=-all,trace+process wine "$RK514_EXE" >program.log 2>&1 || code=$?
   echo "$code" >exit ) &
 program_pid=$!
@@ -131,7 +133,7 @@ mark "program ended"
 wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\after.dump"
 {
   echo "exit => $(cat "$out/exit")"
-  echo "restart => $(grep -c 'wineboot.exe --end-session' "$out/program.log" | head -1)"
+  echo "restart => $(grep -c 'CreateProcessInternalW.*wineboot.exe --end-session' "$out/program.log" || true)"
   printf '%s\n' "${ui_lines[@]}"
 } >>"$out/after.dump"
 mark "probed after"

@@ -82,6 +82,10 @@ SimRun RunInSimulator(const Scenario& scenario, const std::string& flow) {
     exitCode = WinMain(instance, nullptr, commandLine, SW_SHOWNORMAL);
     machine.ui().SetUser(nullptr);
   }
+  // Yes in the restart prompt: Windows restarts once the program has ended, and works through
+  // wininit.ini on the way up (under Wine, ExitWindowsEx ends the session through wineboot
+  // --end-session, and the next program to start begins a new one).
+  if (!machine.ui().exitWindowsRequests.empty()) StartWindowsAgain(machine);
   run.after = DumpMachine(machine, watch);
   run.after.Set("exit", std::to_string(exitCode));
   run.after.Set("restart", std::to_string(machine.ui().exitWindowsRequests.size()));

@@ -11,7 +11,8 @@ namespace wine {
 
 struct SimRun {
   StateDump seeded;  // the scenario's state, before the program runs
-  StateDump after;   // after the program, with its exit code, restart requests and windows
+  StateDump after;   // after the program (and the restart it asked for, if any), with its exit
+                     // code, restart requests and windows
   StateDump next;    // after the next start of Windows
 };
 
