@@ -1,0 +1,34 @@
+// Makes a machine image (registry.reg, drives/, attributes.txt, machine.ini) from a description
+// in the scenario format of tests/support/wine_scenario.h: make_image DESCRIPTION.scn OUT_DIR.
+// The folder is written afresh; the Windows 98 sample gets the first Windows 98's build.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "sim/machine.h"
+#include "wine_machine.h"
+#include "wine_scenario.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: make_image DESCRIPTION.scn OUT_DIR\n");
+    return 64;
+  }
+  wine::Scenario scenario;
+  std::string error;
+  if (!wine::LoadScenarioFile(argv[1], scenario, error)) {
+    std::fprintf(stderr, "make_image: %s\n", error.c_str());
+    return 65;
+  }
+  try {
+    sim::Machine machine = wine::MachineFor(scenario);
+    machine.buildNumber = scenario.release == "win95" ? sim::kBuildWin95 : sim::kBuildWin98;
+    std::filesystem::remove_all(argv[2]);
+    machine.SaveImage(argv[2]);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "make_image: %s: %s\n", argv[1], e.what());
+    return 70;
+  }
+  return 0;
+}

@@ -1,0 +1,406 @@
+// The terminal picture of dialogs and message boxes: see layout.h.
+#include "layout.h"
+
+#include <algorithm>
+
+namespace sandbox {
+namespace {
+
+constexpr std::uint32_t kWsDisabled = 0x08000000;
+constexpr std::uint32_t kButtonTypeMask = 0x0F;
+constexpr std::uint32_t kStaticAlignMask = 0x03;  // SS_LEFT 0, SS_CENTER 1, SS_RIGHT 2
+constexpr int kMessageButtonWidth = 10;
+constexpr int kMessageButtonGap = 2;
+
+bool IsClass(const sim::ControlState& control, std::string_view name) {
+  const std::string& cls = control.tmpl.className;
+  if (cls.size() != name.size()) return false;
+  for (std::size_t i = 0; i < cls.size(); ++i) {
+    char a = cls[i], b = name[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+bool Visible(const sim::ControlState& control) { return (control.tmpl.style & WS_VISIBLE) != 0; }
+bool Enabled(const sim::ControlState& control) { return (control.tmpl.style & kWsDisabled) == 0; }
+
+std::string WithoutMnemonics(std::string_view text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;  // "&&" is one '&'
+    plain += text[i];
+  }
+  return plain;
+}
+
+// Rows of a one-row control: the row that holds its vertical middle.
+int MiddleRow(const sim::ControlTemplate& control) {
+  return (control.y * 2 + control.cy) / (2 * kDialogUnitsPerRow);
+}
+
+std::u32string Centered(std::u32string_view text, int width) {
+  if (static_cast<int>(text.size()) > width) text = text.substr(0, static_cast<std::size_t>(width));
+  int left = (width - static_cast<int>(text.size())) / 2;
+  std::u32string line(static_cast<std::size_t>(left), U' ');
+  line += text;
+  line.resize(static_cast<std::size_t>(width), U' ');
+  return line;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// A window's frame and caption bar; returns the first row and column of its client area.
+void DrawWindow(Canvas& canvas, int top, int left, int rows, int columns, const std::string& caption,
+                bool closeBox) {
+  canvas.Fill(top, left, rows, columns, U' ', Style::Face);
+  canvas.Frame(top, left, rows, columns, Style::Frame);
+  canvas.Fill(top + 1, left + 1, 1, columns - 2, U' ', Style::Caption);
+  int captionWidth = columns - 2 - (closeBox ? 4 : 0) - 1;
+  std::u32string text = FromAnsi(caption);
+  if (static_cast<int>(text.size()) > captionWidth) text.resize(static_cast<std::size_t>(std::max(0, captionWidth)));
+  canvas.Put(top + 1, left + 2, text, Style::Caption);
+  if (closeBox) canvas.Put(top + 1, left + columns - 5, U"[X]", Style::Caption);
+}
+
+std::u32string IconGlyphs(unsigned style) {
+  switch (style & 0xF0) {
+    case 0x10: return U"(X)";  // MB_ICONHAND
+    case 0x20: return U"(?)";  // MB_ICONQUESTION
+    case 0x30: return U"/!\\";  // MB_ICONEXCLAMATION
+    case 0x40: return U"(i)";  // MB_ICONASTERISK
+  }
+  return U"";
+}
+
+}  // namespace
+
+Canvas::Canvas(int rowCount, int columnCount)
+    : rows(std::max(rowCount, 1)),
+      columns(std::max(columnCount, 1)),
+      glyphs(static_cast<std::size_t>(rows), std::u32string(static_cast<std::size_t>(columns), U' ')),
+      styles(static_cast<std::size_t>(rows), std::vector<Style>(static_cast<std::size_t>(columns), Style::Desktop)) {}
+
+void Canvas::Put(int row, int column, std::u32string_view text, Style style) {
+  if (row < 0 || row >= rows) return;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    int at = column + static_cast<int>(i);
+    if (at < 0 || at >= columns) continue;
+    glyphs[static_cast<std::size_t>(row)][static_cast<std::size_t>(at)] = text[i];
+    styles[static_cast<std::size_t>(row)][static_cast<std::size_t>(at)] = style;
+  }
+}
+
+void Canvas::Fill(int row, int column, int rowCount, int columnCount, char32_t glyph, Style style) {
+  if (columnCount <= 0) return;
+  std::u32string line(static_cast<std::size_t>(columnCount), glyph);
+  for (int r = row; r < row + rowCount; ++r) Put(r, column, line, style);
+}
+
+void Canvas::Frame(int row, int column, int rowCount, int columnCount, Style style) {
+  if (rowCount < 2 || columnCount < 2) return;
+  std::u32string top(static_cast<std::size_t>(columnCount), U'─');
+  top.front() = U'┌';
+  top.back() = U'┐';
+  std::u32string bottom(static_cast<std::size_t>(columnCount), U'─');
+  bottom.front() = U'└';
+  bottom.back() = U'┘';
+  Put(row, column, top, style);
+  Put(row + rowCount - 1, column, bottom, style);
+  for (int r = row + 1; r < row + rowCount - 1; ++r) {
+    Put(r, column, U"│", style);
+    Put(r, column + columnCount - 1, U"│", style);
+  }
+}
+
+std::string Canvas::Row(int row) const {
+  std::string out;
+  if (row < 0 || row >= rows) return out;
+  for (char32_t c : glyphs[static_cast<std::size_t>(row)]) AppendUtf8(out, c);
+  return out;
+}
+
+std::string Canvas::Text() const {
+  std::string out;
+  for (int r = 0; r < rows; ++r) out += Row(r) + "\n";
+  return out;
+}
+
+CellRect ControlCells(const sim::ControlTemplate& control) {
+  CellRect cells;
+  cells.column = control.x / kDialogUnitsPerColumn;
+  cells.row = control.y / kDialogUnitsPerRow;
+  cells.columns = std::max(1, (control.x + control.cx) / kDialogUnitsPerColumn - cells.column);
+  cells.rows = std::max(1, (control.y + control.cy) / kDialogUnitsPerRow - cells.row);
+  return cells;
+}
+
+std::vector<std::string> WrapText(std::string_view text, int width) {
+  width = std::max(width, 1);
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = text.find('\n', start);
+    std::string_view paragraph = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    std::string line;
+    std::size_t at = 0;
+    while (at < paragraph.size()) {
+      while (at < paragraph.size() && (paragraph[at] == ' ' || paragraph[at] == '\r' || paragraph[at] == '\t')) ++at;
+      std::size_t wordEnd = at;
+      while (wordEnd < paragraph.size() && paragraph[wordEnd] != ' ' && paragraph[wordEnd] != '\r' &&
+             paragraph[wordEnd] != '\t')
+        ++wordEnd;
+      std::string_view word = paragraph.substr(at, wordEnd - at);
+      at = wordEnd;
+      if (word.empty()) break;
+      if (!line.empty() && static_cast<int>(line.size() + 1 + word.size()) <= width) {
+        line += ' ';
+        line += word;
+        continue;
+      }
+      if (!line.empty()) lines.push_back(line);
+      line.clear();
+      // A word wider than the line is cut into pieces of the line's width.
+      while (static_cast<int>(word.size()) > width) {
+        lines.emplace_back(word.substr(0, static_cast<std::size_t>(width)));
+        word.remove_prefix(static_cast<std::size_t>(width));
+      }
+      line = word;
+    }
+    lines.push_back(line);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+int FilledCells(const sim::ControlState& bar, int cells) {
+  long span = static_cast<long>(bar.rangeMax) - bar.rangeMin;
+  if (span <= 0 || cells <= 0) return 0;
+  long pos = std::clamp<long>(bar.pos, bar.rangeMin, bar.rangeMax) - bar.rangeMin;
+  return static_cast<int>(pos * cells / span);
+}
+
+std::u32string FromAnsi(std::string_view text) {
+  std::u32string out;
+  for (unsigned char c : text) out += (c < 0x20 || (c >= 0x7F && c < 0xA0)) ? U' ' : static_cast<char32_t>(c);
+  return out;
+}
+
+std::u32string ButtonFace(std::string_view text, int width, bool focused) {
+  if (width < 3) return std::u32string(static_cast<std::size_t>(std::max(width, 0)), U'=');
+  std::u32string label = FromAnsi(WithoutMnemonics(text));
+  if (focused) label = U">" + label + U"<";
+  return U"[" + Centered(label, width - 2) + U"]";
+}
+
+std::vector<int> TabButtons(const sim::DialogState& dialog) {
+  std::vector<int> ids;
+  for (const sim::ControlState& control : dialog.controls) {
+    if (IsClass(control, "button") && Visible(control) && Enabled(control) && (control.tmpl.style & WS_TABSTOP))
+      ids.push_back(control.tmpl.id);
+  }
+  return ids;
+}
+
+int InitialFocus(const sim::DialogState& dialog) {
+  for (const sim::ControlState& control : dialog.controls) {
+    if (Visible(control) && Enabled(control) && (control.tmpl.style & WS_TABSTOP)) return control.tmpl.id;
+  }
+  return 0;
+}
+
+void DrawDesktop(Canvas& canvas) { canvas.Fill(0, 0, canvas.rows, canvas.columns, U' ', Style::Desktop); }
+
+void DrawDialog(Canvas& canvas, const sim::DialogState& dialog, int focusId) {
+  int clientColumns = (dialog.tmpl.cx + kDialogUnitsPerColumn - 1) / kDialogUnitsPerColumn;
+  int clientRows = (dialog.tmpl.cy + kDialogUnitsPerRow - 1) / kDialogUnitsPerRow;
+  int columns = clientColumns + 2;
+  int rows = clientRows + 3;  // frame, caption bar, client area, frame
+  int top = std::max(0, (canvas.rows - rows) / 2);
+  int left = std::max(0, (canvas.columns - columns) / 2);
+  DrawWindow(canvas, top, left, rows, columns, dialog.caption, (dialog.tmpl.style & WS_SYSMENU) != 0);
+  int clientTop = top + 2;
+  int clientLeft = left + 1;
+
+  for (const sim::ControlState& control : dialog.controls) {
+    if (!Visible(control)) continue;
+    CellRect cells = ControlCells(control.tmpl);
+    int row = clientTop + cells.row;
+    int column = clientLeft + cells.column;
+    if (IsClass(control, "button")) {
+      bool focused = control.tmpl.id == focusId;
+      bool isDefault = (control.tmpl.style & kButtonTypeMask) == BS_DEFPUSHBUTTON;
+      canvas.Put(clientTop + MiddleRow(control.tmpl), column, ButtonFace(control.text, cells.columns, focused),
+                 focused ? Style::FocusedButton : isDefault ? Style::DefaultButton : Style::Button);
+    } else if (IsClass(control, PROGRESS_CLASSA)) {
+      int barRow = clientTop + MiddleRow(control.tmpl);
+      int inner = cells.columns - 2;
+      int filled = FilledCells(control, inner);
+      canvas.Put(barRow, column, U"[", Style::Text);
+      canvas.Fill(barRow, column + 1, 1, filled, U'█', Style::BarFilled);
+      canvas.Fill(barRow, column + 1 + filled, 1, inner - filled, U'░', Style::BarEmpty);
+      canvas.Put(barRow, column + cells.columns - 1, U"]", Style::Text);
+    } else {
+      std::vector<std::string> lines = WrapText(control.text, cells.columns);
+      for (int i = 0; i < cells.rows && i < static_cast<int>(lines.size()); ++i) {
+        std::u32string line = FromAnsi(lines[static_cast<std::size_t>(i)]);
+        int pad = 0;
+        if ((control.tmpl.style & kStaticAlignMask) == 1) pad = (cells.columns - static_cast<int>(line.size())) / 2;
+        if ((control.tmpl.style & kStaticAlignMask) == 2) pad = cells.columns - static_cast<int>(line.size());
+        canvas.Put(row + i, column + std::max(pad, 0), line, Style::Text);
+      }
+    }
+  }
+}
+
+std::vector<int> MessageBoxButtons(unsigned style) {
+  switch (style & 0x0F) {
+    case 1: return {IDOK, IDCANCEL};
+    case 2: return {IDABORT, IDRETRY, IDIGNORE};
+    case 3: return {IDYES, IDNO, IDCANCEL};
+    case 4: return {IDYES, IDNO};
+    case 5: return {IDRETRY, IDCANCEL};
+  }
+  return {IDOK};
+}
+
+int DefaultMessageBoxButton(unsigned style) {
+  std::vector<int> buttons = MessageBoxButtons(style);
+  std::size_t index = (style & 0x300) >> 8;  // MB_DEFBUTTON2, MB_DEFBUTTON3
+  return buttons[std::min(index, buttons.size() - 1)];
+}
+
+void DrawMessageBox(Canvas& canvas, const sim::MessageBoxRecord& box, int focusedButton) {
+  static const char* const kLabels[] = {"", "OK", "Cancel", "&Abort", "&Retry", "&Ignore", "&Yes", "&No"};
+  std::vector<int> buttons = MessageBoxButtons(box.style);
+  std::u32string icon = IconGlyphs(box.style);
+  int iconWidth = icon.empty() ? 0 : static_cast<int>(icon.size()) + 2;
+  int textWidth = std::clamp(canvas.columns - 8 - iconWidth, 20, 72);
+  std::vector<std::string> lines = WrapText(box.text, textWidth);
+  int widest = 0;
+  for (const std::string& line : lines) widest = std::max(widest, static_cast<int>(line.size()));
+  int buttonsWidth = static_cast<int>(buttons.size()) * (kMessageButtonWidth + kMessageButtonGap) - kMessageButtonGap;
+  bool closeBox = std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end() || buttons.size() == 1;
+  int content = std::max({iconWidth + widest, buttonsWidth, static_cast<int>(box.title.size()) + (closeBox ? 6 : 2)});
+  int columns = content + 4;
+  int rows = static_cast<int>(lines.size()) + 6;  // frame, caption, blank, text, blank, buttons, frame
+  int top = std::max(0, (canvas.rows - rows) / 2);
+  int left = std::max(0, (canvas.columns - columns) / 2);
+  DrawWindow(canvas, top, left, rows, columns, box.title, closeBox);
+  if (!icon.empty()) canvas.Put(top + 3, left + 2, icon, Style::Icon);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    canvas.Put(top + 3 + static_cast<int>(i), left + 2 + iconWidth, FromAnsi(lines[i]), Style::Text);
+  int column = left + (columns - buttonsWidth) / 2;
+  for (int id : buttons) {
+    bool focused = id == focusedButton;
+    canvas.Put(top + rows - 2, column, ButtonFace(kLabels[id], kMessageButtonWidth, focused),
+               focused ? Style::FocusedButton : Style::Button);
+    column += kMessageButtonWidth + kMessageButtonGap;
+  }
+}
+
+namespace {
+
+// Moves the focus one place along a list (wrapping round); an id not in it goes to the first.
+template <typename T>
+void MoveFocus(const std::vector<T>& order, T& focus, int by) {
+  if (order.empty()) return;
+  auto it = std::find(order.begin(), order.end(), focus);
+  if (it == order.end()) {
+    focus = order.front();
+    return;
+  }
+  auto n = static_cast<long>(order.size());
+  long index = ((it - order.begin()) + by + n) % n;
+  focus = order[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+std::optional<sim::Input> DialogKey(const sim::DialogState& dialog, int& focusId, KeyPress key) {
+  std::vector<int> buttons = TabButtons(dialog);
+  bool onButton = std::find(buttons.begin(), buttons.end(), focusId) != buttons.end();
+  switch (key.key) {
+    case Key::Tab:
+    case Key::Right:
+    case Key::Down:
+      MoveFocus(buttons, focusId, 1);
+      return std::nullopt;
+    case Key::BackTab:
+    case Key::Left:
+    case Key::Up:
+      MoveFocus(buttons, focusId, -1);
+      return std::nullopt;
+    case Key::Enter:
+      if (onButton) return sim::Input{sim::Input::Button, focusId};
+      return sim::Input{sim::Input::Enter, 0};
+    case Key::Space:
+      if (onButton) return sim::Input{sim::Input::Button, focusId};
+      return std::nullopt;
+    case Key::Escape:
+      return sim::Input{sim::Input::Escape, 0};
+    case Key::Close:
+      if ((dialog.tmpl.style & WS_SYSMENU) == 0) return std::nullopt;
+      return sim::Input{sim::Input::Close, 0};
+    case Key::Letter:
+    case Key::Other:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> MessageBoxKey(unsigned style, int& focusedButton, KeyPress key) {
+  std::vector<int> buttons = MessageBoxButtons(style);
+  auto has = [&](int id) { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); };
+  switch (key.key) {
+    case Key::Tab:
+    case Key::Right:
+    case Key::Down:
+      MoveFocus(buttons, focusedButton, 1);
+      return std::nullopt;
+    case Key::BackTab:
+    case Key::Left:
+    case Key::Up:
+      MoveFocus(buttons, focusedButton, -1);
+      return std::nullopt;
+    case Key::Enter:
+    case Key::Space:
+      if (has(focusedButton)) return focusedButton;
+      return std::nullopt;
+    case Key::Escape:
+    case Key::Close:
+      if (has(IDCANCEL)) return IDCANCEL;
+      if (buttons.size() == 1 && buttons[0] == IDOK) return IDOK;
+      return std::nullopt;  // a Yes/No box cannot be dismissed
+    case Key::Letter: {
+      static const std::pair<char, int> kMnemonics[] = {{'y', IDYES}, {'n', IDNO}, {'a', IDABORT}, {'r', IDRETRY}, {'i', IDIGNORE}};
+      for (const auto& [letter, id] : kMnemonics) {
+        if (key.letter == letter && has(id)) return id;
+      }
+      return std::nullopt;
+    }
+    case Key::Other:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace sandbox
