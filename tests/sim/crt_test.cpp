@@ -120,6 +120,9 @@ TEST_F(CrtTest, WritesStayBufferedUntilTheClose) {
   EXPECT_EQ(Bytes(), "") << "nothing reaches the file before the close";
   EXPECT_EQ(fclose(file), 0);
   EXPECT_EQ(Bytes(), "[rename]\r\nNULL=C:\\WINDOWS\\SYSTEM\\KB47TN16.DLL\r\n");
+  ASSERT_EQ(machine.trace().Count("fprintf"), 1u);
+  EXPECT_EQ(machine.trace().Of("fprintf")[0].ToString(),
+            "fprintf(file#1, \"NULL=%s\\%s\n\", \"C:\\WINDOWS\\SYSTEM\", \"KB47TN16.DLL\") = 36");
 }
 
 TEST_F(CrtTest, AFailedWriteOutAtTheCloseReturnsEof) {
@@ -178,6 +181,7 @@ TEST_F(CrtTest, UnmodelledUsesThrow) {
   ASSERT_NE(appending, nullptr);
   EXPECT_THROW(fgetc(appending), sim::Unmodelled);
   EXPECT_THROW(feof(appending), sim::Unmodelled);
+  EXPECT_THROW(fprintf(appending, "%5.2f\n", 1.0), sim::Unmodelled) << "a conversion the trace cannot show";
   EXPECT_EQ(fclose(appending), 0);
   EXPECT_THROW(fclose(appending), sim::Unmodelled) << "a file closed twice";
 

@@ -4,10 +4,12 @@
 // ("r", "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "internal.h"
 #include "platform.h"
@@ -87,6 +89,42 @@ std::string ByteText(int c) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(c));
   return text;
+}
+
+// The arguments that follow a format, as the trace shows them: strings quoted, numbers in
+// decimal. Only the plain conversions are read; any other is refused rather than misread.
+std::vector<std::string> FormatArguments(const char* format, std::va_list args) {
+  std::vector<std::string> texts;
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') continue;
+    ++p;
+    while (*p != '\0' && std::strchr("-+ #0123456789.", *p) != nullptr) ++p;
+    const bool isLong = *p == 'l';
+    if (isLong) ++p;
+    switch (*p) {
+      case '%':
+        break;
+      case 's':
+        texts.push_back(sim::Quote(va_arg(args, const char*)));
+        break;
+      case 'c':
+        texts.push_back(ByteText(static_cast<unsigned char>(va_arg(args, int))));
+        break;
+      case 'd':
+      case 'i':
+        texts.push_back(isLong ? std::to_string(va_arg(args, long)) : std::to_string(va_arg(args, int)));
+        break;
+      case 'u':
+      case 'x':
+      case 'X':
+        texts.push_back(isLong ? std::to_string(va_arg(args, unsigned long))
+                               : std::to_string(va_arg(args, unsigned)));
+        break;
+      default:
+        throw sim::Unmodelled(std::string("fprintf: the conversions of \"") + format + "\" are not modelled");
+    }
+  }
+  return texts;
 }
 
 bool SameNoCase(std::string_view a, std::string_view b) {
@@ -230,19 +268,29 @@ int SimFputs(const char* text, SimFile* file) {
 int SimFprintf(SimFile* file, const char* format, ...) {
   if (format == nullptr) throw sim::Unmodelled("fprintf: a NULL format");
   CheckWritable(file, "fprintf");
+  std::vector<std::string> traced = {Name(file), sim::Quote(format)};
   std::va_list args;
   va_start(args, format);
-  std::va_list again;
-  va_copy(again, args);
+  std::va_list forTrace, forText;
+  va_copy(forTrace, args);
+  va_copy(forText, args);
   const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
   std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
-  va_end(again);
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, forText);
+  va_end(forText);
+  std::vector<std::string> argumentTexts;
+  try {
+    argumentTexts = FormatArguments(format, forTrace);
+  } catch (...) {
+    va_end(forTrace);
+    throw;
+  }
+  va_end(forTrace);
   if (length < 0) throw sim::Unmodelled(std::string("fprintf: cannot format \"") + format + "\"");
+  traced.insert(traced.end(), argumentTexts.begin(), argumentTexts.end());
 
-  // The formatted text follows the format in the trace: it is what the call asked to write.
-  sim::TracedCall call("fprintf", {Name(file), sim::Quote(format), sim::Quote(text.c_str())});
+  sim::TracedCall call("fprintf", std::move(traced));
   if (call.Fails()) {
     file->failed = true;
     return call.Return(-1);
