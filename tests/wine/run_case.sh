@@ -86,9 +86,17 @@ driver() { wine "$RK514_WINE_TOOLS/uidriver.exe" "$@"; }
 watch() {
   local caption=$1 shot=$2
   watch_caption=$caption watch_shot=$shot
-  driver wait "$caption" "$timeout_ms" "$(winpath "$out/shots")\\$shot.bmp" \
+  RK514_DRIVER_READY="$(winpath "$out")\\ui.$shot.ready" \
+    driver wait "$caption" "$timeout_ms" "$(winpath "$out/shots")\\$shot.bmp" \
     >"$out/ui.$shot" 2>"$out/ui.$shot.err" &
   watch_pid=$!
+  # Act only once the driver is looking: the window may be up for well under a second.
+  for _ in $(seq $((timeout_ms / 10))); do
+    [ -e "$out/ui.$shot.ready" ] && return 0
+    kill -0 "$watch_pid" 2>/dev/null || break
+    sleep 0.01
+  done
+  [ -e "$out/ui.$shot.ready" ] || fail "the dialog driver did not start watching for \"$caption\""
 }
 seen() {
   wait "$watch_pid" || fail "$(cat "$out/ui.$watch_shot.err")"

@@ -8,7 +8,8 @@
 //   uidriver.exe key CAPTION KEY MS  types Return or Escape into that window (as the keyboard
 //                                    would: the window is brought to the front, the key is input)
 //   uidriver.exe gone CAPTION MS     waits until no window of that caption is left
-// Each step fails (exit code 1) after MS milliseconds, naming the window that never came or
+// With RK514_DRIVER_READY set to a path, wait creates that file as it starts looking, so that a
+// caller can act only once the watch is on. Each step fails (exit code 1) after MS milliseconds, naming the window that never came or
 // never went. The line printed for a dialog is
 //   dialog "CAPTION" | ID "TEXT" | ...            every visible control, in creation order
 // and for a message box (the dialog whose text control has the ID 0xFFFF, as USER32 builds it)
@@ -127,6 +128,13 @@ bool SaveScreen(const std::string& path) {
   return saved;
 }
 
+void SayReady() {
+  char path[MAX_PATH] = {};
+  if (!GetEnvironmentVariableA("RK514_DRIVER_READY", path, MAX_PATH)) return;
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
 HWND WaitFor(const std::string& caption, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   for (;;) {
@@ -162,6 +170,7 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "wait" && (argc == 4 || argc == 5)) {
     const DWORD timeoutMs = std::strtoul(argv[3], nullptr, 10);
+    SayReady();
     HWND window = WaitFor(argv[2], timeoutMs);
     if (!window) return NeverCame(argv[2], timeoutMs);
     WaitUntilDrawn(window);
