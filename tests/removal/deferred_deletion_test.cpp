@@ -27,6 +27,7 @@ TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
     const char* what;
     std::optional<std::string> before;  // none: no wininit.ini
     std::string after;
+    bool readRefused = false;           // the file opens for appending but not for reading
   } cases[] = {
       {"no file", std::nullopt, header + entries},
       {"[rename] last", "[rename]\r\nNUL=C:\\OLD.TMP\r\n", "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + entries},
@@ -40,11 +41,14 @@ TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
       {"no final line end before a Ctrl-Z", "[boot]\r\nx=1\x1A", "[boot]\r\nx=1\r\n" + header + entries},
       {"a header without its ]", "[rename]\r\n[boot\r\n", "[rename]\r\n[boot\r\n" + entries},
       {"a header line that names rename only up to its first ]", "[rename]x]\r\n", "[rename]x]\r\n" + header + entries},
+      {"a file that cannot be read gets a line end and a header", "[rename]\r\nA=B\r\n",
+       "[rename]\r\nA=B\r\n\r\n" + header + entries, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     sim::Machine machine;
     if (c.before) machine.files.WriteFile(kWininit, *c.before);
+    if (c.readRefused) machine.faults().FailNth("fopen", 1);
     sim::Activation active(machine);
     EXPECT_EQ(ScheduleDeferredDeletion("C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS"), 0);
     EXPECT_EQ(machine.files.ReadFile(kWininit), c.after);
