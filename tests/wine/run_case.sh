@@ -46,6 +46,7 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM  # a test stopped by its timeout still ends its Wine session and display
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
