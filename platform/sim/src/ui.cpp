@@ -345,6 +345,9 @@ void RunOnce(Machine& machine, Ui::Impl::Dialog& dialog) {
     if (ui.GetUser() != nullptr && !ui.GetUser()->Expecting().empty()) what += " (" + ui.GetUser()->Expecting() + ")";
     throw Unanswered(what);
   }
+  if (next->dueMs > dialog.state.shownAtMs + ui.hangAfterMs)
+    throw Unanswered(Shown(dialog.state) + " is still open after " + std::to_string(ui.hangAfterMs) +
+                     " ms of timer messages and nothing ends it");
   ui.nowMs = std::max(ui.nowMs, next->dueMs);
   next->dueMs = ui.nowMs + next->periodMs;
   HWND window = next->window;

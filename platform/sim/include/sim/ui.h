@@ -121,6 +121,8 @@ class Ui {
   User* GetUser() const { return user_; }
   std::uint32_t timerGranularityMs = 55;  // Windows 98: the 18.2 Hz system timer
   std::uint64_t nowMs = 0;
+  // A dialog still open this long on the virtual clock is a hang: the loop throws Unanswered.
+  std::uint64_t hangAfterMs = 60 * 60 * 1000;
   bool commonControlsInitialised = false;
 
   std::vector<DialogState> closedDialogs;        // every dialog shown, as it was when it closed
