@@ -10,29 +10,18 @@
 #include "installed_machine.h"
 #include "removal_test_util.h"
 #include "sim/machine.h"
+#include "removal.h"
 #include "stages.h"
 
 namespace {
 
-const std::vector<std::string> kProductKeys = {
-    "HKEY_CLASSES_ROOT\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}",
-    "HKEY_CLASSES_ROOT\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension",
-    "HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
-    "HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 PrintProcessor",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
-};
-const std::vector<std::string> kLaterReleaseKeys = {
-    "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514",
-    "HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514",
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514",
-};
+std::string FullPath(int row) {
+  return std::string(removal_test::kFixedKeys[row].root) + "\\" + removal_test::kFixedKeys[row].path;
+}
 
-std::vector<std::string> Args0(const sim::Machine& machine, const char* op) {
+std::vector<std::string> Args0(sim::Machine& machine, const char* op) {
   std::vector<std::string> roots;
-  for (const sim::Call& call : const_cast<sim::Machine&>(machine).trace().Of(op)) roots.push_back(call.args[0]);
+  for (const sim::Call& call : machine.trace().Of(op)) roots.push_back(call.args[0]);
   return roots;
 }
 
@@ -49,28 +38,24 @@ TEST(RegistryKeys, BuildGateTakesTheLow16BitsOfTheBuildNumber) {
     sim::Machine machine = fixtures::InstalledMachine(sim::kBuildWin98);
     machine.buildNumber = c.build;
     machine.registry.SetCurrentUser("Anna");  // HKEY_CURRENT_USER apart from .DEFAULT
-    for (const std::string& key : kLaterReleaseKeys) machine.registry.CreateKey(key + "\\Sub");
+    for (int i = 11; i < 14; ++i) machine.registry.CreateKey(FullPath(i) + "\\Sub");
     sim::Activation active(machine);
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    GetVersionExA(&version);
-    machine.trace().Clear();
 
-    RemoveRegistryKeys(LOWORD(version.dwBuildNumber));
+    RemoveProduct();
 
-    for (const std::string& key : kProductKeys) EXPECT_FALSE(machine.registry.KeyExists(key)) << key;
-    for (const std::string& key : kLaterReleaseKeys) EXPECT_EQ(machine.registry.KeyExists(key), !c.later) << key;
+    for (int i = 0; i < 14; ++i) EXPECT_EQ(machine.registry.KeyExists(FullPath(i)), i >= 11 && !c.later) << FullPath(i);
     const std::vector<std::string> flushes =
         c.later ? std::vector<std::string>{"HKEY_USERS", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"}
                 : std::vector<std::string>{"HKEY_LOCAL_MACHINE"};
     EXPECT_EQ(Args0(machine, "RegFlushKey"), flushes);
     // The fixed keys, and instance key 0001 of each list.
     EXPECT_EQ(machine.trace().Count("RegDeleteKeyA"), (c.later ? 14u : 11u) + 2u);
-    // The fixed deletions and the flushes come before the walk's first open.
+    // The version first, then the fixed deletions and the flushes, before the walk's first open.
     const std::vector<std::string> ops = removal_test::Ops(removal_test::PlatformCalls(machine.trace()));
     std::size_t firstOpen = 0;
     while (firstOpen < ops.size() && ops[firstOpen] != "RegOpenKeyExA") ++firstOpen;
-    ASSERT_EQ(firstOpen, (c.later ? 14u : 11u) + flushes.size());
+    ASSERT_EQ(firstOpen, 1 + (c.later ? 14u : 11u) + flushes.size());
+    EXPECT_EQ(ops[0], "GetVersionExA");
     EXPECT_EQ(ops[firstOpen - 1], "RegFlushKey");
   }
 }

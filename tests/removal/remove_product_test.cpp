@@ -31,23 +31,9 @@ struct Layout {
 std::vector<std::string> ExpectedCalls(const Layout& layout) {
   Expected e;
   e.Add("GetVersionExA", {"148"});
-  const char* fixed[][2] = {
-      {"HKEY_CLASSES_ROOT", "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-      {"HKEY_CLASSES_ROOT", "Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-      {"HKEY_CURRENT_CONFIG", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-      {"HKEY_LOCAL_MACHINE", "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-      {"HKEY_LOCAL_MACHINE", "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98"},
-      {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-      {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-      {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514"},
-      {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 PrintProcessor"},
-      {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor"},
-      {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-      {"HKEY_USERS", ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
-      {"HKEY_LOCAL_MACHINE", "Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514"},
-      {"HKEY_CURRENT_USER", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
-  };
-  for (int i = 0; i < (layout.laterRelease ? 14 : 11); ++i) e.Add("RegDeleteKeyA", {fixed[i][0], Q(fixed[i][1])});
+  for (int i = 0; i < (layout.laterRelease ? 14 : 11); ++i) {
+    e.Add("RegDeleteKeyA", {removal_test::kFixedKeys[i].root, Q(removal_test::kFixedKeys[i].path)});
+  }
   if (layout.laterRelease) {
     e.Add("RegFlushKey", {"HKEY_USERS"});
     e.Add("RegFlushKey", {"HKEY_CURRENT_USER"});
