@@ -293,7 +293,7 @@ void DrawMessageBox(Canvas& canvas, const sim::MessageBoxRecord& box, int focuse
   std::vector<int> buttons = MessageBoxButtons(box.style);
   std::u32string icon = IconGlyphs(box.style);
   int iconWidth = icon.empty() ? 0 : static_cast<int>(icon.size()) + 2;
-  int textWidth = std::clamp(canvas.columns - 8 - iconWidth, 20, 72);
+  int textWidth = std::clamp(canvas.columns - 4 - iconWidth, 20, 72);  // the frame and a margin each side
   std::vector<std::string> lines = WrapText(box.text, textWidth);
   int widest = 0;
   for (const std::string& line : lines) widest = std::max(widest, static_cast<int>(line.size()));

@@ -269,7 +269,7 @@ std::string FourDigits(int n) {
 class StillThere {
  public:
   StillThere(sim::Machine& after, sim::Machine& dryRun, bool removalRan)
-      : after_(after), dryRun_(dryRun), removalRan_(removalRan),
+      : after_(after), state_(removalRan ? after : dryRun), dryRun_(dryRun), removalRan_(removalRan),
         attempts_(AttemptsOf(removalRan ? after : dryRun)), renames_(RenameList(after)) {}
 
   std::vector<Remnant> Find() {
@@ -289,6 +289,11 @@ class StillThere {
 
   // The reason when the run did not get as far as the removal, and the removal alone takes it.
   bool NotRun(bool goneAfterRemoval) const { return !removalRan_ && goneAfterRemoval; }
+  // A reason that the machine state gives, for a run that did not remove anything: what a
+  // confirmed run would have met.
+  std::string Kept(const std::string& reason) const {
+    return removalRan_ ? reason : "the removal did not run; a confirmed run would keep it too: " + reason;
+  }
 
   // The keys of the product: its fixed keys, every key a removal deleted or would delete, the
   // instance keys whose description is the printer's, and every key named after the product.
@@ -335,15 +340,15 @@ class StillThere {
   std::string KeyReason(const std::string& path) const {
     const std::string key = Upper(path);
     if (NotRun(!dryRun_.registry.KeyExists(path))) return "the removal did not run";
-    if (attempts_.keys.count(key) != 0) return "its deletion was tried and failed";
+    if (attempts_.keys.count(key) != 0) return Kept("its deletion was tried and failed");
     for (const InstancePass& pass : product_.instancePasses) {
       const std::string base = Upper(pass.baseKey) + "\\";
       if (key.rfind(base, 0) != 0 || key.find('\\', base.size()) != std::string::npos) continue;
       std::optional<sim::RegValue> value = after_.registry.GetValue(path, pass.valueName);
       if (!value || ValueText(*value) != product_.printerName) break;
       if (attempts_.opened.count(key) != 0)
-        return "outside the probe budget: the walk's last probe opened it after the budget was spent, and "
-               "left it unexamined";
+        return Kept("outside the probe budget: the walk's last probe opened it after the budget was spent, and "
+                    "left it unexamined");
       int highest = -1;
       for (const std::string& tried : attempts_.tried) {
         if (tried.rfind(base, 0) != 0) continue;
@@ -351,14 +356,14 @@ class StillThere {
         if (!number.empty() && number.find_first_not_of("0123456789") == std::string::npos)
           highest = std::max(highest, std::stoi(number));
       }
-      if (highest < 0) return "outside the probe budget: the walk tried no names here";
-      return "outside the probe budget: the walk tried names up to " + FourDigits(highest);
+      if (highest < 0) return Kept("outside the probe budget: the walk tried no names here");
+      return Kept("outside the probe budget: the walk tried names up to " + FourDigits(highest));
     }
     for (const ProductKey& product : product_.keys) {
       if (product.laterReleasesOnly && Upper(after_.registry.Resolve(product.path)) == key &&
           (after_.buildNumber & 0xFFFF) <= product_.buildGate)
-        return "kept on build " + std::to_string(after_.buildNumber & 0xFFFF) +
-               ": the removal deletes it on builds above " + std::to_string(product_.buildGate) + " only";
+        return Kept("kept on build " + std::to_string(after_.buildNumber & 0xFFFF) +
+                    ": the removal deletes it on builds above " + std::to_string(product_.buildGate) + " only");
     }
     return "the removal does not delete it";
   }
@@ -399,7 +404,7 @@ class StillThere {
     bool readOnly = attributes && attributes->readOnly;
     auto reason = [&](bool goneAfterRemoval, bool tried) -> std::string {
       if (NotRun(goneAfterRemoval)) return "the removal did not run";
-      if (tried) return readOnly ? "win.ini is read-only" : "its deletion was tried and failed";
+      if (tried) return Kept(readOnly ? "win.ini is read-only" : "its deletion was tried and failed");
       return "the removal does not delete it";
     };
     for (const IniSection& section : ini.sections) {
@@ -429,14 +434,18 @@ class StillThere {
     }
     for (const std::string& name : product_.systemFiles) candidates.push_back(JoinPath(after_.systemDirectory, name));
     for (const std::string& name : product_.deferredFiles) candidates.push_back(JoinPath(after_.systemDirectory, name));
+    // Setup information files that hold the product's marker word: the oem*.inf files that the
+    // first release's setup leaves, and those in INF\OTHER that later releases keep.
     const std::string infFolder = JoinPath(after_.windowsDirectory, "INF");
     std::set<std::string> markedInf;
-    for (const sim::DirEntry& entry : after_.files.Find(JoinPath(infFolder, "oem*.inf"))) {
-      std::string path = JoinPath(infFolder, entry.name);
-      std::optional<std::string> bytes = after_.files.ReadFile(path);
-      if (!entry.isDirectory && bytes && HoldsWord(*bytes, product_.infMarker)) {
+    for (const std::string& pattern : {JoinPath(infFolder, "oem*.inf"), JoinPath(infFolder, "OTHER\\*.inf")}) {
+      const std::string folder = pattern.substr(0, pattern.rfind('\\'));
+      for (const sim::DirEntry& entry : after_.files.Find(pattern)) {
+        std::string path = JoinPath(folder, entry.name);
+        std::optional<std::string> bytes = after_.files.ReadFile(path);
+        if (entry.isDirectory || !bytes || !HoldsWord(*bytes, product_.infMarker)) continue;
         candidates.push_back(path);
-        markedInf.insert(FileKey(path));
+        if (folder == infFolder) markedInf.insert(FileKey(path));
       }
     }
 
@@ -458,27 +467,30 @@ class StillThere {
                                       : "scheduled in wininit.ini: renamed to " + rename->second + " at the next start of Windows";
     }
     if (NotRun(!dryRun_.files.Exists(path))) return "the removal did not run";
-    bool tried = attempts_.files.count(key) != 0 || attempts_.folders.count(key) != 0;
-    if (tried && isFolder) {
-      std::vector<sim::DirEntry> entries = after_.files.List(path);
-      if (entries.empty()) return "its removal was tried and failed";
+    const bool triedAsFile = attempts_.files.count(key) != 0;
+    const bool triedAsFolder = attempts_.folders.count(key) != 0;
+    if (isFolder && !triedAsFolder && triedAsFile) return Kept("a folder stands under this name, not a file");
+    if (isFolder && triedAsFolder) {
+      std::vector<sim::DirEntry> entries = state_.files.List(path);
+      if (entries.empty()) return Kept("its removal was tried and failed");
       std::string names;
       for (const sim::DirEntry& entry : entries) names += (names.empty() ? "" : ", ") + entry.name;
-      return "not empty: it still holds " + names;
+      return Kept("not empty: it still holds " + names);
     }
-    if (tried) {
-      sim::FileAttributes attributes = after_.files.Attributes(path).value_or(sim::FileAttributes{});
-      if (attributes.inUse) return "in use by another program";
-      if (attributes.readOnly) return "read-only";
-      return "its deletion was tried and failed";
+    if (!isFolder && triedAsFile) {
+      sim::FileAttributes attributes = state_.files.Attributes(path).value_or(sim::FileAttributes{});
+      if (attributes.inUse) return Kept("in use by another program");
+      if (attributes.readOnly) return Kept("read-only");
+      return Kept("its deletion was tried and failed");
     }
     if (markedInf && (after_.buildNumber & 0xFFFF) > product_.buildGate)
-      return "not searched for on build " + std::to_string(after_.buildNumber & 0xFFFF) +
-             ": the INF folder's oem*.inf files are searched on builds up to " + std::to_string(product_.buildGate) + " only";
+      return Kept("not searched for on build " + std::to_string(after_.buildNumber & 0xFFFF) +
+                  ": the INF folder's oem*.inf files are searched on builds up to " + std::to_string(product_.buildGate) + " only");
     return "the removal does not delete it";
   }
 
   sim::Machine& after_;
+  const sim::Machine& state_;  // where reasons are read: after the run, or after the removal alone
   sim::Machine& dryRun_;
   bool removalRan_;
   Attempts attempts_;

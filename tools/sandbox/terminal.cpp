@@ -3,11 +3,13 @@
 
 #include <langinfo.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include <curses.h>
 
@@ -35,7 +37,19 @@ namespace {
 enum Pair : short { kDesktop = 1, kFace, kCaption, kBar, kIcon };
 
 constexpr const char* kDialogHint = " Enter/Space: press the marked button   Tab: next button   Esc: Cancel   F4: close ";
-constexpr const char* kBoxHint = " Y/N: Yes/No   Enter/Space: press the marked button   Tab: next button   Esc: Cancel ";
+
+// The keys that a message box takes, for the line at the foot of the screen.
+std::string BoxHint(unsigned style) {
+  std::vector<int> buttons = MessageBoxButtons(style);
+  auto has = [&](int id) { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); };
+  std::string hint = " ";
+  if (has(IDYES)) hint += "Y/N: Yes/No   ";
+  hint += "Enter/Space: press the marked button   ";
+  if (buttons.size() > 1) hint += "Tab: next button   ";
+  if (has(IDCANCEL)) hint += "Esc: Cancel ";
+  else if (buttons.size() == 1) hint += "Esc: OK ";
+  return hint;
+}
 
 attr_t Attributes(const TerminalScreen& screen, Style style, short& pair) {
   pair = 0;
@@ -132,11 +146,12 @@ void TerminalUser::Draw() {
   Canvas canvas(rows, columns);
   DrawDesktop(canvas);
   const sim::DialogState* dialog = dialog_;
-  if (box_ != nullptr) dialog = box_->owner != nullptr ? ui_.OpenDialog(box_->owner) : nullptr;
+  // A box owned by a dialog that is still shown is drawn over it; an ended dialog is hidden.
+  if (box_ != nullptr) dialog = box_->ownerShown ? ui_.OpenDialog(box_->owner) : nullptr;
   if (dialog != nullptr) DrawDialog(canvas, *dialog, box_ != nullptr ? -1 : FocusOf(*dialog));
   if (box_ != nullptr) DrawMessageBox(canvas, *box_, boxFocus_);
   if (dialog_ != nullptr || box_ != nullptr) {
-    std::u32string hint = FromAnsi(box_ != nullptr ? kBoxHint : kDialogHint);
+    std::u32string hint = FromAnsi(box_ != nullptr ? BoxHint(box_->style) : kDialogHint);
     canvas.Put(canvas.rows - 1, 0, hint, Style::Desktop);
   }
   for (int r = 0; r < canvas.rows; ++r) {

@@ -1,0 +1,16 @@
+# The sandbox tool (tools/sandbox): its pieces in-process (the terminal picture and keys, the
+# answer list, whole runs on the sample machines), the built rk514-sandbox itself (reports, errors
+# and exit codes, the input image left alone), label sandbox; and a person at the terminal,
+# played under tmux, label tui.
+find_package(nlohmann_json 3 REQUIRED)
+set(sandbox_test_dir ${CMAKE_CURRENT_LIST_DIR})
+add_executable(sandbox_tests
+  ${sandbox_test_dir}/layout_test.cpp ${sandbox_test_dir}/answers_test.cpp ${sandbox_test_dir}/tool_test.cpp)
+target_link_libraries(sandbox_tests PRIVATE rk514_sandbox nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
+target_compile_definitions(sandbox_tests PRIVATE
+  RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples")
+add_dependencies(sandbox_tests rk514-sandbox)
+gtest_discover_tests(sandbox_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sandbox)
+
+add_test(NAME sandbox.tui COMMAND bash ${sandbox_test_dir}/tui_test.sh $<TARGET_FILE:rk514-sandbox>)
+set_tests_properties(sandbox.tui PROPERTIES LABELS tui TIMEOUT 180)
