@@ -2,3 +2,4 @@
 add_subdirectory(pe)
 include(${CMAKE_CURRENT_SOURCE_DIR}/wine/shims_test.cmake)
 include(${CMAKE_CURRENT_SOURCE_DIR}/wine/suite.cmake)
+include(${CMAKE_CURRENT_SOURCE_DIR}/sandbox/sandbox.cmake)
