@@ -36,7 +36,7 @@ namespace {
 // Colour pairs, one per style that needs its own.
 enum Pair : short { kDesktop = 1, kFace, kCaption, kBar, kIcon };
 
-constexpr const char* kDialogHint = " Enter/Space: press the marked button   Tab: next button   Esc: Cancel   F4: close ";
+constexpr const char* kDialogHint = " Enter/Space: press   Tab: next button   Esc: Cancel   F4: close ";
 
 // The keys that a message box takes, for the line at the foot of the screen.
 std::string BoxHint(unsigned style) {
@@ -44,7 +44,7 @@ std::string BoxHint(unsigned style) {
   auto has = [&](int id) { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); };
   std::string hint = " ";
   if (has(IDYES)) hint += "Y/N: Yes/No   ";
-  hint += "Enter/Space: press the marked button   ";
+  hint += "Enter/Space: press   ";
   if (buttons.size() > 1) hint += "Tab: next button   ";
   if (has(IDCANCEL)) hint += "Esc: Cancel ";
   else if (buttons.size() == 1) hint += "Esc: OK ";
