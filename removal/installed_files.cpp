@@ -96,19 +96,22 @@ void PurgeMarkedInfFiles(LPCSTR directory, LPCSTR pattern, LPCSTR marker)
   if (search == INVALID_HANDLE_VALUE)
     return;
 
-  // Every name is collected, and the search closed, before any file is opened. The list grows
-  // by INF_NAME_LIMIT entries at a time, so that no matching name is left out.
+  // Every name is collected, and the search closed, before any file is opened. The list starts
+  // with INF_NAME_LIMIT entries and doubles whenever it is full, so that no matching name is left
+  // out and the names are copied a bounded number of times however many there are.
   capacity = INF_NAME_LIMIT;
   names = (char (*)[MAX_PATH])malloc(sizeof(names[0]) * capacity);
   count = 0;
   if (names != NULL) {
     do {
       if (count == capacity) {
-        grown = (char (*)[MAX_PATH])realloc(names, sizeof(names[0]) * (capacity + INF_NAME_LIMIT));
+        if (capacity > 0x7FFFFFFF / 2 / (int)sizeof(names[0]))
+          break;  // the doubled size would not fit a 32-bit count
+        grown = (char (*)[MAX_PATH])realloc(names, sizeof(names[0]) * (capacity * 2));
         if (grown == NULL)
           break;
         names = grown;
-        capacity += INF_NAME_LIMIT;
+        capacity *= 2;
       }
       if (StartPath(names[count], found.cFileName))
         count++;

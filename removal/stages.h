@@ -20,8 +20,8 @@
 #define FILE_SLOT_SIZE 20
 typedef char FILE_SLOT[FILE_SLOT_SIZE];
 
-// The INF scan: the name list starts with INF_NAME_LIMIT entries and grows by as many again
-// whenever it is full; a word is at most INF_WORD_SIZE - 1 characters.
+// The INF scan: the name list starts with INF_NAME_LIMIT entries and doubles whenever it is
+// full; a word is at most INF_WORD_SIZE - 1 characters.
 #define INF_NAME_LIMIT 200
 #define INF_WORD_SIZE 200
 #define INF_MARKER "KB47STAT.EXE"
