@@ -42,6 +42,20 @@ TEST(SafetyRegression, RenameListThatCannotBeReadToItsEnd) {
   EXPECT_EQ(safety::InvariantViolations(before, after).size(), 1u);  // the blank line, and nothing else
 }
 
+// Found by the fuzzer: a [rename] header behind carriage returns. The profile functions take it
+// for a header; the program, which counts only blanks and tabs before one, does not, and writes
+// a header of its own: a second [rename], every entry still under a header of that name.
+TEST(SafetyRegression, RenameHeaderBehindCarriageReturns) {
+  sim::Machine before;
+  before.buildNumber = sim::kBuildWin95;
+  before.files.WriteFile(kWininit, "\r\r[rename]\r\n\r\n");
+  const sim::Machine after = RemovedWith(before);
+
+  EXPECT_EQ(after.files.ReadFile(kWininit), "\r\r[rename]\r\n\r\n[rename]\r\n" + Entries());
+  EXPECT_EQ(safety::InvariantViolations(before, after), std::vector<std::string>{});
+  EXPECT_EQ(safety::MissedRemovals(before, after), std::vector<std::string>{});
+}
+
 // Found by the random batch: a wininit.ini with a 0x1A before its end. Read in text mode the file
 // ends at that byte, so the program decides on a line end and a header from the text before it,
 // while its lines go after the whole file. What must hold holds: the file's bytes stay and the
