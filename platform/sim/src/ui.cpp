@@ -646,7 +646,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT style) {
   std::vector<int> buttons = sim::MessageBoxButtons(style);
   sim::MessageBoxRecord box;
   box.owner = owner;
-  box.ownerShown = owner != nullptr;
+  // EndDialog hides its dialog at once (SWP_HIDEWINDOW, as Windows and Wine do); the window
+  // itself lives on until the modal loop returns, so it can still own the box.
+  const sim::Ui::Impl::Window* ownerWindow = owner == nullptr ? nullptr : ui.Find(owner);
+  box.ownerShown = ownerWindow != nullptr && !ownerWindow->dialog->state.ended;
   box.text = text == nullptr ? "" : text;
   box.title = title == nullptr ? "Error" : title;  // Windows' title for a box without one
   box.style = style;

@@ -61,7 +61,7 @@ struct DialogState {
 };
 struct MessageBoxRecord {
   HWND owner = nullptr;
-  bool ownerShown = false;  // the owner dialog was still on screen
+  bool ownerShown = false;  // the owner dialog was still on screen (not yet ended: EndDialog hides it)
   std::string text, title;
   UINT style = 0;
   int answer = 0;
