@@ -55,7 +55,7 @@ void Put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value, 
   }
 }
 
-Built Build(const ImageSpec& spec)
+Built Build(const ImageSpec& shape)
 {
   Built built;
   std::vector<std::uint8_t>& b = built.bytes;
@@ -64,29 +64,29 @@ Built Build(const ImageSpec& spec)
   Put(b, 0x3C, 0x40, 4);
   Put(b, 0x40, 0x00004550, 4);
   const std::size_t coff = 0x44;
-  const std::size_t optionalSize = (spec.pe32Plus ? 112 : 96) + 16 * 8;
-  Put(b, coff, spec.machine, 2);
+  const std::size_t optionalSize = (shape.pe32Plus ? 112 : 96) + 16 * 8;
+  Put(b, coff, shape.machine, 2);
   Put(b, coff + 2, 1, 2);  // one section
   Put(b, coff + 16, optionalSize, 2);
   const std::size_t opt = coff + 20;
   built.optionalHeader = opt;
-  Put(b, opt, spec.pe32Plus ? 0x20B : 0x10B, 2);
-  Put(b, opt + 40, spec.osVersion.major, 2);
-  Put(b, opt + 42, spec.osVersion.minor, 2);
-  Put(b, opt + 48, spec.subsystemVersion.major, 2);
-  Put(b, opt + 50, spec.subsystemVersion.minor, 2);
-  Put(b, opt + 68, spec.subsystem, 2);
-  const std::size_t countAt = opt + (spec.pe32Plus ? 108 : 92);
+  Put(b, opt, shape.pe32Plus ? 0x20B : 0x10B, 2);
+  Put(b, opt + 40, shape.osVersion.major, 2);
+  Put(b, opt + 42, shape.osVersion.minor, 2);
+  Put(b, opt + 48, shape.subsystemVersion.major, 2);
+  Put(b, opt + 50, shape.subsystemVersion.minor, 2);
+  Put(b, opt + 68, shape.subsystem, 2);
+  const std::size_t countAt = opt + (shape.pe32Plus ? 108 : 92);
   Put(b, countAt, 16, 4);
   built.importDirectory = countAt + 4 + 8;
 
   // The import section: descriptors, then per DLL its thunk tables, then the names.
-  const int thunkSize = spec.pe32Plus ? 8 : 4;
+  const int thunkSize = shape.pe32Plus ? 8 : 4;
   std::vector<std::uint8_t> section;
-  const std::size_t descriptorsSize = (spec.imports.size() + 1) * 20;
+  const std::size_t descriptorsSize = (shape.imports.size() + 1) * 20;
   section.resize(descriptorsSize);
   std::vector<std::size_t> lookupAt, addressAt;
-  for (const Dll& dll : spec.imports) {
+  for (const Dll& dll : shape.imports) {
     const std::size_t tableSize = (dll.functions.size() + 1) * thunkSize;
     lookupAt.push_back(section.size());
     section.resize(section.size() + tableSize);
@@ -94,8 +94,8 @@ Built Build(const ImageSpec& spec)
     section.resize(section.size() + tableSize);
   }
   auto rva = [](std::size_t offset) { return static_cast<std::uint32_t>(SECTION_RVA + offset); };
-  for (std::size_t d = 0; d < spec.imports.size(); ++d) {
-    const Dll& dll = spec.imports[d];
+  for (std::size_t d = 0; d < shape.imports.size(); ++d) {
+    const Dll& dll = shape.imports[d];
     std::size_t nameAt = section.size();
     section.insert(section.end(), dll.name.begin(), dll.name.end());
     section.push_back(0);
@@ -103,7 +103,7 @@ Built Build(const ImageSpec& spec)
       const std::string& function = dll.functions[f];
       std::uint64_t thunk;
       if (function[0] == '#') {
-        thunk = std::stoull(function.substr(1)) | (spec.pe32Plus ? 0x8000000000000000ull : 0x80000000ull);
+        thunk = std::stoull(function.substr(1)) | (shape.pe32Plus ? 0x8000000000000000ull : 0x80000000ull);
       } else {
         thunk = rva(section.size());
         section.push_back(0);  // hint
@@ -111,16 +111,16 @@ Built Build(const ImageSpec& spec)
         section.insert(section.end(), function.begin(), function.end());
         section.push_back(0);
       }
-      Put(section, lookupAt[d] + f * thunkSize, spec.lookupTable ? thunk : 0, thunkSize);
+      Put(section, lookupAt[d] + f * thunkSize, shape.lookupTable ? thunk : 0, thunkSize);
       Put(section, addressAt[d] + f * thunkSize, thunk, thunkSize);
     }
-    Put(section, d * 20, spec.lookupTable ? rva(lookupAt[d]) : 0, 4);
+    Put(section, d * 20, shape.lookupTable ? rva(lookupAt[d]) : 0, 4);
     Put(section, d * 20 + 12, rva(nameAt), 4);
     Put(section, d * 20 + 16, rva(addressAt[d]), 4);
   }
   section.resize((section.size() + 0x1FF) & ~std::size_t{0x1FF});
 
-  if (!spec.imports.empty()) {
+  if (!shape.imports.empty()) {
     Put(b, built.importDirectory, SECTION_RVA, 4);
     Put(b, built.importDirectory + 4, descriptorsSize, 4);
   }
@@ -134,7 +134,7 @@ Built Build(const ImageSpec& spec)
   b.insert(b.end(), section.begin(), section.end());
   built.descriptors = SECTION_OFFSET;
   built.firstThunkTable =
-      SECTION_OFFSET + (spec.imports.empty() ? 0 : spec.lookupTable ? lookupAt[0] : addressAt[0]);
+      SECTION_OFFSET + (shape.imports.empty() ? 0 : shape.lookupTable ? lookupAt[0] : addressAt[0]);
   return built;
 }
 
@@ -152,7 +152,7 @@ TEST(ReadPe, ReadsHeadersAndImports)
 {
   struct Case {
     const char* name;
-    ImageSpec spec;
+    ImageSpec shape;
   };
   const Case cases[] = {
       {"PE32, GUI 4.0, imports by name", {false, pecheck::MACHINE_I386, pecheck::SUBSYSTEM_GUI, {4, 0}, {4, 0}, PROGRAM_IMPORTS, true}},
@@ -166,20 +166,20 @@ TEST(ReadPe, ReadsHeadersAndImports)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Built built = Build(c.spec);
+    Built built = Build(c.shape);
     std::string error;
     auto image = Read(built.bytes, &error);
     ASSERT_TRUE(image) << error;
-    EXPECT_EQ(image->machine, c.spec.machine);
-    EXPECT_EQ(image->pe32Plus, c.spec.pe32Plus);
-    EXPECT_EQ(image->subsystem, c.spec.subsystem);
-    EXPECT_EQ(image->subsystemVersion, c.spec.subsystemVersion);
-    EXPECT_EQ(image->osVersion, c.spec.osVersion);
+    EXPECT_EQ(image->machine, c.shape.machine);
+    EXPECT_EQ(image->pe32Plus, c.shape.pe32Plus);
+    EXPECT_EQ(image->subsystem, c.shape.subsystem);
+    EXPECT_EQ(image->subsystemVersion, c.shape.subsystemVersion);
+    EXPECT_EQ(image->osVersion, c.shape.osVersion);
     EXPECT_EQ(image->fileSize, built.bytes.size());
-    ASSERT_EQ(image->imports.size(), c.spec.imports.size());
-    for (std::size_t d = 0; d < c.spec.imports.size(); ++d) {
-      EXPECT_EQ(image->imports[d].name, c.spec.imports[d].name);
-      EXPECT_EQ(image->imports[d].functions, c.spec.imports[d].functions);
+    ASSERT_EQ(image->imports.size(), c.shape.imports.size());
+    for (std::size_t d = 0; d < c.shape.imports.size(); ++d) {
+      EXPECT_EQ(image->imports[d].name, c.shape.imports[d].name);
+      EXPECT_EQ(image->imports[d].functions, c.shape.imports[d].functions);
     }
   }
 }
@@ -222,9 +222,9 @@ TEST(ReadPe, RefusesDamagedFiles)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ImageSpec spec;
-    spec.imports = PROGRAM_IMPORTS;
-    Built built = Build(spec);
+    ImageSpec shape;
+    shape.imports = PROGRAM_IMPORTS;
+    Built built = Build(shape);
     c.damage(built);
     std::string error;
     EXPECT_FALSE(Read(built.bytes, &error));
@@ -319,11 +319,11 @@ TEST(Check, NamesEveryDifference)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ImageSpec spec;
-    spec.imports = PROGRAM_IMPORTS;
+    ImageSpec shape;
+    shape.imports = PROGRAM_IMPORTS;
     Expectations expected = program;
-    c.change(spec, expected);
-    auto image = Read(Build(spec).bytes);
+    c.change(shape, expected);
+    auto image = Read(Build(shape).bytes);
     ASSERT_TRUE(image);
     EXPECT_EQ(pecheck::Check(*image, expected), c.problems);
   }
@@ -331,9 +331,9 @@ TEST(Check, NamesEveryDifference)
 
 TEST(Check, SizeBoundIsInclusive)
 {
-  ImageSpec spec;
-  spec.imports = PROGRAM_IMPORTS;
-  auto image = Read(Build(spec).bytes);
+  ImageSpec shape;
+  shape.imports = PROGRAM_IMPORTS;
+  auto image = Read(Build(shape).bytes);
   ASSERT_TRUE(image);
   Expectations expected;
   expected.maxFileSize = image->fileSize;
