@@ -3,6 +3,7 @@
 // holds, wininit.ini), from the calls the run made (its trace), and from a removal run alone on
 // a copy of the machine as it was (what a confirmed run would have taken).
 #include "report.h"
+#include "sim/registry.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -227,13 +228,13 @@ std::map<std::string, std::string> RenameList(const sim::Machine& machine) {
     while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) trimmed.erase(0, 1);
     if (!trimmed.empty() && trimmed.front() == '[') {
       std::size_t close = trimmed.find(']');
-      inRename = close != std::string::npos && SameName(trimmed.substr(1, close - 1), "rename");
+      inRename = close != std::string::npos && sim::EqualNoCase(trimmed.substr(1, close - 1), "rename");
       continue;
     }
     std::size_t equals = trimmed.find('=');
     if (!inRename || equals == std::string::npos || trimmed.front() == ';') continue;
     std::string target = trimmed.substr(0, equals);
-    renames[FileKey(trimmed.substr(equals + 1))] = SameName(target, "NUL") ? "" : target;
+    renames[FileKey(trimmed.substr(equals + 1))] = sim::EqualNoCase(target, "NUL") ? "" : target;
   }
   return renames;
 }

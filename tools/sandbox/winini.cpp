@@ -1,5 +1,6 @@
 // win.ini and wininit.ini as text: see winini.h.
 #include "winini.h"
+#include "sim/registry.h"
 
 namespace sandbox {
 namespace {
@@ -12,27 +13,16 @@ std::string_view Trim(std::string_view text) {
 
 }  // namespace
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 const IniKey* IniSection::Find(std::string_view key) const {
   for (const IniKey& k : keys) {
-    if (SameName(k.name, key)) return &k;
+    if (sim::EqualNoCase(k.name, key)) return &k;
   }
   return nullptr;
 }
 
 const IniSection* IniFile::Find(std::string_view section) const {
   for (const IniSection& s : sections) {
-    if (SameName(s.name, section)) return &s;
+    if (sim::EqualNoCase(s.name, section)) return &s;
   }
   return nullptr;
 }
@@ -62,7 +52,7 @@ IniFile ParseIni(std::string_view bytes) {
       std::string name(Trim(line.substr(1, close - 1)));
       current = nullptr;
       for (IniSection& section : ini.sections) {
-        if (SameName(section.name, name)) current = &section;
+        if (sim::EqualNoCase(section.name, name)) current = &section;
       }
       if (current == nullptr) {
         ini.sections.push_back({name, {}});

@@ -24,6 +24,5 @@ struct IniFile {
 
 std::vector<std::string> TextLines(std::string_view bytes);  // without their line ends
 IniFile ParseIni(std::string_view bytes);
-bool SameName(std::string_view a, std::string_view b);  // ASCII letters without case
 
 }  // namespace sandbox

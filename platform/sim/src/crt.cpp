@@ -3,6 +3,7 @@
 // written becomes CR LF. Only the two uses the program has are modelled: reading an existing file
 // ("r", "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
 #include <cstdarg>
+#include "sim/registry.h"
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -125,17 +126,6 @@ std::vector<std::string> FormatArguments(const char* format, std::va_list args) 
     }
   }
   return texts;
-}
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -310,7 +300,7 @@ std::size_t BytesRead(Machine& machine, std::string_view path) {
       pathOf[call.result] = call.args[0];
     } else if (call.op == "fgetc" && call.result != "EOF" && !call.args.empty()) {
       auto it = pathOf.find(call.args[0]);
-      if (it != pathOf.end() && SameNoCase(it->second, wanted)) ++count;
+      if (it != pathOf.end() && sim::EqualNoCase(it->second, wanted)) ++count;
     }
   }
   return count;

@@ -11,6 +11,7 @@
 //   - deleting a key removes its first line, searching the same-named sections in file order;
 //   - setting a key changes it in, or adds it to, the first of them.
 #include <algorithm>
+#include "sim/registry.h"
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,17 +32,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // One line of win.ini, as it stands in the file (with its line end, if it has one), and what it means.
@@ -105,7 +95,7 @@ struct Range {
 std::vector<Range> SectionsNamed(const std::vector<Line>& lines, std::string_view section) {
   std::vector<Range> ranges;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].kind != Line::Header || lines[i].name.empty() || !SameName(lines[i].name, section)) continue;
+    if (lines[i].kind != Line::Header || lines[i].name.empty() || !sim::EqualNoCase(lines[i].name, section)) continue;
     std::size_t end = i + 1;
     while (end < lines.size() && lines[end].kind != Line::Header) ++end;
     ranges.push_back({i, i + 1, end});
@@ -116,7 +106,7 @@ std::vector<Range> SectionsNamed(const std::vector<Line>& lines, std::string_vie
 // The entry of `key` in the lines [begin, end), or end when there is none.
 std::size_t FindKey(const std::vector<Line>& lines, const Range& range, std::string_view key) {
   for (std::size_t i = range.begin; i < range.end; ++i) {
-    if (lines[i].kind == Line::Entry && SameName(lines[i].name, key)) return i;
+    if (lines[i].kind == Line::Entry && sim::EqualNoCase(lines[i].name, key)) return i;
   }
   return range.end;
 }
