@@ -1,7 +1,8 @@
 // The C runtime's text files on the simulated machine's drives, with the meaning Microsoft's
 // runtime gives text mode: CR LF reads as one line feed, a 0x1A byte ends the file, a line feed
-// written becomes CR LF. Only the two uses the program has are modelled: reading an existing file
-// ("r", "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
+// written becomes CR LF, and ftell on a file opened for reading gives the bytes the reads took
+// from the file. Only the two uses the program has are modelled: reading an existing file ("r",
+// "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
 #include <cstdarg>
 #include "sim/registry.h"
 #include <cstdio>
@@ -227,6 +228,18 @@ int SimFgetc(SimFile* file) {
   }
   call.Done(ByteText(c));
   return c;
+}
+
+// The bytes of the file that the reads have taken: a CR LF read as one line feed counts 2, and a
+// 0x1A that ended the reading counts nothing, since it is still there to be read.
+long SimFtell(SimFile* file) {
+  CheckReadable(file, "ftell");
+  sim::TracedCall call("ftell", {Name(file)});
+  if (call.Fails()) {
+    call.Done("-1");
+    return -1L;
+  }
+  return call.Return(static_cast<long>(file->next));
 }
 
 int SimFeof(SimFile* file) {
