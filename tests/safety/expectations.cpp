@@ -252,9 +252,12 @@ void Wininit(const sim::Machine& before, const sim::Machine& after, std::vector<
     return;
   }
   std::string expected;
-  if (!base.empty() && base.back() != '\n') expected += "\r\n";
+  // A 0x1A still in the file ended the program's look before the file's end: it cannot know how
+  // the file ends, and starts its entries with a line end and a header of their own.
+  const bool seenWhole = base.find('\x1A') == std::string::npos;
+  if (!seenWhole || (!base.empty() && base.back() != '\n')) expected += "\r\n";
   const std::optional<ProfileLine> last = LastHeader(base);
-  const bool renameLast = last && sim::EqualNoCase(*last->header, "rename");
+  const bool renameLast = seenWhole && last && sim::EqualNoCase(*last->header, "rename");
   if (!renameLast) expected += "[rename]\r\n";
   std::string lines;
   for (const std::string& entry : entries) lines += entry;

@@ -46,16 +46,6 @@ sim::Machine Windows98WithNetworkPrinter() {
   return machine;
 }
 
-// What a failed call of op may leave the program not knowing.
-safety::Allowance AllowanceFor(const std::string& op) {
-  safety::Allowance allowance;
-  allowance.buildUnknown = op == "GetVersionExA";
-  allowance.programsUnknown = op == "RegOpenKeyExA" || op == "RegQueryValueExA";
-  allowance.deviceUnknown = op == "GetProfileStringA";
-  allowance.renameListUnread = op == "fopen" || op == "fgetc";
-  return allowance;
-}
-
 bool IsStringHelper(const std::string& op) { return op.rfind("lstr", 0) == 0; }
 
 struct Outcome {
@@ -79,7 +69,7 @@ Outcome RunWithFaults(const sim::Machine& original, const std::string& op, Arm a
     outcome.problems.push_back(std::string("the run did not complete: ") + error.what());
   }
   outcome.calls = machine.trace().Calls();
-  for (const std::string& problem : safety::InvariantViolations(original, machine, AllowanceFor(op))) {
+  for (const std::string& problem : safety::InvariantViolations(original, machine, safety::AllowanceForFailing(op))) {
     outcome.problems.push_back(problem);
   }
   // No fault stops the run: the rename list is still looked for, unless the Windows directory

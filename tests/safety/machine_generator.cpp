@@ -517,12 +517,21 @@ void Wininit(Choices& c, sim::Machine& m) {
     case 3: text = ""; break;
     case 4: text = "[rename]\r\nNUL=C:\\OLD.DLL"; break;
     case 5: text = "[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A"; break;
-    case 6: text = c.Maybe(50) ? "[rename]\r\nx=1\r\n\x1A[boot]\r\n" : "[rename]\r\nNUL=a\x1A" "b\r\n"; break;
+    case 6: {
+      // A 0x1A before the end: inside a line, between sections, first, twice or as padding.
+      const std::string list = "[rename]\r\nx=1\r\n";
+      text = OneOf(c, std::vector<std::string>{list + "\x1A[boot]\r\n", "[rename]\r\nNUL=a\x1A" "b\r\n",
+                                               "\x1A" + list, list + "\x1A\x1A", list + std::string(128 - list.size(), '\x1A'),
+                                               "[boot]\r\nx=1\r\n\x1A" + list});
+      break;
+    }
     case 7: text = "[rename]\nNUL=C:\\OLD.DLL\n"; break;
-    case 8: text = "  [Rename]  \r\nNUL=C:\\OLD.DLL\r\n"; break;
+    case 8: text = OneOf(c, std::vector<std::string>{"  [Rename]  \r\nNUL=C:\\OLD.DLL\r\n", "\t[rename]\r\n",
+                                                     "[rename]\r\nx=1\r\n\t[boot]\r\n"}); break;
     case 9: text = "[rename\r\n"; break;
     case 10:
-      text = Pieces(c, {"[rename]", "[boot]", "\r\n", "\n", "NUL=C:\\X.DLL", "\x1A", " ", "[", "]", "x=1", "\r"}, 12);
+      text = Pieces(c, {"[rename]", "[boot]", "\r\n", "\n", "NUL=C:\\X.DLL", "\x1A", " ", "\t", "[", "]", "x=1", "\r"},
+                    12);
       break;
     case 11:
       text = "[rename]\r\n";

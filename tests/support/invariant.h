@@ -10,8 +10,9 @@
 //   - files: the only entries gone are the 14 system files, the 4 shortcuts, the group folder,
 //     and the marked oem*.inf files (first release) or the one fixed INF file (later releases);
 //   - wininit.ini only gains lines at its end (a final 0x1A aside): an optional line end that
-//     completes its last line, then an optional [rename] header, then NUL= entries of the five
-//     deferred files in the system directory, each at most once and in their order;
+//     completes its last line (or follows a 0x1A still in it), then an optional [rename]
+//     header, then NUL= entries of the five deferred files in the system directory, each at
+//     most once and in their order;
 //   - nothing else differs by a byte: no file, folder, key or value appears, no attribute changes.
 #pragma once
 
@@ -33,10 +34,14 @@ struct Allowance {
   bool buildUnknown = false;     // GetVersionExA failed: the build reads as 0, a first release
   bool programsUnknown = false;  // the Programs folder was not read: the group at the drive's root
   bool deviceUnknown = false;    // the [Devices] value was not read: the three local-port sections
-  // wininit.ini could not be read to its end (an open or a read failed): the program then starts
-  // its lines with a line end, which may leave a blank line where the file already ended with one.
+  // wininit.ini could not be read to its end (an open, a read or ftell failed): the program then
+  // starts its lines with a line end, which may leave a blank line where the file already ended
+  // with one.
   bool renameListUnread = false;
 };
+
+// What a failed call of op may leave the program not knowing.
+Allowance AllowanceForFailing(const std::string& op);
 
 // Every difference between before and after that breaks the rule; empty when the run kept it.
 std::vector<std::string> InvariantViolations(const sim::Machine& before, const sim::Machine& after,
