@@ -221,6 +221,9 @@ void WinIni(const sim::Machine& before, const sim::Machine& after, std::vector<s
       report.push_back(std::string("win.ini: the printer's key left in [") + section + "]");
     }
   }
+  if (DefaultPrinterIsThePrinter(before) && KeyLines(is, "windows", "device") != KeyLines(was, "windows", "device") - 1) {
+    report.push_back("win.ini: [windows] device= still names the printer as the default one");
+  }
 }
 
 // ---- wininit.ini.

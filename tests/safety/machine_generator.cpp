@@ -350,7 +350,16 @@ void WinIni(Choices& c, sim::Machine& m) {
   }
   std::vector<std::string> lines;
   if (c.Maybe(10)) lines.insert(lines.end(), {"; win.ini", "stray=1"});
-  lines.insert(lines.end(), {"[windows]", "device=HP LaserJet 4,HPPCL5MS,LPT1:", ""});
+  // The default printer: another one, the printer, or a name that comes close to its.
+  const std::string printer = kPrinter;
+  const std::string defaultPrinter =
+      c.Maybe(40) ? OneOf(c, std::vector<std::string>{printer + ",kb47rk,LPT1:", printer + ",kb47rk,\\\\SERVER\\QUEUE",
+                                                      Lower(printer) + ",kb47rk,LPT1:", printer + " ,kb47rk,LPT1:",
+                                                      printer, printer + "0,kb47rk,LPT1:",
+                                                      printer + ",kb47rk," + std::string(150, 'p'),
+                                                      printer + std::string(130, ' ') + ",kb47rk,LPT1:"})
+                  : "HP LaserJet 4,HPPCL5MS,LPT1:";
+  lines.insert(lines.end(), {"[windows]", "device=" + defaultPrinter, ""});
 
   const std::string device = DeviceValue(c);
   lines.insert(lines.end(), {Header(c, "Devices"), "HP LaserJet 4=HPPCL5MS,LPT1:"});
@@ -363,7 +372,6 @@ void WinIni(Choices& c, sim::Machine& m) {
   if (c.Maybe(8)) {
     lines.insert(lines.end(), {"[Devices]", PrinterKeyLine(c, DeviceValue(c)), ""});
   }
-  const std::string printer = kPrinter;
   for (const char* port : {"-LPT1", "-FILE", "-LPT2", "-LPT1:", "-COM1", " -LPT1", "-lpt2"}) {
     const bool plain = std::string_view(port) == "-LPT1" || std::string_view(port) == "-FILE" ||
                        std::string_view(port) == "-LPT2";

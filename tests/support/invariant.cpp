@@ -192,8 +192,10 @@ std::vector<std::string> RawLines(std::string_view bytes) {
 }
 
 // Which lines of win.ini the profile stage may remove: every line of an allowed port section
-// (its header too) and the printer's key lines in [Devices] and [PrinterPorts].
-std::vector<bool> RemovableLines(const std::vector<std::string>& lines, const std::vector<std::string>& portSections) {
+// (its header too), the printer's key lines in [Devices] and [PrinterPorts], and the [windows]
+// device= lines when the default printer is the printer.
+std::vector<bool> RemovableLines(const std::vector<std::string>& lines, const std::vector<std::string>& portSections,
+                                 bool defaultPrinter) {
   std::vector<bool> removable(lines.size(), false);
   std::optional<std::string> section;  // none before the first header
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -212,6 +214,9 @@ std::vector<bool> RemovableLines(const std::vector<std::string>& lines, const st
     }
     if (entry && sim::EqualNoCase(key, kPrinterName) &&
         (sim::EqualNoCase(*section, "Devices") || sim::EqualNoCase(*section, "PrinterPorts"))) {
+      removable[i] = true;
+    }
+    if (entry && defaultPrinter && sim::EqualNoCase(key, "device") && sim::EqualNoCase(*section, "windows")) {
       removable[i] = true;
     }
   }
@@ -241,11 +246,11 @@ bool OnlyRemovableLinesGone(const std::vector<std::string>& before, const std::v
 }
 
 void CheckWinIni(const std::string& beforeBytes, const std::string& afterBytes, const std::vector<std::string>& ports,
-                 std::vector<std::string>& report) {
+                 bool defaultPrinter, std::vector<std::string>& report) {
   if (beforeBytes == afterBytes) return;
   const std::vector<std::string> before = RawLines(beforeBytes);
   const std::vector<std::string> after = RawLines(afterBytes);
-  if (OnlyRemovableLinesGone(before, RemovableLines(before, ports), after)) return;
+  if (OnlyRemovableLinesGone(before, RemovableLines(before, ports, defaultPrinter), after)) return;
   std::size_t same = 0;
   while (same < before.size() && same < after.size() && before[same] == after[same]) ++same;
   report.push_back("win.ini: changed beyond the printer's entries, from line " + std::to_string(same + 1) +
@@ -412,7 +417,8 @@ void CheckFiles(const sim::Machine& before, const sim::Machine& after, const All
     if (key == wininit) {
       CheckWininit(entry.path, entry.bytes, now.bytes, before.systemDirectory, allowance.renameListUnread, report);
     } else if (key == winIni) {
-      CheckWinIni(entry.bytes, now.bytes, PortSections(before, allowance.deviceUnknown), report);
+      CheckWinIni(entry.bytes, now.bytes, PortSections(before, allowance.deviceUnknown), DefaultPrinterIsThePrinter(before),
+                  report);
     } else {
       report.push_back("files: content changed: " + entry.path);
     }
@@ -460,20 +466,23 @@ long WalkNumber(std::string_view keyName) {
   return number;
 }
 
-std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUnknown) {
-  // The value as Windows reads it: a machine that holds only this win.ini answers the read.
+// A win.ini value as Windows reads it into 150 bytes: a machine that holds only this win.ini
+// answers the read.
+std::string ProfileValue(const sim::Machine& machine, const char* section, const char* key, const char* defaultText) {
   sim::Machine reader;
   reader.windowsDirectory = machine.windowsDirectory;
   if (const auto ini = machine.files.ReadFile(machine.WinIniPath())) {
     reader.files.MakeDirectory(machine.windowsDirectory);
     reader.files.WriteFile(machine.WinIniPath(), *ini);
   }
-  char device[150] = {};
-  {
-    sim::Activation active(reader);
-    GetProfileStringA("Devices", kPrinterName, "kb47rk,lpt1:", device, sizeof device);
-  }
-  const std::string text = device;
+  char value[150] = {};
+  sim::Activation active(reader);
+  GetProfileStringA(section, key, defaultText, value, sizeof value);
+  return value;
+}
+
+std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUnknown) {
+  const std::string text = ProfileValue(machine, "Devices", kPrinterName, "kb47rk,lpt1:");
   std::vector<std::string> sections;
   if (text.find('\\') != std::string::npos) {
     const std::size_t comma = text.find(',');
@@ -486,6 +495,12 @@ std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUn
     for (const char* port : kLocalPorts) sections.push_back(std::string(kPrinterName) + port);
   }
   return sections;
+}
+
+bool DefaultPrinterIsThePrinter(const sim::Machine& machine) {
+  const std::string text = ProfileValue(machine, "windows", "device", "");
+  const std::size_t comma = text.find(',');
+  return comma != std::string::npos && text.substr(0, comma) == kPrinterName;
 }
 
 std::string GroupFolder(const sim::Machine& machine) {

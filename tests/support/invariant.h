@@ -4,9 +4,10 @@
 //     (the three later-release ones only on builds above 950) and the numbered instance keys under
 //     Enum\Root\printer and Services\Class\Printer whose own DeviceDesc or DriverDesc read as the
 //     printer's name; no other key or value differs;
-//   - win.ini: the only lines gone are the printer's keys in [Devices] and [PrinterPorts] and the
+//   - win.ini: the only lines gone are the printer's keys in [Devices] and [PrinterPorts], the
 //     lines of the port sections named after the printer's [Devices] value as Windows reads it
-//     (cut to 149 characters); every other line keeps its bytes and its place;
+//     (cut to 149 characters), and [windows] device= where it names the printer as the default
+//     one; every other line keeps its bytes and its place;
 //   - files: the only entries gone are the 14 system files, the 4 shortcuts, the group folder,
 //     and the marked oem*.inf files (first release) or the one fixed INF file (later releases);
 //   - wininit.ini only gains lines at its end (a final 0x1A aside): an optional line end that
@@ -62,6 +63,10 @@ long WalkNumber(std::string_view keyName);
 // The port sections that the profile stage removes for this machine's [Devices] value, as
 // Windows reads it.
 std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUnknown = false);
+
+// Whether [windows] device=, as Windows reads it (cut to 149 characters), names the printer as
+// the default one: its text before the first comma is the printer's name.
+bool DefaultPrinterIsThePrinter(const sim::Machine& machine);
 
 // Where the Start-menu group is looked for: the Programs path read whole, plus "\ZANTEROVA RK514"
 // (at the root of the current drive when the path is missing or not read whole).
