@@ -15,7 +15,9 @@ namespace {
 // Every platform call but the string helpers and the byte reads, which the tables count apart.
 std::size_t PlatformCalls(const sim::Trace& trace) {
   std::size_t count = 0;
-  for (const sim::Call& call : trace.Calls()) count += call.op.rfind("lstr", 0) != 0 && call.op != "fgetc";
+  for (const sim::Call& call : trace.Calls()) {
+    if (call.op.rfind("lstr", 0) != 0 && call.op != "fgetc") count += call.count;
+  }
   return count;
 }
 

@@ -59,7 +59,7 @@ Outcome RunWithFaults(const sim::Machine& original, const std::string& op, Arm a
   sim::Machine machine(original);
   arm(machine.faults());
   machine.trace().onCall = [&machine](const sim::Call&) {
-    if (machine.trace().Calls().size() > kCallLimit) throw Runaway("more than 200000 calls");
+    if (machine.trace().Size() > kCallLimit) throw Runaway("more than 200000 calls");
   };
   Outcome outcome;
   try {
@@ -68,7 +68,7 @@ Outcome RunWithFaults(const sim::Machine& original, const std::string& op, Arm a
   } catch (const std::exception& error) {
     outcome.problems.push_back(std::string("the run did not complete: ") + error.what());
   }
-  outcome.calls = machine.trace().Calls();
+  outcome.calls = machine.trace().Unfolded();
   for (const std::string& problem : safety::InvariantViolations(original, machine, safety::AllowanceForFailing(op))) {
     outcome.problems.push_back(problem);
   }
@@ -94,7 +94,7 @@ void FailEachCallAndEachOperation(const sim::Machine& original) {
     sim::Activation active(clean);
     RemoveProduct();
   }
-  const std::vector<sim::Call> calls = clean.trace().Calls();
+  const std::vector<sim::Call> calls = clean.trace().Unfolded();
   ASSERT_TRUE(safety::InvariantViolations(original, clean).empty());
 
   std::set<std::string> ops;
@@ -127,7 +127,7 @@ TEST(FaultInjection, Windows98WithNetworkPrinter) { FailEachCallAndEachOperation
 TEST(FaultInjection, TheCallLimitStopsARunaway) {
   sim::Machine machine;
   machine.trace().onCall = [&machine](const sim::Call&) {
-    if (machine.trace().Calls().size() > 10) throw Runaway("more than 10 calls");
+    if (machine.trace().Size() > 10) throw Runaway("more than 10 calls");
   };
   sim::Activation active(machine);
   EXPECT_THROW(RemoveProduct(), Runaway);

@@ -87,6 +87,40 @@ TEST(Trace, RecordsEachCallWithItsArgumentsAndResult) {
   EXPECT_EQ(machine.trace().Ops().back(), "GetLastError");
 }
 
+// Identical calls in a row are one record with their count; the calls one by one stay what
+// Size, Count, Of, Ops and fault injection by index count.
+TEST(Trace, FoldsRunsOfIdenticalCallsAndStillCountsEachCall) {
+  Machine machine;
+  sim::Activation active(machine);
+  machine.faults().FailCallIndex(3);  // the third of the four flushes of HKEY_LOCAL_MACHINE
+  std::vector<std::string> seen;
+  machine.trace().onCall = [&](const Call& call) { seen.push_back(call.ToString()); };
+  RegFlushKey(HKEY_USERS);
+  for (int i = 0; i < 4; ++i) RegFlushKey(HKEY_LOCAL_MACHINE);
+  RegFlushKey(HKEY_LOCAL_MACHINE);
+  RegFlushKey(HKEY_USERS);
+
+  EXPECT_EQ(Texts(machine.trace()), (std::vector<std::string>{
+      "RegFlushKey(HKEY_USERS) = 0",
+      "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
+      "RegFlushKey(HKEY_LOCAL_MACHINE) = 5",
+      "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
+      "RegFlushKey(HKEY_USERS) = 0",
+  }));
+  EXPECT_EQ(machine.trace().Size(), 7u);
+  EXPECT_EQ(machine.trace().Count("RegFlushKey"), 7u);
+  EXPECT_EQ(machine.trace().Of("RegFlushKey").size(), 7u);
+  EXPECT_EQ(machine.trace().Of("RegFlushKey")[3].ToString(), "RegFlushKey(HKEY_LOCAL_MACHINE) = 5");
+  EXPECT_EQ(machine.trace().Unfolded().size(), 7u);
+  EXPECT_EQ(machine.trace().Ops().size(), 7u);
+  ASSERT_EQ(seen.size(), 7u) << "the observer sees every call, folded or not";
+  EXPECT_EQ(seen[2], "RegFlushKey(HKEY_LOCAL_MACHINE) = 0");
+  machine.trace().Clear();
+  EXPECT_EQ(machine.trace().Size(), 0u);
+  RegFlushKey(HKEY_USERS);
+  EXPECT_EQ(Texts(machine.trace()), std::vector<std::string>{"RegFlushKey(HKEY_USERS) = 0"});
+}
+
 TEST(Trace, OnCallSeesTheMachineRightAfterEachCall) {
   Machine machine;
   sim::Activation active(machine);
