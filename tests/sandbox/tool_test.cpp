@@ -340,6 +340,64 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
   EXPECT_EQ(ReadAll(full / "keep.txt"), "mine");
 }
 
+// Machine images that no Windows 95/98 machine could be: each is refused before anything runs,
+// with exit 65 and the file and line that say why; the deepest key that Windows allows runs.
+TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
+  auto keyOfDepth = [](int depth) {
+    std::string path = "HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < depth; ++i) path += "\\K";
+    return "REGEDIT4\r\n\r\n[" + path + "]\r\n\"Depth\"=dword:00000001\r\n";
+  };
+  auto machineIni = [](const std::string& line) {
+    return [line](const fs::path& image) { WriteAll(image / "machine.ini", "[machine]\r\n" + line + "\r\n"); };
+  };
+  auto registry = [](const std::string& text) {
+    return [text](const fs::path& image) { WriteAll(image / "registry.reg", text); };
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> spoil;
+    int exitCode;
+    std::vector<std::string> message;
+  } cases[] = {
+      {"a build number without its base", machineIni("BuildNumber=950"), 65, {"machine.ini:2", "0x3B6", "4.00.950"}},
+      {"a Windows directory with ..", machineIni("WindowsDirectory=C:\\WINDOWS\\..\\WIN"), 65, {"machine.ini:2"}},
+      {"a Windows directory with *", machineIni("WindowsDirectory=C:\\WIN*"), 65, {"machine.ini:2"}},
+      {"a system directory with ?", machineIni("SystemDirectory=C:\\WINDOWS\\SYS?EM"), 65, {"machine.ini:2"}},
+      {"a system directory ending in a dot", machineIni("SystemDirectory=C:\\WINDOWS\\SYSTEM."), 65, {"machine.ini:2"}},
+      {"a Windows directory on a drive the image lacks", machineIni("WindowsDirectory=E:\\WINDOWS"), 65,
+       {"machine.ini:2", "drive E:"}},
+      {"a key 513 levels deep", registry(keyOfDepth(513)), 65, {"registry.reg:3", "513 levels"}},
+      {"a key name holding a CR", registry("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Soft\rware]\r\n"), 65,
+       {"registry.reg:3", "carriage return"}},
+      {"a value name holding a CR", registry("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\rB\"=\"x\"\r\n"), 65,
+       {"registry.reg:3", "carriage return"}},
+      {"a link inside drives/",
+       [](const fs::path& image) { fs::create_symlink("/etc/passwd", image / "drives" / "C" / "WINDOWS" / "passwd"); }, 65,
+       {"drives/C/WINDOWS/passwd", "a link"}},
+      {"a drive that is a link",
+       [](const fs::path& image) { fs::create_directory_symlink(image / "drives" / "C", image / "drives" / "D"); }, 65,
+       {"drives/D", "a link"}},
+      {"folders 129 levels deep",
+       [](const fs::path& image) {
+         fs::path deep = image / "drives" / "C";
+         for (int i = 0; i < 129; ++i) deep /= "d";
+         fs::create_directories(deep);
+       },
+       65, {"drives/C/d/d/d", "128 levels"}},
+      {"the deepest key that Windows allows", registry(keyOfDepth(512)), 2, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path image = CopyOf("win98");
+    c.spoil(image);
+    const Result result = Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", Fresh("after").string()});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    if (c.exitCode == 65) EXPECT_EQ(result.out, "");
+    for (const std::string& part : c.message) EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
+  }
+}
+
 TEST_F(Tool, HelpListsTheExitCodes) {
   Result result = Run({"--help"});
   EXPECT_EQ(result.exitCode, 0);

@@ -3,6 +3,7 @@
 // the case they were created with.
 #include "sim/registry.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "sim/errors.h"
@@ -122,9 +123,16 @@ RegKey* Registry::Find(std::string_view path) {
   return key;
 }
 
+std::size_t Registry::Depth(std::string_view canonicalPath) {
+  while (!canonicalPath.empty() && canonicalPath.back() == '\\') canonicalPath.remove_suffix(1);
+  return static_cast<std::size_t>(std::count(canonicalPath.begin(), canonicalPath.end(), '\\'));
+}
+
 void Registry::CreateKey(std::string_view path) {
   std::string resolved = Resolve(path);
   std::vector<std::string> names = SplitNames(resolved, path);
+  if (names.size() - 1 > kDeepestKey)
+    throw Unmodelled("registry key more than 512 levels deep: \"" + std::string(path).substr(0, 200) + "...\"");
   RegKey* key = EqualNoCase(names.front(), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
   for (std::size_t i = 1; i < names.size(); ++i) {
     auto it = key->subkeys.find(names[i]);
