@@ -126,7 +126,7 @@ TEST(Trace, FoldsRunsOfIdenticalCallsAndStillCountsEachCall) {
 // recorded from its texts.
 TEST(Trace, KeepsEveryTextAcrossItsChunks) {
   sim::Trace trace;
-  const std::string big(3 << 20, 'b');  // three chunks' worth of bytes in one text
+  const std::string big(3 << 20, 'b');  // longer than a chunk of the trace's bytes
   trace.Record("Big", {big}, "0");
   sim::Trace::Prepared read = trace.Prepare("fgetc", {"file#1"}, "byte");
   for (int i = 0; i < 100000; ++i) {

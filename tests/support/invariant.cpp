@@ -8,6 +8,7 @@
 #include <set>
 
 #include "sim/errors.h"
+#include "sim/profile.h"
 #include "win32.h"
 
 namespace safety {
@@ -466,18 +467,11 @@ long WalkNumber(std::string_view keyName) {
   return number;
 }
 
-// A win.ini value as Windows reads it into 150 bytes: a machine that holds only this win.ini
-// answers the read.
+// A win.ini value as Windows reads it into the program's 150 bytes.
 std::string ProfileValue(const sim::Machine& machine, const char* section, const char* key, const char* defaultText) {
-  sim::Machine reader;
-  reader.windowsDirectory = machine.windowsDirectory;
-  if (const auto ini = machine.files.ReadFile(machine.WinIniPath())) {
-    reader.files.MakeDirectory(machine.windowsDirectory);
-    reader.files.WriteFile(machine.WinIniPath(), *ini);
-  }
-  char value[150] = {};
-  sim::Activation active(reader);
-  GetProfileStringA(section, key, defaultText, value, sizeof value);
+  const std::optional<std::string> ini = machine.files.ReadFile(machine.WinIniPath());
+  std::string value = sim::ReadProfileString(ini, section, key, defaultText);
+  if (value.size() > 149) value.resize(149);
   return value;
 }
 

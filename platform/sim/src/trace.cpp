@@ -41,7 +41,7 @@ Trace::Text Trace::Store(std::string_view text) {
   const bool own = text.size() > kChunk;
   if (bytes_.empty() || own || lastChunkUsed_ + text.size() > kChunk) {
     if (bytes_.size() == (std::size_t(1) << (32 - kByteChunkBits))) throw Unmodelled("Trace: more than 4 GB of texts");
-    bytes_.push_back(std::make_unique<char[]>(own ? text.size() : kChunk));
+    bytes_.push_back(std::make_unique_for_overwrite<char[]>(own ? text.size() : kChunk));
     lastChunkUsed_ = 0;
   }
   const Text stored{static_cast<std::uint32_t>(((bytes_.size() - 1) << kByteChunkBits) | lastChunkUsed_),
@@ -111,15 +111,15 @@ void Trace::Add(std::string_view op, const std::string_view* args, std::size_t a
     texts[argCount] = Store(result);
     records_.push_back(Entry{StoreList(texts.data(), argCount + 1), index, static_cast<std::uint16_t>(argCount), 1});
   }
-  if (onCall) {
-    // The call alone, built afresh: the observer may itself make calls that grow the trace.
-    Call call{std::string(op), std::vector<std::string>(args, args + argCount), std::string(result)};
-    onCall(call);
-  }
+  if (onCall) Notify(records_.size() - 1);
 }
 
 void Trace::Record(std::string_view op, std::initializer_list<std::string_view> args, std::string_view result) {
   Add(op, args.begin(), args.size(), result);
+}
+
+void Trace::Record(std::string_view op, std::span<const std::string_view> args, std::string_view result) {
+  Add(op, args.data(), args.size(), result);
 }
 
 Trace::Prepared Trace::Prepare(std::string_view op, std::initializer_list<std::string_view> args,
@@ -156,10 +156,23 @@ void Trace::Record(const Prepared& call) {
   if (onCall) Notify(records_.size() - 1);
 }
 
-void Trace::Notify(std::size_t index) const {
-  Call call = CallOf(index);
-  call.count = 1;
-  onCall(call);
+// The call alone, in a Call kept for the purpose, so that watching the calls costs no allocation
+// per call; the calls that an observer itself makes get a Call of their own.
+void Trace::Notify(std::size_t index) {
+  if (notifying_) {
+    Call call = CallOf(index);
+    call.count = 1;
+    onCall(call);
+    return;
+  }
+  notifying_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{notifying_};
+  Fill(index, watched_);
+  watched_.count = 1;
+  onCall(watched_);
 }
 
 void Trace::Record(const Call& call) {
@@ -301,17 +314,32 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
-TracedCall::TracedCall(std::string op, std::vector<std::string> args)
-    : machine_(Current()), call_{std::move(op), std::move(args), {}}, fails_(false) {
+TracedCall::TracedCall(std::string_view op, std::initializer_list<std::string_view> args)
+    : machine_(Current()), op_(op), fails_(false) {
+  std::size_t length = 0;
+  for (std::string_view arg : args) length += arg.size();
+  texts_.reserve(length);
+  for (std::string_view arg : args) Append(arg);
   // The index this call will take in the trace once it is recorded.
-  fails_ = machine_.faults().ShouldFail(call_.op, machine_.trace().Size());
+  fails_ = machine_.faults().ShouldFail(op_, machine_.trace().Size());
 }
 
-void TracedCall::Done(std::string resultText) {
-  if (done_) throw Unmodelled("TracedCall::Done: " + call_.op + " finished twice");
+TracedCall::TracedCall(std::string_view op, const std::vector<std::string>& args) : TracedCall(op, {}) {
+  for (const std::string& arg : args) Append(arg);
+}
+
+void TracedCall::Append(std::string_view arg) {
+  if (count_ == kMostArgs) throw Unmodelled("TracedCall: more than 16 arguments to " + std::string(op_));
+  texts_ += arg;
+  ends_[count_++] = texts_.size();
+}
+
+void TracedCall::Done(std::string_view resultText) {
+  if (done_) throw Unmodelled("TracedCall::Done: " + std::string(op_) + " finished twice");
   done_ = true;
-  call_.result = std::move(resultText);
-  machine_.trace().Record(call_);
+  std::array<std::string_view, kMostArgs> args;
+  for (std::size_t i = 0, begin = 0; i < count_; begin = ends_[i++]) args[i] = std::string_view(texts_).substr(begin, ends_[i] - begin);
+  machine_.trace().Record(op_, std::span<const std::string_view>(args.data(), count_), resultText);
 }
 
 }  // namespace sim

@@ -110,33 +110,66 @@ BOOL WINAPI FindClose(HANDLE search) {
 // ---- Strings. These are traced like every call, but an injected fault never makes them fail:
 // Windows gives them no failure that a caller could see. NULL arguments behave as in Windows,
 // which guards these calls: a copy or an append returns NULL, a NULL string has length 0 and sorts
-// before every other string.
+// before every other string. A program calls them for every name it builds and every word it
+// compares: their texts are written into buffers that keep their room, and no call record is built.
+
+namespace {
+
+// A text as the trace shows it, written into a buffer that keeps its room from call to call.
+std::string_view QuotedInto(std::string& buffer, const char* text) {
+  if (text == nullptr) return "NULL";
+  buffer.assign(1, '"');
+  buffer += text;
+  buffer += '"';
+  return buffer;
+}
+
+struct StringCallTexts {
+  std::string first, second, result;
+};
+
+// Counts the call with the faults (a string helper never fails) and gives the buffers for its texts.
+StringCallTexts& StringCall(const char* op) {
+  static StringCallTexts texts;
+  sim::Machine& machine = sim::Current();
+  machine.faults().ShouldFail(op, machine.trace().Size());
+  return texts;
+}
+
+}  // namespace
 
 LPSTR WINAPI lstrcpyA(LPSTR dest, LPCSTR source) {
-  sim::TracedCall call("lstrcpyA", {"dest", sim::Quote(source)});
-  if (dest == nullptr || source == nullptr) {
-    call.Done("NULL");
-    return nullptr;
+  StringCallTexts& texts = StringCall("lstrcpyA");
+  const std::string_view quotedSource = QuotedInto(texts.second, source);
+  std::string_view result = "NULL";
+  if (dest != nullptr && source != nullptr) {
+    std::memmove(dest, source, std::strlen(source) + 1);
+    result = QuotedInto(texts.result, dest);
   }
-  std::memmove(dest, source, std::strlen(source) + 1);
-  call.Done(sim::Quote(dest));
-  return dest;
+  sim::Current().trace().Record("lstrcpyA", {"dest", quotedSource}, result);
+  return result == "NULL" ? nullptr : dest;
 }
 
 LPSTR WINAPI lstrcatA(LPSTR dest, LPCSTR source) {
-  sim::TracedCall call("lstrcatA", {sim::Quote(dest), sim::Quote(source)});
-  if (dest == nullptr || source == nullptr) {
-    call.Done("NULL");
-    return nullptr;
+  StringCallTexts& texts = StringCall("lstrcatA");
+  const std::string_view quotedDest = QuotedInto(texts.first, dest);
+  const std::string_view quotedSource = QuotedInto(texts.second, source);
+  std::string_view result = "NULL";
+  if (dest != nullptr && source != nullptr) {
+    std::memmove(dest + std::strlen(dest), source, std::strlen(source) + 1);
+    result = QuotedInto(texts.result, dest);
   }
-  std::memmove(dest + std::strlen(dest), source, std::strlen(source) + 1);
-  call.Done(sim::Quote(dest));
-  return dest;
+  sim::Current().trace().Record("lstrcatA", {quotedDest, quotedSource}, result);
+  return result == "NULL" ? nullptr : dest;
 }
 
 int WINAPI lstrlenA(LPCSTR text) {
-  sim::TracedCall call("lstrlenA", {sim::Quote(text)});
-  return call.Return(text == nullptr ? 0 : static_cast<int>(std::strlen(text)));
+  StringCallTexts& texts = StringCall("lstrlenA");
+  const int length = text == nullptr ? 0 : static_cast<int>(std::strlen(text));
+  char number[16];
+  const int written = std::snprintf(number, sizeof number, "%d", length);
+  sim::Current().trace().Record("lstrlenA", {QuotedInto(texts.first, text)}, std::string_view(number, written));
+  return length;
 }
 
 namespace {
@@ -209,23 +242,11 @@ int WordSortCompare(const char* a, const char* b, bool caseCounts) {
   return 0;
 }
 
-// A text as the trace shows it, written into a buffer that keeps its room from call to call.
-std::string_view QuotedInto(std::string& buffer, const char* text) {
-  if (text == nullptr) return "NULL";
-  buffer.assign(1, '"');
-  buffer += text;
-  buffer += '"';
-  return buffer;
-}
-
-// A comparison is made once per word of a file that the program scans: traced without building
-// a call record.
 int TracedCompare(const char* op, LPCSTR a, LPCSTR b, bool caseCounts) {
-  sim::Machine& machine = sim::Current();
-  machine.faults().ShouldFail(op, machine.trace().Size());  // counted; it never fails
+  StringCallTexts& texts = StringCall(op);
   const int result = WordSortCompare(a, b, caseCounts);
-  static std::string first, second;
-  machine.trace().Record(op, {QuotedInto(first, a), QuotedInto(second, b)}, result < 0 ? "-1" : result > 0 ? "1" : "0");
+  sim::Current().trace().Record(op, {QuotedInto(texts.first, a), QuotedInto(texts.second, b)},
+                                result < 0 ? "-1" : result > 0 ? "1" : "0");
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,31 +34,39 @@ struct Call {
 // back stored once, so that a removal that reads files of megabytes and compares millions of
 // words costs a few dozen bytes per call and no allocation per call.
 class Trace {
-  // Storage in chunks of a fixed size: growing never moves what is stored, nor needs twice the room.
-  template <typename T, std::size_t kChunk = 65536>
+  // Storage in chunks: growing never moves what is stored, nor needs twice the room. The first
+  // chunk is small, since most traces hold a few calls.
+  template <typename T, std::size_t kChunk = 1024, std::size_t kFirst = 32>
   class Chunks {
    public:
     void push_back(const T& value) {
-      if (size_ == chunks_.size() * kChunk) chunks_.push_back(std::make_unique_for_overwrite<T[]>(kChunk));
-      chunks_[size_ / kChunk][size_ % kChunk] = value;
-      ++size_;
+      if (size_ == capacity_) {
+        const std::size_t room = chunks_.empty() ? kFirst : kChunk;
+        chunks_.push_back(std::make_unique_for_overwrite<T[]>(room));
+        capacity_ += room;
+      }
+      (*this)[size_++] = value;
     }
-    T& operator[](std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
-    const T& operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+    T& operator[](std::size_t i) {
+      if (i < kFirst) return chunks_[0][i];
+      i -= kFirst;
+      return chunks_[1 + i / kChunk][i % kChunk];
+    }
+    const T& operator[](std::size_t i) const { return const_cast<Chunks&>(*this)[i]; }
     T& back() { return (*this)[size_ - 1]; }
     std::size_t size() const { return size_; }
     void clear() {
       chunks_.clear();
-      size_ = 0;
+      size_ = capacity_ = 0;
     }
 
    private:
     std::vector<std::unique_ptr<T[]>> chunks_;
-    std::size_t size_ = 0;
+    std::size_t size_ = 0, capacity_ = 0;
   };
   // (No member initializers: a chunk of them is written before it is read.)
   struct Text {
-    std::uint32_t at, size;  // at: the chunk of bytes_ in the high 12 bits, the offset in the rest
+    std::uint32_t at, size;  // at: the chunk of bytes_ in the high 20 bits, the offset in the rest
     bool operator==(const Text&) const = default;
   };
   struct Entry {
@@ -107,6 +116,7 @@ class Trace {
   void Record(const Call& call);
   // The same from views of the texts, building no Call: for the calls made once per byte or word.
   void Record(std::string_view op, std::initializer_list<std::string_view> args, std::string_view result);
+  void Record(std::string_view op, std::span<const std::string_view> args, std::string_view result);
   // A call that its caller makes again and again with the same texts (a byte read from one file),
   // its texts stored once: recording it again looks nothing up. Valid until the trace is cleared.
   struct Prepared {
@@ -128,7 +138,7 @@ class Trace {
   std::function<void(const Call&)> onCall;
 
  private:
-  static constexpr unsigned kByteChunkBits = 20;  // chunks of 1 MiB; a longer text has one of its own
+  static constexpr unsigned kByteChunkBits = 12;  // chunks of 4 KiB; a longer text has one of its own
   Text Store(std::string_view text);
   std::string_view View(Text text) const {
     return std::string_view(bytes_[text.at >> kByteChunkBits].get() + (text.at & ((1u << kByteChunkBits) - 1)), text.size);
@@ -139,7 +149,7 @@ class Trace {
   void Add(std::string_view op, const std::string_view* args, std::size_t argCount, std::string_view result);
   void Fill(std::size_t index, Call& call) const;
   Call CallOf(std::size_t index) const;
-  void Notify(std::size_t index) const;  // onCall, with the last call of record index
+  void Notify(std::size_t index);  // onCall, with the last call of record index
 
   Chunks<Entry> records_;
   Chunks<Text> texts_;                        // each record's list of texts
@@ -152,6 +162,8 @@ class Trace {
   std::array<std::pair<std::uint32_t, std::uint32_t>, 64> recentLists_{};  // a list stored lately: where, how long
   std::size_t size_ = 0;
   std::uint64_t generation_ = 1;              // one more at every Clear
+  Call watched_;                              // what onCall is shown
+  bool notifying_ = false;
 };
 
 // Which calls fail. Each simulated function asks ShouldFail(op) once per call; a failing call
