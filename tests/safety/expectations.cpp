@@ -363,8 +363,8 @@ std::vector<std::string> ScanWaste(const sim::Machine& before, sim::Machine& aft
     due[path] = readable ? *before.files.ReadFile(path) : "";
   }
   std::map<std::string, int, sim::NoCaseLess> opened;
-  for (const sim::Call& call : after.trace().Calls()) {
-    if (call.op != "fopen" || call.args.size() != 2 || call.args[1] != "\"r\"") continue;
+  for (const sim::Call& call : after.trace().Of("fopen")) {
+    if (call.args.size() != 2 || call.args[1] != "\"r\"") continue;
     const std::string path = Unquoted(call.args[0]);
     if (path.size() > folder.size() && sim::EqualNoCase(std::string_view(path).substr(0, folder.size() + 1), folder + "\\")) {
       ++opened[path];

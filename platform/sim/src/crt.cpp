@@ -317,16 +317,16 @@ namespace sim {
 
 std::size_t BytesRead(Machine& machine, std::string_view path) {
   const std::string wanted = Quote(std::string(path).c_str());
-  std::map<std::string, std::string> pathOf;  // file#N -> quoted path, as the trace goes
+  std::map<std::string, bool, std::less<>> isWanted;  // file#N -> whether its open was of path, as the trace goes
   std::size_t count = 0;
-  for (const Call& call : machine.trace().Calls()) {
+  machine.trace().Visit([&](const Trace::RecordView& call) {
     if (call.op == "fopen" && call.result != "NULL" && !call.args.empty()) {
-      pathOf[call.result] = call.args[0];
+      isWanted.insert_or_assign(std::string(call.result), sim::EqualNoCase(call.args[0], wanted));
     } else if (call.op == "fgetc" && call.result != "EOF" && !call.args.empty()) {
-      auto it = pathOf.find(call.args[0]);
-      if (it != pathOf.end() && sim::EqualNoCase(it->second, wanted)) count += call.count;
+      auto it = isWanted.find(call.args[0]);
+      if (it != isWanted.end() && it->second) count += call.count;
     }
-  }
+  });
   return count;
 }
 

@@ -209,6 +209,16 @@ void Trace::Clear() {
   ++generation_;
 }
 
+void Trace::Visit(const std::function<void(const RecordView&)>& visitor) const {
+  std::array<std::string_view, kMostArgs> args;
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    const Entry& entry = records_[i];
+    for (std::size_t a = 0; a < entry.argCount; ++a) args[a] = View(texts_[entry.texts + a]);
+    visitor(RecordView{ops_[entry.op], std::span<const std::string_view>(args.data(), entry.argCount),
+                       View(texts_[entry.texts + entry.argCount]), entry.count});
+  }
+}
+
 std::vector<Call> Trace::Unfolded() const {
   std::vector<Call> calls;
   for (const Call& record : Calls()) {

@@ -130,6 +130,15 @@ class Trace {
   Records Calls() const { return Records(*this); }  // the records, runs folded
   std::size_t Size() const { return size_; }         // the calls, each of a run counted
   void Clear();
+  // Each record in order, as views of its texts that last until the visitor returns: a look at
+  // a whole trace of millions of calls that builds no Call.
+  struct RecordView {
+    std::string_view op;
+    std::span<const std::string_view> args;
+    std::string_view result;
+    std::size_t count;
+  };
+  void Visit(const std::function<void(const RecordView&)>& visitor) const;
   std::vector<Call> Unfolded() const;                // every call, in order, one each
   std::vector<Call> Of(std::string_view op) const;   // the calls of one operation, in order, one each
   std::size_t Count(std::string_view op) const;
