@@ -26,20 +26,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A text of at least size bytes: the head, then numbered lines.
+std::string Lines(std::string head, std::size_t size, const char* before, const char* after) {
+  for (int i = 0; head.size() < size; ++i) head += before + std::to_string(i) + after;
+  return head;
+}
+
 sim::Machine BigWininit() {
   sim::Machine machine;
-  std::string text = "[rename]\r\n";
-  for (int i = 0; text.size() < 10'000'000; ++i) text += "NUL=C:\\WINDOWS\\TEMP\\SETUP" + std::to_string(i) + ".TMP\r\n";
-  machine.files.WriteFile("C:\\WINDOWS\\wininit.ini", text);
+  machine.files.WriteFile("C:\\WINDOWS\\wininit.ini",
+                          Lines("[rename]\r\n", 10'000'000, "NUL=C:\\WINDOWS\\TEMP\\SETUP", ".TMP\r\n"));
   return machine;
 }
 
 sim::Machine BigInf() {
   sim::Machine machine;
   machine.buildNumber = sim::kBuildWin95;
-  std::string text = "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[Strings]\r\n";
-  for (int i = 0; text.size() < 20'000'000; ++i) text += "String" + std::to_string(i) + " = \"Some text of a driver\"\r\n";
-  machine.files.WriteFile("C:\\WINDOWS\\INF\\oem0.inf", text);
+  machine.files.WriteFile("C:\\WINDOWS\\INF\\oem0.inf",
+                          Lines("[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[Strings]\r\n", 20'000'000, "String",
+                                " = \"Some text of a driver\"\r\n"));
   return machine;
 }
 
