@@ -5,8 +5,7 @@
 #pragma once
 
 // stdio.h comes first, so that a header included later cannot declare its functions again under
-// the names below; of it the program uses only FILE and EOF.
-#define __USE_MINGW_ANSI_STDIO 0
+// the names below; of it the program uses only EOF.
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
