@@ -3,7 +3,7 @@
 # Sourced by the project's commands; fails loudly when it cannot install.
 rk514_packages=(
   cmake ninja-build g++ libgtest-dev librapidcheck-dev libbenchmark-dev
-  mingw-w64 binutils-mingw-w64 wine64 xvfb xdotool imagemagick x11-utils
+  mingw-w64 binutils-mingw-w64 wine64 patchelf xvfb xdotool imagemagick x11-utils
   libcli11-dev nlohmann-json3-dev libncurses-dev tmux clang libclang-rt-14-dev
 )
 

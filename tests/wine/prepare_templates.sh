@@ -3,15 +3,23 @@
 # (wineboot -i) per release, set to Windows 95 or 98, its windows drawn with their own captions
 # (no window manager runs on the test display). Kept between runs while Wine's version is
 # the same; a run that cannot start Wine fails here, loudly.
-#   prepare_templates.sh DIR     -> DIR/win95, DIR/win98
+#   prepare_templates.sh DIR ARCH    -> DIR/win95, DIR/win98
+# ARCH win32: 32-bit prefixes, for the i686 build (tests/wine/wine32.sh provides that Wine; exit
+# code 77 where this machine runs no 32-bit programs); win64: 64-bit prefixes, for the x86_64 one.
 set -euo pipefail
-dir=$1
+dir=$1 arch=${2:-win64}
+if [ "$arch" = win32 ]; then
+  source "$(dirname "$0")/wine32.sh"
+  status=0
+  rk514_wine32 || status=$?
+  [ "$status" = 0 ] || exit "$status"
+fi
 for tool in wine wineserver wineboot; do
   command -v "$tool" >/dev/null ||
     { echo "FAIL: $tool is not installed (scripts/deps.sh installs wine64)" >&2; exit 1; }
 done
 # The template is remade when Wine or this script changes.
-stamp="$(wine --version 2>/dev/null) $(uname -m) $(sha1sum "$0" | cut -c1-12)"
+stamp="$(wine --version 2>/dev/null) $arch $(command -v wine) $(sha1sum "$0" | cut -c1-12)"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$dir"
 for release in win95 win98; do
@@ -30,6 +38,9 @@ for release in win95 win98; do
   fi
   wineserver -w
   [ -f "$prefix/system.reg" ] || { echo "FAIL: wineboot made no registry in $prefix" >&2; exit 1; }
+  if [ "$arch" = win32 ] && [ -d "$prefix/drive_c/windows/syswow64" ]; then
+    echo "FAIL: $prefix is a 64-bit prefix, not a 32-bit one" >&2; exit 1
+  fi
   echo "$stamp" >"$prefix/.rk514-stamp"
 done
 echo "template prefixes ready in $dir ($stamp)"

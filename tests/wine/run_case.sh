@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Runs one case of the Wine suite: the uninstaller (the win64 build) in a fresh Wine prefix set to
-# Windows 95 or 98, under its own Xvfb display, with the dialogs answered from outside as a user
+# Runs one case of the Wine suite: the uninstaller in a fresh Wine prefix set to Windows 95 or 98, under its own Xvfb display, with the dialogs answered from outside as a user
 # would; then dumps the machine state and compares it, field by field, with the case's expected
 # state and with the same case run on the simulated machine.
 #
@@ -8,19 +7,26 @@
 # FLOW is ok-no, ok-yes or cancel. NEXT is "next" to start a new Wine session afterwards and
 # compare the state that Windows' start-up leaves (wininit.ini worked through), or "-".
 # Environment: RK514_EXE (KB47UNIN.EXE), RK514_WINE_TOOLS (seed.exe, probe.exe, uidriver.exe),
-# RK514_CHECK (the host checker), RK514_TEMPLATES (the template prefixes, see prepare_templates.sh).
+# RK514_CHECK (the host checker), RK514_TEMPLATES (the template prefixes, see prepare_templates.sh),
+# RK514_WINE_ARCH (win32: the i686 build in 32-bit Wine; win64: the x86_64 build in 64-bit Wine).
 set -euo pipefail
 
 case_name=$1 scenario=$2 flow=$3 next=$4 expected_dir=$5 out=$6
 timeout_ms=${RK514_WINE_TIMEOUT_MS:-20000}
 
 fail() { echo "FAIL [$case_name]: $*" >&2; exit 1; }
+if [ "${RK514_WINE_ARCH:-win64}" = win32 ]; then
+  source "$(dirname "$0")/wine32.sh"
+  status=0
+  rk514_wine32 || status=$?
+  [ "$status" = 0 ] || exit "$status"
+fi
 for tool in wine wineserver Xvfb convert; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps.sh installs it)"
 done
 for file in "$RK514_EXE" "$RK514_WINE_TOOLS/seed.exe" "$RK514_WINE_TOOLS/probe.exe" \
             "$RK514_WINE_TOOLS/uidriver.exe" "$RK514_CHECK" "$scenario"; do
-  [ -f "$file" ] || fail "missing $file (build the host and win64 trees first)"
+  [ -f "$file" ] || fail "missing $file (build the host, win32 and win64 trees first)"
 done
 release=$(sed -n 's/^release[[:space:]]*\(win9[58]\).*/\1/p' "$scenario")
 [ -d "$RK514_TEMPLATES/$release/drive_c" ] || fail "no template prefix $RK514_TEMPLATES/$release"

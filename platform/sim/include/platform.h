@@ -14,6 +14,7 @@ struct SimFile;
 SimFile* SimFopen(const char* path, const char* mode);
 int SimFclose(SimFile* file);
 int SimFgetc(SimFile* file);
+long SimFtell(SimFile* file);
 int SimFeof(SimFile* file);
 int SimFerror(SimFile* file);
 int SimFputs(const char* text, SimFile* file);
@@ -22,6 +23,7 @@ int SimFprintf(SimFile* file, const char* format, ...) __attribute__((format(pri
 #define fopen SimFopen
 #define fclose SimFclose
 #define fgetc SimFgetc
+#define ftell SimFtell
 #define feof SimFeof
 #define ferror SimFerror
 #define fputs SimFputs

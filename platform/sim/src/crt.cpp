@@ -229,6 +229,15 @@ int SimFgetc(SimFile* file) {
   return c;
 }
 
+// For a file opened for reading: how many of its bytes have been read, a CR LF counting two and
+// the Ctrl-Z that ended reading none (the text ends before it).
+long SimFtell(SimFile* file) {
+  CheckReadable(file, "ftell");
+  sim::TracedCall call("ftell", {Name(file)});
+  if (call.Fails()) return call.Return(-1L);
+  return call.Return(static_cast<long>(file->next));
+}
+
 int SimFeof(SimFile* file) {
   CheckReadable(file, "feof");
   sim::TracedCall call("feof", {Name(file)});
