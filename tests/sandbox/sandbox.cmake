@@ -5,7 +5,8 @@
 find_package(nlohmann_json 3 REQUIRED)
 set(sandbox_test_dir ${CMAKE_CURRENT_LIST_DIR})
 add_executable(sandbox_tests
-  ${sandbox_test_dir}/layout_test.cpp ${sandbox_test_dir}/answers_test.cpp ${sandbox_test_dir}/tool_test.cpp)
+  ${sandbox_test_dir}/layout_test.cpp ${sandbox_test_dir}/answers_test.cpp ${sandbox_test_dir}/report_test.cpp
+  ${sandbox_test_dir}/tool_test.cpp)
 target_link_libraries(sandbox_tests PRIVATE rk514_sandbox nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 target_compile_definitions(sandbox_tests PRIVATE
   RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples")
