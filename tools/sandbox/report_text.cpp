@@ -144,7 +144,9 @@ std::string ReportText(const Report& report, int width) {
   if (report.leftAfterNextStart.empty()) {
     out.Line("After the next start of Windows: nothing of the product is left");
   } else if (left == still) {
-    out.Line("After the next start of Windows: the " + std::to_string(left.size()) + " still there above are left");
+    out.Line(left.size() == 1 ? std::string("After the next start of Windows: the 1 still there above is left")
+                              : "After the next start of Windows: the " + std::to_string(left.size()) +
+                                    " still there above are left");
   } else {
     out.Line("After the next start of Windows: " + std::to_string(report.leftAfterNextStart.size()) + " left of the product");
     for (const Item& item : report.leftAfterNextStart) out.ItemLine(item);
