@@ -7,7 +7,7 @@
 #include <set>
 #include <utility>
 
-#include "sim/profile.h"
+#include "profile_text.h"
 
 namespace sandbox {
 namespace {
@@ -125,49 +125,34 @@ void DiffFiles(const sim::FileSystem& before, const sim::FileSystem& after, cons
   }
 }
 
-// For each line, the index of the header above it; lines before the first header have none.
-std::vector<std::size_t> HeaderAbove(const std::vector<sim::ProfileLine>& lines) {
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  std::vector<std::size_t> headers(lines.size(), kNone);
-  std::size_t current = kNone;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].kind == sim::ProfileLine::Header) current = i;
-    else headers[i] = current;
-  }
-  return headers;
-}
-
 // The lines of win.ini that the run removed or added, as sections and keys: a removed header takes
 // the lines of its section with it; a key removed and added again in the same section is changed.
-void DiffProfile(const std::string& beforeBytes, const std::string& afterBytes, const std::string& path,
-                 MachineDiff& diff) {
-  const std::vector<sim::ProfileLine> a = sim::ReadProfileLines(beforeBytes);
-  const std::vector<sim::ProfileLine> b = sim::ReadProfileLines(afterBytes);
-  std::vector<std::string_view> rawA, rawB;
-  for (const sim::ProfileLine& line : a) rawA.push_back(line.raw);
-  for (const sim::ProfileLine& line : b) rawB.push_back(line.raw);
-  const LineEdits edits = DiffLines(rawA, rawB);
-  const std::vector<std::size_t> headerA = HeaderAbove(a), headerB = HeaderAbove(b);
+// Only the lines that changed, and the headers above them, are read.
+void DiffProfile(std::string beforeBytes, std::string afterBytes, const std::string& path, MachineDiff& diff) {
+  const ProfileText a(std::move(beforeBytes)), b(std::move(afterBytes));
+  const LineEdits edits = DiffLines(a.Lines(), b.Lines());
   const std::set<std::size_t> gone(edits.removed.begin(), edits.removed.end());
   const std::set<std::size_t> come(edits.added.begin(), edits.added.end());
-  auto sectionOf = [](const std::vector<sim::ProfileLine>& lines, std::size_t header) {
-    return header < lines.size() ? lines[header].name : std::string();
+  auto sectionOf = [](const ProfileText& text, std::size_t header) {
+    return header == ProfileText::kNone ? std::string() : text.Line(header).name;
   };
 
   bool blankLines = false;
   std::vector<Item> removedKeys;
   for (std::size_t i : edits.removed) {
-    if (a[i].kind == sim::ProfileLine::Header) diff.removed.push_back({kProfileSection, a[i].name, "", ""});
-    else if (gone.count(headerA[i]) != 0) continue;  // goes with its section
-    else if (a[i].kind == sim::ProfileLine::Blank) blankLines = true;
-    else removedKeys.push_back({kProfileKey, sectionOf(a, headerA[i]), a[i].name, ""});
+    const sim::ProfileLine line = a.Line(i);
+    if (line.kind == sim::ProfileLine::Header) diff.removed.push_back({kProfileSection, line.name, "", ""});
+    else if (gone.count(a.HeaderAbove(i)) != 0) continue;  // goes with its section
+    else if (line.kind == sim::ProfileLine::Blank) blankLines = true;
+    else removedKeys.push_back({kProfileKey, sectionOf(a, a.HeaderAbove(i)), line.name, ""});
   }
   std::vector<Item> addedKeys;
   for (std::size_t j : edits.added) {
-    if (b[j].kind == sim::ProfileLine::Header) diff.changed.push_back({{kProfileSection, b[j].name, "", ""}, "added"});
-    else if (come.count(headerB[j]) != 0) continue;
-    else if (b[j].kind == sim::ProfileLine::Blank) blankLines = true;
-    else addedKeys.push_back({kProfileKey, sectionOf(b, headerB[j]), b[j].name, ""});
+    const sim::ProfileLine line = b.Line(j);
+    if (line.kind == sim::ProfileLine::Header) diff.changed.push_back({{kProfileSection, line.name, "", ""}, "added"});
+    else if (come.count(b.HeaderAbove(j)) != 0) continue;
+    else if (line.kind == sim::ProfileLine::Blank) blankLines = true;
+    else addedKeys.push_back({kProfileKey, sectionOf(b, b.HeaderAbove(j)), line.name, ""});
   }
   auto same = [](const Item& x, const Item& y) { return Upper(x.path) == Upper(y.path) && Upper(x.name) == Upper(y.name); };
   for (const Item& key : removedKeys) {

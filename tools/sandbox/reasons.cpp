@@ -6,7 +6,7 @@
 #include <set>
 
 #include "product.h"
-#include "sim/profile.h"
+#include "profile_text.h"
 
 namespace sandbox {
 namespace {
@@ -116,20 +116,22 @@ std::vector<std::string> RegistryKeys(const sim::Machine& machine, const std::ve
 }
 
 // win.ini's sections named after the printer and its lines that name it, as the simulated
-// profile functions read them; the lines of a listed section go with it.
+// profile functions read them; the lines of a listed section go with it. Only lines that hold
+// the name can be such lines, so only those (and the headers above them) are read.
 void ProfileItems(const sim::Machine& machine, std::vector<Item>& out) {
   const std::string& printer = TheProduct().printerName;
-  bool inListedSection = false;
-  std::string section;
-  for (const sim::ProfileLine& line : sim::ReadProfileLines(WinIniText(machine))) {
+  const ProfileText text(WinIniText(machine));
+  for (std::size_t i = 0; i < text.Lines().size(); ++i) {
+    if (!Contains(text.Lines()[i], printer)) continue;
+    const sim::ProfileLine line = text.Line(i);
     if (line.kind == sim::ProfileLine::Header) {
-      section = line.name;
-      inListedSection = Contains(section, printer);
-      if (inListedSection) out.push_back({kProfileSection, section, "", ""});
-    } else if (line.kind == sim::ProfileLine::Entry && !inListedSection &&
-               (Contains(line.name, printer) || Contains(line.value, printer))) {
-      out.push_back({kProfileKey, section, line.name, line.value});
+      if (Contains(line.name, printer)) out.push_back({kProfileSection, line.name, "", ""});
+      continue;
     }
+    if (line.kind != sim::ProfileLine::Entry || (!Contains(line.name, printer) && !Contains(line.value, printer))) continue;
+    const std::size_t header = text.HeaderAbove(i);
+    const std::string section = header == ProfileText::kNone ? std::string() : text.Line(header).name;
+    if (!Contains(section, printer)) out.push_back({kProfileKey, section, line.name, line.value});
   }
 }
 
@@ -191,27 +193,12 @@ std::vector<Item> ProductItems(const sim::Machine& machine, const std::vector<co
     items.push_back({machine.files.IsDirectory(path) ? kFolder : kFile, path, "", ""});
   }
   // The same line twice (a section given twice) is one piece for the report.
-  std::set<std::string> texts;
-  std::erase_if(items, [&](const Item& item) { return !texts.insert(item.kind + "\n" + ItemText(item)).second; });
+  std::set<std::string> seenItems;
+  std::erase_if(items, [&](const Item& item) { return !seenItems.insert(KeyOf(item)).second; });
   return items;
 }
 
-bool IsOn(const sim::Machine& machine, const Item& item) {
-  if (item.kind == kRegistryKey) return machine.registry.KeyExists(item.path);
-  if (item.kind == kRegistryValue) return machine.registry.GetValue(item.path, item.name == "@" ? "" : item.name).has_value();
-  if (item.kind == kFile || item.kind == kFolder) return machine.files.Exists(item.path);
-  std::string section;
-  for (const sim::ProfileLine& line : sim::ReadProfileLines(WinIniText(machine))) {
-    if (line.kind == sim::ProfileLine::Header) {
-      section = line.name;
-      if (item.kind == kProfileSection && sim::EqualNoCase(section, item.path)) return true;
-    } else if (item.kind == kProfileKey && line.kind == sim::ProfileLine::Entry && sim::EqualNoCase(section, item.path) &&
-               sim::EqualNoCase(line.name, item.name)) {
-      return true;
-    }
-  }
-  return false;
-}
+std::string KeyOf(const Item& item) { return item.kind + "\n" + ItemText(item); }
 
 std::string Reasons::BuildText() const { return "build " + std::to_string(after_.buildNumber & 0xFFFF); }
 

@@ -31,8 +31,8 @@ struct Remnant {
 // listed win.ini section) goes with it.
 std::vector<Item> ProductItems(const sim::Machine& machine, const std::vector<const RunCalls*>& runs);
 
-// Whether an item (as ProductItems gives it) is on machine.
-bool IsOn(const sim::Machine& machine, const Item& item);
+// The same piece on two machines has the same key.
+std::string KeyOf(const Item& item);
 
 // Why items are still on after, the machine that a run with those calls left, once Windows has
 // also carried out wininit.ini (items that the next start deletes are not asked about).

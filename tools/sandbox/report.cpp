@@ -3,6 +3,7 @@
 #include "report.h"
 
 #include <cstdio>
+#include <set>
 
 #include "diff.h"
 #include "program.h"
@@ -65,12 +66,19 @@ Report BuildReport(const sim::Machine& before, sim::Machine& after, const RunFac
     runs.push_back(&*aloneCalls);
   }
 
+  // What the next start leaves of the product, and what a removal alone would have left.
+  report.leftAfterNextStart = ProductItems(afterNextStart, runs);
+  std::set<std::string> leftNext, leftAlone;
+  for (const Item& item : report.leftAfterNextStart) leftNext.insert(KeyOf(item));
+  if (aloneNextStart) {
+    for (const Item& item : ProductItems(*aloneNextStart, runs)) leftAlone.insert(KeyOf(item));
+  }
   for (const Item& item : ProductItems(after, runs)) {
-    if (!IsOn(afterNextStart, item)) {
+    if (leftNext.count(KeyOf(item)) == 0) {
       report.waiting.push_back({item, kAtNextStart});
     } else if (facts.removalRan) {
       report.stillThere.push_back(Reasons(after, calls).Why(item));
-    } else if (!IsOn(*aloneNextStart, item)) {
+    } else if (leftAlone.count(KeyOf(item)) == 0) {
       report.stillThere.push_back({item, "the removal did not run", "removalDidNotRun"});
     } else {
       Remnant kept = Reasons(*removedAlone, *aloneCalls).Why(item);
@@ -78,7 +86,6 @@ Report BuildReport(const sim::Machine& before, sim::Machine& after, const RunFac
       report.stillThere.push_back(std::move(kept));
     }
   }
-  report.leftAfterNextStart = ProductItems(afterNextStart, runs);
   return report;
 }
 

@@ -83,8 +83,9 @@ void RunCalls::Read(sim::Machine& machine) {
   std::optional<std::string> lastRead;  // the key whose value was read last, until the next open
   std::map<std::string, std::size_t> appending;  // open "a+" files: "file#N" -> index in appends_
   for (const sim::Call& call : machine.trace().Calls()) {
-    const std::vector<std::string>& args = call.args;
     const std::string& op = call.op;
+    if (op == "fgetc" || op == "feof" || op == "lstrcpyA" || op == "lstrcatA") continue;  // most of a trace
+    const std::vector<std::string>& args = call.args;
     if (op == "RegOpenKeyExA" && args.size() >= 2) {
       lastRead.reset();
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
