@@ -331,6 +331,7 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
     std::vector<std::string> args;
     std::vector<std::array<std::string, 3>> expected;  // piece, reason code, a part of the reason
     std::vector<std::string> removed;                  // pieces the removal took
+    int profileRemovals = -1;                          // win.ini sections and keys removed, if checked
   } cases[] = {
       {"a read-only wininit.ini", "win98",
        [](const fs::path& image) { std::ofstream(image / "attributes.txt", std::ios::app) << "R--- C:\\WINDOWS\\wininit.ini\r\n"; },
@@ -373,7 +374,20 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        },
        {},
        {{"[ZANTEROVA Karsenby RK514-LPT1]", "laterDuplicate", "deleting it removes the first of them only"}},
-       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514", "[ZANTEROVA Karsenby RK514-FILE]"}},
+       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514", "[ZANTEROVA Karsenby RK514-FILE]"},
+       4},
+      // CR-only line ends: one line to the profile functions, which find nothing to delete in it.
+      {"win.ini with CR-only line ends", "win98",
+       [](const fs::path& image) {
+         const fs::path ini = image / "drives" / "C" / "WINDOWS" / "WIN.INI";
+         std::string text = ReadAll(ini);
+         std::erase(text, '\n');
+         WriteAll(ini, text);
+       },
+       {},
+       {},
+       {},
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -389,6 +403,11 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
     std::vector<std::string> removed;
     for (const json& item : r["removed"]) removed.push_back(Text(item));
     for (const std::string& piece : c.removed) EXPECT_TRUE(Has(removed, piece)) << piece;
+    if (c.profileRemovals >= 0) {
+      EXPECT_EQ(Texts(r["removed"], "win.ini section").size() + Texts(r["removed"], "win.ini key").size(),
+                static_cast<std::size_t>(c.profileRemovals));
+      for (const json& change : r["otherChanges"]) EXPECT_NE(change["path"], "C:\\WINDOWS\\WIN.INI") << change;
+    }
   }
 }
 
