@@ -38,7 +38,6 @@ struct Case {
   std::function<void(const fs::path& image, double scale)> grow;
 };
 
-void Append(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary | std::ios::app) << text; }
 
 const Case kCases[] = {
     {"wininit.ini of 10 MB", "win98",
