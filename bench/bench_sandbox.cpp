@@ -38,7 +38,6 @@ struct Case {
   std::function<void(const fs::path& image, double scale)> grow;
 };
 
-
 const Case kCases[] = {
     {"wininit.ini of 10 MB", "win98",
      [](const fs::path& image, double scale) {
