@@ -134,11 +134,11 @@ std::string ImageProblem(const fs::path& dir) {
 
 // Why the machine after the run cannot go to out, or "".
 std::string OutputProblem(const fs::path& out, const fs::path& imageDir) {
-  std::error_code ec;
+  std::error_code ec, imageError;
   const fs::path target = fs::weakly_canonical(fs::absolute(out), ec);
-  const fs::path image = fs::weakly_canonical(fs::absolute(imageDir), ec);
-  const auto [imageEnd, targetAt] = std::mismatch(image.begin(), image.end(), target.begin(), target.end());
-  if (imageEnd == image.end()) return "lies inside the machine image " + image.string() + "; the machine after the run goes outside it";
+  const fs::path image = fs::weakly_canonical(fs::absolute(imageDir), imageError);
+  if (!ec && !imageError && std::mismatch(image.begin(), image.end(), target.begin(), target.end()).first == image.end())
+    return "lies inside the machine image " + image.string() + "; the machine after the run goes outside it";
   if (fs::exists(out, ec) && (!fs::is_directory(out, ec) || !fs::is_empty(out, ec)))
     return "exists and is not an empty folder; the machine after the run goes to a new or empty one";
   return "";
