@@ -27,20 +27,24 @@ TEST(WrapLine, BreaksAfterBackslashesOrBlanksNeverInsideAName) {
     const char* line;
     int width, indent;
     std::vector<std::string> lines;
+    bool paths = true;
   } cases[] = {
       {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print", 0, 19, {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
       {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print", 60, 19, {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
       {"  registry key     HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print", 48, 19,
        {"  registry key     HKEY_LOCAL_MACHINE\\System\\", "                   CurrentControlSet\\control\\", "                   Print"}},
-      {"  reason with words that go on", 14, 4, {"  reason with", "    words that", "    go on"}},
+      {"  reason with words that go on", 14, 4, {"  reason with", "    words that", "    go on"}, false},
+      // A path breaks after a backslash rather than at a blank in a name; prose the other way.
+      {"  key  HKLM\\Printers\\ZANTEROVA Karsenby RK514", 36, 7, {"  key  HKLM\\Printers\\", "       ZANTEROVA Karsenby RK514"}},
+      {"  kept: it looks among C:\\WINDOWS\\INF\\oem*.inf", 40, 4, {"  kept: it looks among", "    C:\\WINDOWS\\INF\\oem*.inf"}, false},
       // One name wider than the line is cut where it must be; the indent keeps half the line.
       {"  file             C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ", 30, 19,
        {"  file             C:\\", "               ABCDEFGHIJKLMNO", "               PQRSTUVWXYZ"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(sandbox::WrapLine(c.line, c.width, c.indent), c.lines);
-    for (const std::string& line : sandbox::WrapLine(c.line, c.width, c.indent)) {
+    EXPECT_EQ(sandbox::WrapLine(c.line, c.width, c.indent, c.paths), c.lines);
+    for (const std::string& line : sandbox::WrapLine(c.line, c.width, c.indent, c.paths)) {
       if (c.width > 0) {
         EXPECT_LE(static_cast<int>(line.size()), c.width);
       }

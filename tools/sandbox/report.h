@@ -63,9 +63,9 @@ std::string ReportJson(const Report& report);  // the same, as one JSON object
 // Text as a terminal may show it: control characters (C0, DEL and C1, raw or UTF-8 encoded) as
 // \xNN, every other byte as it is.
 std::string EscapeControls(std::string_view text);
-// A line cut into lines of at most width columns, at a backslash or a blank where it can be
-// (never inside a name unless one name is wider than the line); later lines start with indent
-// blanks.
-std::vector<std::string> WrapLine(std::string_view line, int width, int indent);
+// A line cut into lines of at most width columns, after a backslash or at a blank where it can be
+// (never inside a name unless one name is wider than the line), a backslash first in a line of
+// paths; later lines start with indent blanks.
+std::vector<std::string> WrapLine(std::string_view line, int width, int indent, bool paths = false);
 
 }  // namespace sandbox

@@ -57,11 +57,12 @@ class Writer {
  public:
   explicit Writer(int width) : width_(width) {}
   // indent: where a wrapped line's continuation starts.
-  void Line(std::string_view text = "", int indent = 4) {
-    for (const std::string& piece : WrapLine(EscapeControls(text), width_, indent)) out_ += piece + "\n";
+  void Line(std::string_view text = "", int indent = 4, bool paths = false) {
+    for (const std::string& piece : WrapLine(EscapeControls(text), width_, indent, paths)) out_ += piece + "\n";
   }
   void ItemLine(const Item& item, int indent = 2) {
-    Line(std::string(static_cast<std::size_t>(indent), ' ') + Padded(item.kind) + ItemText(item), indent + kKindColumn);
+    Line(std::string(static_cast<std::size_t>(indent), ' ') + Padded(item.kind) + ItemText(item), indent + kKindColumn,
+         true);
   }
   std::string Take() { return std::move(out_); }
 
@@ -115,7 +116,7 @@ std::string ReportText(const Report& report, int width) {
   } else {
     out.Line("Other changes: " + std::to_string(report.otherChanges.size()));
     for (const Change& change : report.otherChanges) {
-      out.Line("  " + Padded(change.item.kind) + ItemText(change.item) + ": " + change.what, 2 + kKindColumn);
+      out.Line("  " + Padded(change.item.kind) + ItemText(change.item) + ": " + change.what, 2 + kKindColumn, true);
     }
   }
   out.Line();
@@ -189,7 +190,7 @@ std::string EscapeControls(std::string_view text) {
   return out;
 }
 
-std::vector<std::string> WrapLine(std::string_view line, int width, int indent) {
+std::vector<std::string> WrapLine(std::string_view line, int width, int indent, bool paths) {
   std::vector<std::string> lines;
   if (width <= 0 || static_cast<int>(line.size()) <= width) {
     lines.emplace_back(line);
@@ -204,16 +205,18 @@ std::vector<std::string> WrapLine(std::string_view line, int width, int indent) 
       lines.push_back(prefix + std::string(rest));
       return lines;
     }
-    // The last place within room that is just after a backslash or a blank; past the indent of
-    // a first line, so that it does not break between "  file" and its path.
-    std::size_t cut = 0;
+    // The last place within room just after a backslash (a path's own break, for a line that
+    // names a path) or at a blank; then the other kind; past the indent of a first line, so that
+    // it does not break between "  file" and its path.
     const std::size_t earliest = prefix.empty() ? static_cast<std::size_t>(indent) + 1 : 1;
-    for (std::size_t at = room; at >= earliest; --at) {
-      if (rest[at - 1] == '\\' || rest[at - 1] == ' ' || rest[at] == ' ') {
-        cut = at;
-        break;
+    auto lastBreak = [&](bool atBackslash) -> std::size_t {
+      for (std::size_t at = room; at >= earliest; --at) {
+        if (atBackslash ? rest[at - 1] == '\\' : rest[at - 1] == ' ' || rest[at] == ' ') return at;
       }
-    }
+      return 0;
+    };
+    std::size_t cut = lastBreak(paths);
+    if (cut == 0) cut = lastBreak(!paths);
     if (cut == 0) {
       cut = room;  // one name wider than the line; not inside a UTF-8 sequence, though
       while (cut > 1 && (static_cast<unsigned char>(rest[cut]) & 0xC0) == 0x80) --cut;
