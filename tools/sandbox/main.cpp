@@ -51,7 +51,7 @@ ok, cancel, yes, no, enter, escape, close; WORD@N waits for N timer messages fir
   --answers cancel,ok        cancel, then close the "aborted" message
   --answers ok,escape@20,ok  close the progress dialog after 20 timer messages
 
-The report goes to standard output (--json: as JSON, its "formatVersion" 2), messages to
+The report goes to standard output (--json: as JSON, with its "formatVersion"), messages to
 standard error. The machine after the run is kept only with --out.
 
 Exit codes:
