@@ -71,12 +71,15 @@ std::optional<std::string> Disassemble(const std::string& objdump, const std::st
   return output;
 }
 
+constexpr const char* kUsage =
+    "usage: pecheck FILE [--allowed LIST] [--machine i386|amd64] [--subsystem gui|console] "
+    "[--subsystem-version X.Y] [--os-version X.Y] [--max-size BYTES] [--only-386 OBJDUMP]\n"
+    "Exit code: 0 when every given expectation holds, 1 when one does not, 2 when the file cannot be\n"
+    "read as a PE file or the arguments are wrong.\n";
+
 int Usage(const std::string& problem)
 {
-  std::cerr << "pecheck: " << problem << "\n"
-            << "usage: pecheck FILE [--allowed LIST] [--machine i386|amd64] "
-               "[--subsystem gui|console] [--subsystem-version X.Y] [--os-version X.Y] "
-               "[--max-size BYTES] [--only-386 OBJDUMP]\n";
+  std::cerr << "pecheck: " << problem << "\n" << kUsage;
   return 2;
 }
 
@@ -90,6 +93,10 @@ int main(int argc, char** argv)
   pecheck::Expectations expected;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
     if (arg.rfind("--", 0) != 0) {
       if (!path.empty()) {
         return Usage("more than one file given");

@@ -19,6 +19,7 @@
 
 #include "internal.h"
 #include "sim/errors.h"
+#include "sim/profile.h"
 #include "win32.h"
 
 namespace {
@@ -250,3 +251,18 @@ BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
   if (error != 0) return fail(error);
   return call.Return<BOOL>(TRUE);
 }
+
+namespace sim {
+
+std::vector<ProfileLine> ReadProfileLines(std::string_view bytes) {
+  static_assert(int{Line::Blank} == ProfileLine::Blank && int{Line::Header} == ProfileLine::Header &&
+                int{Line::Entry} == ProfileLine::Entry);
+  std::vector<ProfileLine> lines;
+  for (Line& line : SplitLines(bytes)) {
+    lines.push_back({std::move(line.raw), static_cast<ProfileLine::Kind>(line.kind), std::move(line.name),
+                     std::move(line.value), line.hasValue});
+  }
+  return lines;
+}
+
+}  // namespace sim
