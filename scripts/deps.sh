@@ -5,7 +5,7 @@
 rk514_sandbox_packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libncurses-dev)
 rk514_packages=(
   "${rk514_sandbox_packages[@]}" libgtest-dev librapidcheck-dev libbenchmark-dev
-  mingw-w64 binutils-mingw-w64 wine64 patchelf xvfb xdotool imagemagick x11-utils
+  mingw-w64 binutils-mingw-w64 wine64 fonts-wine patchelf xvfb xdotool imagemagick x11-utils
   tmux clang libclang-rt-14-dev
 )
 
