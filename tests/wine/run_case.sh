@@ -84,6 +84,18 @@ mark "seeded and probed"
   echo "$code" >exit ) &
 program_pid=$!
 
+# What is left of this prefix's Wine session while a restart ends it: wineboot, which ends it, and
+# the desktop (explorer.exe) that goes with it; their process ids and command lines. Wine's
+# services stay, as they do across a restart of Windows.
+session_ending() {
+  local environ pid command
+  for environ in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
+    pid=${environ#/proc/}; pid=${pid%/environ}
+    command=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")
+    case "$command" in *wineboot.exe*|*explorer.exe*) printf '%s ' "$pid:${command:0:60}" ;; esac
+  done
+}
+
 ui_step=0
 ui_lines=()
 driver() { wine "$RK514_WINE_TOOLS/uidriver.exe" "$@"; }
@@ -144,6 +156,18 @@ done
 [ -s "$out/exit" ] || fail "the program did not end within $((timeout_ms / 1000)) s after the last dialog"
 wait "$program_pid" || true
 mark "program ended"
+if [ "$flow" = ok-yes ]; then
+  # The restart: wineboot --end-session may still be ending the session when our program has
+  # ended, and a program started before it is done would still belong to that session.
+  session_ended=
+  for _ in $(seq $((timeout_ms / 100))); do
+    if [ -z "$(session_ending)" ]; then session_ended=1; break; fi
+    sleep 0.1
+  done
+  [ -n "$session_ended" ] ||
+    fail "the session did not end within $((timeout_ms / 1000)) s after the restart request: $(session_ending)"
+  mark "session ended"
+fi
 
 wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\after.dump"
 {
