@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, when any is missing.
 # Sourced by the project's commands; fails loudly when it cannot install.
+# What scripts/sandbox.sh needs; everything else is for the tests.
+rk514_sandbox_packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libncurses-dev)
 rk514_packages=(
-  cmake ninja-build g++ libgtest-dev librapidcheck-dev libbenchmark-dev
-  mingw-w64 binutils-mingw-w64 wine64 xvfb xdotool imagemagick x11-utils
-  libcli11-dev nlohmann-json3-dev libncurses-dev tmux clang libclang-rt-14-dev
+  "${rk514_sandbox_packages[@]}" libgtest-dev librapidcheck-dev libbenchmark-dev
+  mingw-w64 binutils-mingw-w64 wine64 fonts-wine patchelf xvfb xdotool imagemagick x11-utils
+  tmux clang libclang-rt-14-dev
 )
 
+# rk514_install_deps [PACKAGE...]: the packages given, or all of rk514_packages.
 rk514_install_deps() {
+  local wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${rk514_packages[@]}")
   local missing=()
   local p
-  for p in "${rk514_packages[@]}"; do
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

@@ -1,11 +1,11 @@
-// The executable's entry point, in place of mingw-w64's startup code (crt2.o). That code imports
-// 22 MSVCRT.DLL functions, among them __p__acmdln, __p__fmode, __p__commode and __setusermatherr,
-// whose presence in the MSVCRT.DLL that Windows 95 OSR2 and 98 ship is doubtful, and 15 KERNEL32
-// functions, and adds some 10 KB of code for what the program does not use: the command line
-// split into arguments, thread-local storage callbacks, pseudo-relocations, exit-time tables.
-// MSVCRT.DLL sets up its own heap and stdio when it is loaded (and flushes its streams when it
-// is unloaded). Static constructors, which that code would run, are run here; the destructors
-// they register are not, as the program ends with ExitProcess and needs nothing run at exit.
+// The executable's entry point, in place of mingw-w64's startup code (crt2.o). That code needs
+// MSVCRT.DLL, which the first release of Windows 95 does not have, imports 15 KERNEL32 functions
+// and adds some 10 KB of code for what the program does not use: the command line split into
+// arguments, thread-local storage callbacks, pseudo-relocations, exit-time tables. The program
+// links no C runtime at all: what it uses of one, crt.cpp provides, and needs no set-up (its
+// files are flushed by fclose, its heap is the process heap). Static constructors, which that
+// code would run, are run here; the destructors they register are not, as the program ends with
+// ExitProcess and needs nothing run at exit.
 #include "platform.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
@@ -25,9 +25,7 @@ static void RunStaticConstructors(void)
   }
 }
 
-// Where static constructors register their destructors. mingw-w64's startup code has its own
-// atexit and the import library offers none, so without this one the registration would jump
-// into MSVCRT.DLL's import table.
+// Where static constructors register their destructors; without a C runtime there is no other.
 extern "C" int atexit(void (*)(void))
 {
   return 0;

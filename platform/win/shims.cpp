@@ -1,9 +1,8 @@
-// The two shims of platform.h. They call the real RegDeleteKeyA and fopen, so this file undoes
-// the header's renaming of those two names after including it. Only calls that Windows 95 has.
+// The shim of platform.h. It calls the real RegDeleteKeyA, so this file undoes the header's
+// renaming of that name after including it. Only calls that Windows 95 has.
 #include "platform.h"
 
 #undef RegDeleteKeyA
-#undef fopen
 
 // ---- RegDeleteKeyA
 
@@ -48,67 +47,4 @@ LONG WINAPI PlatformRegDeleteKeyA(HKEY root, LPCSTR subKey)
     result = RegDeleteKeyA(root, subKey);
   }
   return result;
-}
-
-// ---- fopen
-
-static const BYTE CTRL_Z = 0x1A;
-
-// "a+", "a+t", "at+": reading and appending in text mode, the opens for which Microsoft's C
-// runtime drops a final Ctrl-Z (it does so for no binary open).
-static BOOL IsTextAppendUpdate(const char* mode)
-{
-  return mode[0] == 'a' && strchr(mode, '+') != NULL && strchr(mode, 'b') == NULL;
-}
-
-// The file's size and last byte; FALSE when it cannot be opened or read, or is empty.
-static BOOL ReadLastByte(const char* path, DWORD* size, BYTE* last)
-{
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) {
-    return FALSE;
-  }
-  DWORD read = 0;
-  *size = GetFileSize(file, NULL);
-  BOOL ok = *size != 0 && *size != INVALID_FILE_SIZE &&
-            SetFilePointer(file, -1, NULL, FILE_END) != INVALID_SET_FILE_POINTER &&
-            ReadFile(file, last, 1, &read, NULL) && read == 1;
-  CloseHandle(file);
-  return ok;
-}
-
-// Cuts the file to size bytes.
-static void TruncateTo(const char* path, DWORD size)
-{
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  if (SetFilePointer(file, (LONG)size, NULL, FILE_BEGIN) == size) {
-    SetEndOfFile(file);
-  }
-  CloseHandle(file);
-}
-
-// Microsoft's runtime drops the final Ctrl-Z of an existing text file while opening it for
-// reading and appending; Wine's does not. Which one did is seen afterwards: where the file still
-// has its size and its final Ctrl-Z, the shim drops that byte, so that the byte goes exactly once
-// with either runtime (dropping it before the open would let Microsoft's drop a second one). The
-// runtimes seek to the end before every appending write, so the shorter file is written at its
-// new end.
-FILE* PlatformFopen(const char* path, const char* mode)
-{
-  DWORD sizeBefore = 0;
-  BYTE last = 0;
-  BOOL endedWithCtrlZ =
-      IsTextAppendUpdate(mode) && ReadLastByte(path, &sizeBefore, &last) && last == CTRL_Z;
-  FILE* file = fopen(path, mode);
-  DWORD sizeAfter = 0;
-  if (file != NULL && endedWithCtrlZ && ReadLastByte(path, &sizeAfter, &last) &&
-      sizeAfter == sizeBefore && last == CTRL_Z) {
-    TruncateTo(path, sizeAfter - 1);
-  }
-  return file;
 }

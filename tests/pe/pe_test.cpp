@@ -1,6 +1,7 @@
 // pecheck's reader and checks, on PE images built here byte by byte: both header formats, imports
 // by name and by ordinal, images without a lookup table or without imports, damaged files, and
-// every expectation the check of KB47UNIN.EXE relies on.
+// every expectation the check of KB47UNIN.EXE relies on; and the instructions an 80386 lacks, as
+// objdump prints them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu.h"
 #include "pe.h"
 
 namespace {
@@ -342,6 +344,56 @@ TEST(Check, SizeBoundIsInclusive)
   EXPECT_EQ(pecheck::Check(*image, expected),
             (std::vector<std::string>{"file is " + std::to_string(image->fileSize) +
                                       " bytes, more than " + std::to_string(image->fileSize - 1)}));
+}
+
+TEST(FindNon386Instructions, NamesEachLaterInstructionAndItsAddress)
+{
+  struct Case {
+    const char* line;    // as `objdump -d --no-show-raw-insn` prints it
+    const char* found;   // "" when a 386 has the instruction
+  };
+  const Case cases[] = {
+      {"  4018c7:\tcmove  %esi,%eax", "4018c7: cmove %esi,%eax (CMOV: Pentium Pro)"},
+      {"  4020db:\tcmovle %eax,%edx", "4020db: cmovle %eax,%edx (CMOV: Pentium Pro)"},
+      {"  401000:\tlock cmpxchg %ecx,(%edx)", "401000: lock cmpxchg %ecx,(%edx) (CMPXCHG: 80486 (CMPXCHG8B: Pentium))"},
+      {"  401000:\tcmpxchg8b (%esi)", "401000: cmpxchg8b (%esi) (CMPXCHG: 80486 (CMPXCHG8B: Pentium))"},
+      {"  401000:\tbswap  %eax", "401000: bswap %eax (BSWAP: 80486)"},
+      {"  401000:\tlock xadd %eax,(%edx)", "401000: lock xadd %eax,(%edx) (XADD: 80486)"},
+      {"  401000:\tcpuid", "401000: cpuid (CPUID: Pentium (and late 80486s))"},
+      {"  401000:\trdtsc", "401000: rdtsc (RDTSC: Pentium)"},
+      {"  401000:\tfcomip %st(1),%st", "401000: fcomip %st(1),%st (FCOMI: Pentium Pro)"},
+      {"  401000:\tfucomi %st(2),%st", "401000: fucomi %st(2),%st (FUCOMI: Pentium Pro)"},
+      {"  401000:\tfcmovne %st(1),%st", "401000: fcmovne %st(1),%st (FCMOV: Pentium Pro)"},
+      {"  401000:\tsysenter", "401000: sysenter (SYSENTER: Pentium II)"},
+      {"  401000:\tnopw   0x0(%eax,%eax,1)", "401000: nopw 0x0(%eax,%eax,1) (multi-byte NOP (0F 1F): Pentium Pro)"},
+      {"  401000:\tmovd   %mm0,%eax", "401000: movd %mm0,%eax (MMX register: Pentium MMX)"},
+      {"  401000:\tpxor   %xmm1,%xmm1", "401000: pxor %xmm1,%xmm1 (SSE/AVX register: Pentium III and later)"},
+      {"  401000:\tmovups %xmm0,0x10(%esp)", "401000: movups %xmm0,0x10(%esp) (SSE/AVX register: Pentium III and later)"},
+      // What a 386 has, and what only looks like a later instruction.
+      {"  401000:\tmov    %esi,%eax", ""},
+      {"  401000:\trep stos %eax,%es:(%edi)", ""},
+      {"  401000:\tfcom   %st(1)", ""},
+      {"  401000:\tcall   402000 <_cmovHelper>", ""},
+      {"  401000:\tmov    0x403000,%eax  # 0x403000 <_bswap_table>", ""},
+      {"  401000:\tlea    0x0(%esi,%eiz,1),%esi", ""},
+      {"  401000:\txchg   %ax,%ax", ""},
+      {"  401000:\tnop", ""},
+      {"00401000 <_WinMain@16>:", ""},
+      {"Disassembly of section .text:", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::vector<std::string> found = pecheck::FindNon386Instructions(c.line);
+    if (c.found[0] == '\0') {
+      EXPECT_TRUE(found.empty()) << found.front();
+    } else {
+      EXPECT_EQ(found, std::vector<std::string>{c.found});
+    }
+  }
+  // Every line of a whole listing is read, not only the first.
+  EXPECT_EQ(pecheck::FindNon386Instructions("  401000:\tpush   %ebp\n  401001:\tcmove  %esi,%eax\n"
+                                            "  401004:\tbswap  %eax\n").size(),
+            2u);
 }
 
 }  // namespace

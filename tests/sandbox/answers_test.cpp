@@ -109,6 +109,9 @@ TEST(AnsweredRuns, ListsThatDoNotFitNameTheWordAndTheWindow) {
       {"cancel,ok,ok,yes", {"2 answer(s) unused: ok,yes"}},
       {"ok,escape@100,ok", {"answer 2 (\"escape@100\") was waiting for timer messages", "closed after 71"}},
       {"escape@3", {"answer 1 (\"escape@3\") waits for timer messages", "has no timer running"}},
+      // Enter fits the progress dialog too, which takes it and goes on: the message says so.
+      {"ok,enter", {"the list ended", "answer 1 (\"ok\") went to the dialog \"Welcome to the disinstallation program\"",
+                    "answer 2 (\"enter\") went to the dialog \"Disinstalling the driver\" (UNINSTALL)"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answers);

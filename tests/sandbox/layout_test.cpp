@@ -72,6 +72,36 @@ TEST_F(Drawn, ProgressBarFollowsTheControlsPosition) {
   }
 }
 
+// The line of keys offers what each window takes: no Tab in the progress dialog, which has no
+// buttons, and an Escape that stops the run before the removal. A window that does not fit the
+// terminal is not drawn cut: it needs its cells and the line of keys below.
+TEST_F(Drawn, KeyHintsAndTheRoomEachDialogNeeds) {
+  struct Case {
+    const sim::DialogState& dialog;
+    bool timerRunning;
+    std::vector<std::string> offered, notOffered;
+    sandbox::CellSize cells;
+  } cases[] = {
+      {Welcome(), false, {"Enter/Space: press", "Tab: next button", "Esc: Cancel", "F4: close"}, {"stop"}, {15, 71}},
+      {Progress(10), true, {"Esc: stop before anything is removed", "F4: close"}, {"Tab", "Enter", "Cancel"}, {15, 49}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog.tmpl.name);
+    const std::string hint = sandbox::DialogHint(c.dialog, c.timerRunning);
+    for (const std::string& part : c.offered) EXPECT_NE(hint.find(part), std::string::npos) << hint;
+    for (const std::string& part : c.notOffered) EXPECT_EQ(hint.find(part), std::string::npos) << hint;
+    EXPECT_LE(hint.size(), 80u);
+    const sandbox::CellSize cells = sandbox::DialogCells(c.dialog);
+    EXPECT_EQ(cells.rows, c.cells.rows);
+    EXPECT_EQ(cells.columns, c.cells.columns);
+  }
+  // 60 x 20 cannot show the welcome dialog: the picture says so instead of cutting it.
+  Canvas canvas(20, 60);
+  sandbox::DrawTooSmall(canvas, "the dialog \"Welcome\"", sandbox::DialogCells(Welcome()));
+  for (const char* part : {"The terminal is 60 x 20 characters;", "needs 71 x 15.", "Make the terminal larger"})
+    EXPECT_NE(canvas.Text().find(part), std::string::npos) << canvas.Text();
+}
+
 TEST(WrapText, BreaksAtBlanksKeepsLineBreaksAndCutsLongWords) {
   struct Case {
     const char* text;

@@ -5,7 +5,8 @@
 find_package(nlohmann_json 3 REQUIRED)
 set(sandbox_test_dir ${CMAKE_CURRENT_LIST_DIR})
 add_executable(sandbox_tests
-  ${sandbox_test_dir}/layout_test.cpp ${sandbox_test_dir}/answers_test.cpp ${sandbox_test_dir}/tool_test.cpp)
+  ${sandbox_test_dir}/layout_test.cpp ${sandbox_test_dir}/answers_test.cpp ${sandbox_test_dir}/report_test.cpp
+  ${sandbox_test_dir}/tool_test.cpp)
 target_link_libraries(sandbox_tests PRIVATE rk514_sandbox nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 target_compile_definitions(sandbox_tests PRIVATE
   RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples")
@@ -14,3 +15,11 @@ gtest_discover_tests(sandbox_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sandbo
 
 add_test(NAME sandbox.tui COMMAND bash ${sandbox_test_dir}/tui_test.sh $<TARGET_FILE:rk514-sandbox>)
 set_tests_properties(sandbox.tui PROPERTIES LABELS tui TIMEOUT 180)
+
+# The sandbox alone, as scripts/sandbox.sh builds it, configures without the test packages:
+# GoogleTest and RapidCheck out of reach, as on a machine that has only the sandbox's list.
+set(sandbox_alone ${PROJECT_BINARY_DIR}/sandbox-alone)
+add_test(NAME sandbox.configuresWithoutTestPackages
+  COMMAND bash -c "rm -rf '${sandbox_alone}' && '${CMAKE_COMMAND}' --preset sandbox -B '${sandbox_alone}' -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_rapidcheck=ON"
+  WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+set_tests_properties(sandbox.configuresWithoutTestPackages PROPERTIES LABELS sandbox TIMEOUT 120)

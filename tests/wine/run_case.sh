@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Runs one case of the Wine suite: the uninstaller (the win64 build) in a fresh Wine prefix set to
-# Windows 95 or 98, under its own Xvfb display, with the dialogs answered from outside as a user
+# Runs one case of the Wine suite: the uninstaller in a fresh Wine prefix set to Windows 95 or 98, under its own Xvfb display, with the dialogs answered from outside as a user
 # would; then dumps the machine state and compares it, field by field, with the case's expected
 # state and with the same case run on the simulated machine.
 #
@@ -8,19 +7,26 @@
 # FLOW is ok-no, ok-yes or cancel. NEXT is "next" to start a new Wine session afterwards and
 # compare the state that Windows' start-up leaves (wininit.ini worked through), or "-".
 # Environment: RK514_EXE (KB47UNIN.EXE), RK514_WINE_TOOLS (seed.exe, probe.exe, uidriver.exe),
-# RK514_CHECK (the host checker), RK514_TEMPLATES (the template prefixes, see prepare_templates.sh).
+# RK514_CHECK (the host checker), RK514_TEMPLATES (the template prefixes, see prepare_templates.sh),
+# RK514_WINE_ARCH (win32: the i686 build in 32-bit Wine; win64: the x86_64 build in 64-bit Wine).
 set -euo pipefail
 
 case_name=$1 scenario=$2 flow=$3 next=$4 expected_dir=$5 out=$6
 timeout_ms=${RK514_WINE_TIMEOUT_MS:-20000}
 
 fail() { echo "FAIL [$case_name]: $*" >&2; exit 1; }
+if [ "${RK514_WINE_ARCH:-win64}" = win32 ]; then
+  source "$(dirname "$0")/wine32.sh"
+  status=0
+  rk514_wine32 || status=$?
+  [ "$status" = 0 ] || exit "$status"
+fi
 for tool in wine wineserver Xvfb convert; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps.sh installs it)"
 done
 for file in "$RK514_EXE" "$RK514_WINE_TOOLS/seed.exe" "$RK514_WINE_TOOLS/probe.exe" \
             "$RK514_WINE_TOOLS/uidriver.exe" "$RK514_CHECK" "$scenario"; do
-  [ -f "$file" ] || fail "missing $file (build the host and win64 trees first)"
+  [ -f "$file" ] || fail "missing $file (build the host, win32 and win64 trees first)"
 done
 release=$(sed -n 's/^release[[:space:]]*\(win9[58]\).*/\1/p' "$scenario")
 [ -d "$RK514_TEMPLATES/$release/drive_c" ] || fail "no template prefix $RK514_TEMPLATES/$release"
@@ -77,6 +83,18 @@ mark "seeded and probed"
 ( cd "$out"; code=0; WINEDEBUG=-all,trace+process wine "$RK514_EXE" >program.log 2>&1 || code=$?
   echo "$code" >exit ) &
 program_pid=$!
+
+# What is left of this prefix's Wine session while a restart ends it: wineboot, which ends it, and
+# the desktop (explorer.exe) that goes with it; their process ids and command lines. Wine's
+# services stay, as they do across a restart of Windows.
+session_ending() {
+  local environ pid command
+  for environ in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
+    pid=${environ#/proc/}; pid=${pid%/environ}
+    command=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")
+    case "$command" in *wineboot.exe*|*explorer.exe*) printf '%s ' "$pid:${command:0:60}" ;; esac
+  done
+}
 
 ui_step=0
 ui_lines=()
@@ -138,6 +156,18 @@ done
 [ -s "$out/exit" ] || fail "the program did not end within $((timeout_ms / 1000)) s after the last dialog"
 wait "$program_pid" || true
 mark "program ended"
+if [ "$flow" = ok-yes ]; then
+  # The restart: wineboot --end-session may still be ending the session when our program has
+  # ended, and a program started before it is done would still belong to that session.
+  session_ended=
+  for _ in $(seq $((timeout_ms / 100))); do
+    if [ -z "$(session_ending)" ]; then session_ended=1; break; fi
+    sleep 0.1
+  done
+  [ -n "$session_ended" ] ||
+    fail "the session did not end within $((timeout_ms / 1000)) s after the restart request: $(session_ending)"
+  mark "session ended"
+fi
 
 wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\after.dump"
 {

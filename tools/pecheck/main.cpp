@@ -3,16 +3,22 @@
 //
 //   pecheck FILE [--allowed LIST] [--machine i386|amd64] [--subsystem gui|console]
 //                [--subsystem-version X.Y] [--os-version X.Y] [--max-size BYTES]
+//                [--only-386 OBJDUMP]
+//
+// --only-386 disassembles the file's code with OBJDUMP (i686-w64-mingw32-objdump) and fails on
+// every instruction that an 80386 does not have, naming it and its address.
 //
 // Exit code: 0 when every given expectation holds, 1 when one does not, 2 when the file cannot
 // be read as a PE file or the arguments are wrong.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "cpu.h"
 #include "pe.h"
 
 namespace {
@@ -37,12 +43,43 @@ std::optional<pecheck::Version> ParseVersion(const std::string& text)
   return pecheck::Version{static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)};
 }
 
+// What `objdump -d` prints for the file; nothing if it cannot be run or fails.
+std::optional<std::string> Disassemble(const std::string& objdump, const std::string& path)
+{
+  auto quoted = [](const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+      out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+  };
+  const std::string command = quoted(objdump) + " -d --no-show-raw-insn " + quoted(path) + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return std::nullopt;
+  }
+  std::string output;
+  char chunk[4096];
+  for (std::size_t read; (read = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+    output.append(chunk, read);
+  }
+  const int status = pclose(pipe);
+  if (status != 0) {
+    std::cerr << "pecheck: " << command << " failed:\n" << output.substr(0, 2000);
+    return std::nullopt;
+  }
+  return output;
+}
+
+constexpr const char* kUsage =
+    "usage: pecheck FILE [--allowed LIST] [--machine i386|amd64] [--subsystem gui|console] "
+    "[--subsystem-version X.Y] [--os-version X.Y] [--max-size BYTES] [--only-386 OBJDUMP]\n"
+    "Exit code: 0 when every given expectation holds, 1 when one does not, 2 when the file cannot be\n"
+    "read as a PE file or the arguments are wrong.\n";
+
 int Usage(const std::string& problem)
 {
-  std::cerr << "pecheck: " << problem << "\n"
-            << "usage: pecheck FILE [--allowed LIST] [--machine i386|amd64] "
-               "[--subsystem gui|console] [--subsystem-version X.Y] [--os-version X.Y] "
-               "[--max-size BYTES]\n";
+  std::cerr << "pecheck: " << problem << "\n" << kUsage;
   return 2;
 }
 
@@ -52,9 +89,14 @@ int main(int argc, char** argv)
 {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string path;
+  std::string objdump;
   pecheck::Expectations expected;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
     if (arg.rfind("--", 0) != 0) {
       if (!path.empty()) {
         return Usage("more than one file given");
@@ -110,6 +152,8 @@ int main(int argc, char** argv)
         return Usage("--max-size takes a number of bytes, not " + value);
       }
       expected.maxFileSize = bytes;
+    } else if (arg == "--only-386") {
+      objdump = value;
     } else {
       return Usage("unknown option " + arg);
     }
@@ -132,6 +176,20 @@ int main(int argc, char** argv)
   }
   std::cout << path << "\n" << pecheck::Describe(*image);
   std::vector<std::string> problems = pecheck::Check(*image, expected);
+  if (!objdump.empty()) {
+    auto disassembly = Disassemble(objdump, path);
+    if (!disassembly) {
+      std::cerr << "pecheck: cannot disassemble " << path << " with " << objdump << "\n";
+      return 2;
+    }
+    if (disassembly->find(":\t") == std::string::npos) {
+      std::cerr << "pecheck: " << objdump << " printed no instructions for " << path << "\n";
+      return 2;
+    }
+    for (const std::string& found : pecheck::FindNon386Instructions(*disassembly)) {
+      problems.push_back("not an 80386 instruction at " + found);
+    }
+  }
   for (const std::string& problem : problems) {
     std::cout << "FAIL: " << problem << "\n";
   }

@@ -132,6 +132,13 @@ std::vector<Answer> ParseAnswers(std::string_view list) {
   return answers;
 }
 
+AnswerError AnswersUser::Error(const std::string& text) const {
+  if (taken_.empty()) return AnswerError(text);
+  std::string taken;
+  for (const std::string& word : taken_) taken += (taken.empty() ? "" : "; ") + word;
+  return AnswerError(text + " (" + taken + ")");
+}
+
 std::string AnswersUser::Which() const {
   return "answer " + std::to_string(next_ + 1) + " (" + Quoted(answers_[next_].written) + ")";
 }
@@ -140,24 +147,25 @@ std::optional<sim::Input> AnswersUser::NextInput(const sim::DialogState& dialog,
   const bool timerRuns = ui_.NextTimerDueMs().has_value();
   if (next_ >= answers_.size()) {
     if (timerRuns) return std::nullopt;  // watched: it may close by itself
-    throw AnswerError("--answers: the list ended, but " + Described(dialog) + " waits for one of: " +
+    throw Error("--answers: the list ended, but " + Described(dialog) + " waits for one of: " +
                       Choices(dialog));
   }
   const Answer& answer = answers_[next_];
   std::optional<sim::Input> input = InputFor(answer, dialog);
   if (!input) {
     if (timerRuns) return std::nullopt;  // the word is for what comes after this dialog
-    throw AnswerError("--answers: " + Which() + " does not fit " + Described(dialog) + ", which waits for one of: " +
+    throw Error("--answers: " + Which() + " does not fit " + Described(dialog) + ", which waits for one of: " +
                       Choices(dialog));
   }
   if (dialog.timerMessages < answer.afterTimerMessages) {
     if (!timerRuns)
-      throw AnswerError("--answers: " + Which() + " waits for timer messages, but " + Described(dialog) +
+      throw Error("--answers: " + Which() + " waits for timer messages, but " + Described(dialog) +
                         " has no timer running");
     waitingIn_ = dialog.hwnd;
     return std::nullopt;
   }
   waitingIn_ = nullptr;
+  taken_.push_back(Which() + " went to " + Described(dialog));
   ++next_;
   NoteInput(dialog, InputName(dialog, *input));
   return input;
@@ -165,12 +173,13 @@ std::optional<sim::Input> AnswersUser::NextInput(const sim::DialogState& dialog,
 
 int AnswersUser::AnswerMessageBox(const sim::MessageBoxRecord& box) {
   if (next_ >= answers_.size())
-    throw AnswerError("--answers: the list ended, but " + Described(box) + " waits for one of: " + Choices(box));
+    throw Error("--answers: the list ended, but " + Described(box) + " waits for one of: " + Choices(box));
   const Answer& answer = answers_[next_];
   int button = ButtonFor(answer, box);
   if (button == 0 || answer.afterTimerMessages > 0)
-    throw AnswerError("--answers: " + Which() + " does not fit " + Described(box) + ", which waits for one of: " +
+    throw Error("--answers: " + Which() + " does not fit " + Described(box) + ", which waits for one of: " +
                       Choices(box));
+  taken_.push_back(Which() + " went to " + Described(box));
   ++next_;
   NoteAnswer(box, button);
   return button;
@@ -179,7 +188,7 @@ int AnswersUser::AnswerMessageBox(const sim::MessageBoxRecord& box) {
 void AnswersUser::DialogClosed(const sim::DialogState& dialog) {
   SandboxUser::DialogClosed(dialog);
   if (waitingIn_ == dialog.hwnd && next_ < answers_.size())
-    throw AnswerError("--answers: " + Which() + " was waiting for timer messages, but " + Described(dialog) +
+    throw Error("--answers: " + Which() + " was waiting for timer messages, but " + Described(dialog) +
                       " closed after " + std::to_string(dialog.timerMessages));
 }
 
@@ -187,7 +196,7 @@ void AnswersUser::CheckAllUsed() const {
   if (next_ >= answers_.size()) return;
   std::string left;
   for (std::size_t i = next_; i < answers_.size(); ++i) left += (left.empty() ? "" : ",") + answers_[i].written;
-  throw AnswerError("--answers: the program ended with " + std::to_string(answers_.size() - next_) +
+  throw Error("--answers: the program ended with " + std::to_string(answers_.size() - next_) +
                     " answer(s) unused: " + left);
 }
 

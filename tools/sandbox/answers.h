@@ -19,7 +19,8 @@
 
 namespace sandbox {
 
-// The list does not fit what was shown; the message says which word and which window.
+// The list does not fit what was shown; the message says which word and which window, and which
+// windows took the words before it.
 struct AnswerError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -44,7 +45,9 @@ class AnswersUser : public SandboxUser {
 
  private:
   std::string Which() const;  // "answer 2 (\"no\")"
+  AnswerError Error(const std::string& text) const;  // with the words taken so far
   std::vector<Answer> answers_;
+  std::vector<std::string> taken_;  // "answer 1 (\"ok\") went to the dialog ..."
   std::size_t next_ = 0;
   const sim::Ui& ui_;
   HWND waitingIn_ = nullptr;  // the dialog whose word waits for its @N timer messages

@@ -227,13 +227,52 @@ int InitialFocus(const sim::DialogState& dialog) {
   return 0;
 }
 
+void DrawTooSmall(Canvas& canvas, const std::string& window, CellSize needed) {
+  const std::string text = "The terminal is " + std::to_string(canvas.columns) + " x " + std::to_string(canvas.rows) +
+                           " characters; " + window + " needs " + std::to_string(needed.columns) + " x " +
+                           std::to_string(needed.rows) + ".\nMake the terminal larger to go on. Ctrl-C stops the "
+                           "run; --answers runs it without a terminal.";
+  std::vector<std::string> lines = WrapText(text, canvas.columns);
+  for (int row = 0; row < canvas.rows && row < static_cast<int>(lines.size()); ++row)
+    canvas.Put(row, 0, FromAnsi(lines[static_cast<std::size_t>(row)]), Style::Desktop);
+}
+
+std::string DialogHint(const sim::DialogState& dialog, bool timerRunning) {
+  const std::vector<int> buttons = TabButtons(dialog);
+  std::string hint = " ";
+  if (!buttons.empty()) hint += "Enter/Space: press   ";
+  if (buttons.size() > 1) hint += "Tab: next button   ";
+  if (std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end()) hint += "Esc: Cancel   ";
+  else if (buttons.empty() && timerRunning) hint += "Esc: stop before anything is removed   ";
+  else hint += "Esc: Cancel   ";
+  if (dialog.tmpl.style & WS_SYSMENU) hint += "F4: close ";
+  return hint;
+}
+
+std::string MessageBoxHint(unsigned style) {
+  const std::vector<int> buttons = MessageBoxButtons(style);
+  auto has = [&](int id) { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); };
+  std::string hint = " ";
+  if (has(IDYES)) hint += "Y/N: Yes/No   ";
+  hint += "Enter/Space: press   ";
+  if (buttons.size() > 1) hint += "Tab: next button   ";
+  if (has(IDCANCEL)) hint += "Esc: Cancel ";
+  else if (buttons.size() == 1) hint += "Esc: OK ";
+  return hint;
+}
+
 void DrawDesktop(Canvas& canvas) { canvas.Fill(0, 0, canvas.rows, canvas.columns, U' ', Style::Desktop); }
 
+CellSize DialogCells(const sim::DialogState& dialog) {
+  const int clientColumns = (dialog.tmpl.cx + kDialogUnitsPerColumn - 1) / kDialogUnitsPerColumn;
+  const int clientRows = (dialog.tmpl.cy + kDialogUnitsPerRow - 1) / kDialogUnitsPerRow;
+  return {clientRows + 3, clientColumns + 2};  // frame, caption bar, client area, frame
+}
+
 void DrawDialog(Canvas& canvas, const sim::DialogState& dialog, int focusId) {
-  int clientColumns = (dialog.tmpl.cx + kDialogUnitsPerColumn - 1) / kDialogUnitsPerColumn;
-  int clientRows = (dialog.tmpl.cy + kDialogUnitsPerRow - 1) / kDialogUnitsPerRow;
-  int columns = clientColumns + 2;
-  int rows = clientRows + 3;  // frame, caption bar, client area, frame
+  const CellSize size = DialogCells(dialog);
+  const int columns = size.columns;
+  const int rows = size.rows;
   int top = std::max(0, (canvas.rows - rows) / 2);
   int left = std::max(0, (canvas.columns - columns) / 2);
   DrawWindow(canvas, top, left, rows, columns, dialog.caption, (dialog.tmpl.style & WS_SYSMENU) != 0);
@@ -288,20 +327,54 @@ int DefaultMessageBoxButton(unsigned style) {
   return buttons[std::min(index, buttons.size() - 1)];
 }
 
+namespace {
+
+// A message box's text lines and size, its text wrapped to what the canvas allows (20 to 72).
+struct BoxLayout {
+  std::vector<int> buttons;
+  std::u32string icon;
+  int iconWidth = 0;
+  std::vector<std::string> lines;
+  int buttonsWidth = 0;
+  bool closeBox = false;
+  CellSize size;
+};
+
+BoxLayout LayOut(const sim::MessageBoxRecord& box, int canvasColumns) {
+  BoxLayout layout;
+  layout.buttons = MessageBoxButtons(box.style);
+  layout.icon = IconGlyphs(box.style);
+  layout.iconWidth = layout.icon.empty() ? 0 : static_cast<int>(layout.icon.size()) + 2;
+  const int textWidth = std::clamp(canvasColumns - 4 - layout.iconWidth, 20, 72);  // the frame and a margin each side
+  layout.lines = WrapText(box.text, textWidth);
+  int widest = 0;
+  for (const std::string& line : layout.lines) widest = std::max(widest, static_cast<int>(line.size()));
+  layout.buttonsWidth =
+      static_cast<int>(layout.buttons.size()) * (kMessageButtonWidth + kMessageButtonGap) - kMessageButtonGap;
+  layout.closeBox = std::find(layout.buttons.begin(), layout.buttons.end(), IDCANCEL) != layout.buttons.end() ||
+                    layout.buttons.size() == 1;
+  const int content = std::max({layout.iconWidth + widest, layout.buttonsWidth,
+                                static_cast<int>(box.title.size()) + (layout.closeBox ? 6 : 2)});
+  // frame, caption, blank, text, blank, buttons, frame
+  layout.size = {static_cast<int>(layout.lines.size()) + 6, content + 4};
+  return layout;
+}
+
+}  // namespace
+
+CellSize MessageBoxCells(const sim::MessageBoxRecord& box, int canvasColumns) { return LayOut(box, canvasColumns).size; }
+
 void DrawMessageBox(Canvas& canvas, const sim::MessageBoxRecord& box, int focusedButton) {
   static const char* const kLabels[] = {"", "OK", "Cancel", "&Abort", "&Retry", "&Ignore", "&Yes", "&No"};
-  std::vector<int> buttons = MessageBoxButtons(box.style);
-  std::u32string icon = IconGlyphs(box.style);
-  int iconWidth = icon.empty() ? 0 : static_cast<int>(icon.size()) + 2;
-  int textWidth = std::clamp(canvas.columns - 4 - iconWidth, 20, 72);  // the frame and a margin each side
-  std::vector<std::string> lines = WrapText(box.text, textWidth);
-  int widest = 0;
-  for (const std::string& line : lines) widest = std::max(widest, static_cast<int>(line.size()));
-  int buttonsWidth = static_cast<int>(buttons.size()) * (kMessageButtonWidth + kMessageButtonGap) - kMessageButtonGap;
-  bool closeBox = std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end() || buttons.size() == 1;
-  int content = std::max({iconWidth + widest, buttonsWidth, static_cast<int>(box.title.size()) + (closeBox ? 6 : 2)});
-  int columns = content + 4;
-  int rows = static_cast<int>(lines.size()) + 6;  // frame, caption, blank, text, blank, buttons, frame
+  const BoxLayout layout = LayOut(box, canvas.columns);
+  const std::vector<int>& buttons = layout.buttons;
+  const std::u32string& icon = layout.icon;
+  const int iconWidth = layout.iconWidth;
+  const std::vector<std::string>& lines = layout.lines;
+  const int buttonsWidth = layout.buttonsWidth;
+  const bool closeBox = layout.closeBox;
+  const int columns = layout.size.columns;
+  const int rows = layout.size.rows;
   int top = std::max(0, (canvas.rows - rows) / 2);
   int left = std::max(0, (canvas.columns - columns) / 2);
   DrawWindow(canvas, top, left, rows, columns, box.title, closeBox);

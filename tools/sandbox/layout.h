@@ -53,6 +53,21 @@ std::vector<int> TabButtons(const sim::DialogState& dialog);
 // The control that WM_INITDIALOG gives the focus to: the first visible, enabled tab stop; 0 if none.
 int InitialFocus(const sim::DialogState& dialog);
 
+struct CellSize {
+  int rows = 0, columns = 0;
+};
+// The cells that a window takes on the terminal, its frame and caption bar included.
+CellSize DialogCells(const sim::DialogState& dialog);
+CellSize MessageBoxCells(const sim::MessageBoxRecord& box, int canvasColumns);
+// Drawn instead of a window that does not fit: what it needs, what the terminal has, what to do.
+void DrawTooSmall(Canvas& canvas, const std::string& window, CellSize needed);
+
+// The line of keys at the foot of the screen: only the keys that do something in this window. A
+// dialog without buttons whose timer runs is the progress dialog, which Escape stops before its
+// timer gets as far as the removal.
+std::string DialogHint(const sim::DialogState& dialog, bool timerRunning);
+std::string MessageBoxHint(unsigned style);
+
 // Draws the dialog centred on the canvas (DS_CENTER), with focusId's button marked.
 void DrawDialog(Canvas& canvas, const sim::DialogState& dialog, int focusId);
 // A message box's buttons in order (IDYES, IDNO, ...) and the one that has the focus first.

@@ -26,6 +26,8 @@ ProgramRun RunUninstaller(sim::Machine& machine, sim::User& user) {
   return run;
 }
 
+bool RemovalRan() { return g_removalRan != 0; }
+
 void RunRemovalOnly(sim::Machine& machine) {
   sim::Activation active(machine);
   machine.trace().Clear();

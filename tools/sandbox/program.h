@@ -15,6 +15,8 @@ struct ProgramRun {
 // machine's trace then holds every call the program made. Errors of the user or of the simulated
 // machine propagate (AnswerError, sim::Unanswered, sim::Unmodelled).
 ProgramRun RunUninstaller(sim::Machine& machine, sim::User& user);
+// Whether RemoveProduct returned in the last RunUninstaller, also in one that an error ended.
+bool RemovalRan();
 
 // Runs RemoveProduct alone on machine: what a confirmed run would do to it.
 void RunRemovalOnly(sim::Machine& machine);

@@ -1,73 +1,71 @@
-// The report of a sandbox run: what the program showed and returned, a diff of the machine before
-// and after (registry keys and values, win.ini sections and keys, files and folders, the new lines
-// of wininit.ini), and what of the product is still there, each with the reason the machine shows.
+// The report of a sandbox run: what the program showed and returned; what the run removed, what
+// waits for the next start of Windows, what else changed, and what of the product is still there
+// with the reason the run gives for it; and what of the product is left once Windows has started
+// again and carried out wininit.ini.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "items.h"
+#include "reasons.h"
 #include "sim/machine.h"
 #include "transcript.h"
 
 namespace sandbox {
 
-struct ValueRef {
-  std::string key, name;
+// The JSON report's format; a change of shape or meaning raises it.
+inline constexpr int kReportFormatVersion = 2;
+
+struct Waiting {
+  Item item;
+  std::string atNextStart;  // what the next start does to it
 };
-struct ProfileKeyRef {
-  std::string section, key;
-};
-struct Change {
-  std::string kind;  // "registry key", "registry value", "win.ini section", "win.ini key", "file", "folder"
-  std::string path;
-  std::string what;  // "added", "changed"
-};
-struct Remnant {
-  std::string kind;  // as Change::kind
-  std::string path;
-  std::string reason;
+
+// What the tool knows of the run besides the machine.
+struct RunFacts {
+  std::string image;                  // the machine image the run started from
+  std::optional<std::string> output;  // where the machine after the run was written, if kept
+  std::vector<Shown> shown;
+  std::optional<int> exitCode;  // the uninstaller's, when it ended
+  bool restartRequested = false;
+  bool removalRan = false;
+  std::string error;  // why the run did not go as answered; "" when it did
 };
 
 struct Report {
-  std::string image;   // the machine image the run started from
-  std::string output;  // where the machine after the run was written
+  RunFacts run;
   std::uint32_t buildNumber = 0;
-  std::vector<Shown> shown;
-  int exitCode = 0;
-  bool restartRequested = false;
-  bool removalRan = false;
-
-  std::vector<std::string> removedKeys;
-  std::vector<ValueRef> removedValues;
-  std::vector<std::string> removedSections;
-  std::vector<ProfileKeyRef> removedProfileKeys;
-  std::vector<std::string> removedFiles;
-  std::vector<std::string> removedFolders;
+  std::vector<Item> removed;  // a removed key, section or folder, then what was in it
   std::string wininitPath;
   bool wininitCreated = false;
-  std::vector<std::string> scheduledLines;  // the lines the run added to wininit.ini
+  std::vector<std::string> wininitLines;  // the lines the run added to wininit.ini
+  std::vector<Waiting> waiting;           // the product's pieces that the next start removes
   std::vector<Change> otherChanges;
   std::vector<Remnant> stillThere;
+  std::vector<Item> leftAfterNextStart;
 };
 
-struct RunFacts {
-  std::string image, output;
-  std::vector<Shown> shown;
-  int exitCode = 0;
-  bool restartRequested = false;
-  bool removalRan = false;
-};
-
-// before: the machine as loaded; after: the same machine after the run, its trace the run's own;
-// dryRun: a copy of before on which RemoveProduct alone ran, its trace that removal's.
-Report BuildReport(const sim::Machine& before, sim::Machine& after, sim::Machine& dryRun,
-                   const RunFacts& facts);
+// before: the machine as loaded; after: the same machine after the run, its trace the run's own.
+// When the removal did not run, it is run alone on a copy of before, to tell what a confirmed run
+// would have kept.
+Report BuildReport(const sim::Machine& before, sim::Machine& after, const RunFacts& facts);
 
 // "Windows 98 (4.10.1998)", or the build's numbers alone when it is not a known release.
 std::string ReleaseName(std::uint32_t buildNumber);
 
-std::string ReportText(const Report& report);
+// The report as text. width > 0 wraps lines longer than it (a terminal's width).
+std::string ReportText(const Report& report, int width = 0);
 std::string ReportJson(const Report& report);  // the same, as one JSON object
+
+// Text as a terminal may show it: control characters (C0, DEL and C1, raw or UTF-8 encoded) as
+// \xNN, every other byte as it is.
+std::string EscapeControls(std::string_view text);
+// A line cut into lines of at most width columns, after a backslash or at a blank where it can be
+// (never inside a name unless one name is wider than the line), a backslash first in a line of
+// paths; later lines start with indent blanks.
+std::vector<std::string> WrapLine(std::string_view line, int width, int indent, bool paths = false);
 
 }  // namespace sandbox

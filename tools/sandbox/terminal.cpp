@@ -36,21 +36,6 @@ namespace {
 // Colour pairs, one per style that needs its own.
 enum Pair : short { kDesktop = 1, kFace, kCaption, kBar, kIcon };
 
-constexpr const char* kDialogHint = " Enter/Space: press   Tab: next button   Esc: Cancel   F4: close ";
-
-// The keys that a message box takes, for the line at the foot of the screen.
-std::string BoxHint(unsigned style) {
-  std::vector<int> buttons = MessageBoxButtons(style);
-  auto has = [&](int id) { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); };
-  std::string hint = " ";
-  if (has(IDYES)) hint += "Y/N: Yes/No   ";
-  hint += "Enter/Space: press   ";
-  if (buttons.size() > 1) hint += "Tab: next button   ";
-  if (has(IDCANCEL)) hint += "Esc: Cancel ";
-  else if (buttons.size() == 1) hint += "Esc: OK ";
-  return hint;
-}
-
 attr_t Attributes(const TerminalScreen& screen, Style style, short& pair) {
   pair = 0;
   attr_t attributes = A_NORMAL;
@@ -90,8 +75,13 @@ wchar_t Plain(char32_t glyph) {
 
 std::unique_ptr<TerminalUser> TerminalUser::Open(const sim::Ui& ui, std::string& error) {
   const char* term = std::getenv("TERM");
-  if (term == nullptr || term[0] == '\0' || std::strcmp(term, "dumb") == 0) {
+  if (term == nullptr || term[0] == '\0') {
     error = "no terminal to draw the dialogs on (TERM is not set); give --answers to run without one";
+    return nullptr;
+  }
+  if (std::strcmp(term, "dumb") == 0) {
+    error = "TERM is \"dumb\": this terminal cannot place text on the screen, so it cannot draw the dialogs; run "
+            "it in a full terminal, or give --answers to run without one";
     return nullptr;
   }
   auto screen = std::make_unique<TerminalScreen>();
@@ -114,7 +104,9 @@ std::unique_ptr<TerminalUser> TerminalUser::Open(const sim::Ui& ui, std::string&
   keypad(stdscr, TRUE);
   set_escdelay(25);
   curs_set(0);
-  if (has_colors()) {
+  // NO_COLOR (no-color.org): any value but the empty one turns the colours off.
+  const char* noColor = std::getenv("NO_COLOR");
+  if (has_colors() && (noColor == nullptr || noColor[0] == '\0')) {
     start_color();
     screen->colours = true;
     init_pair(kDesktop, COLOR_WHITE, COLOR_CYAN);
@@ -148,11 +140,30 @@ void TerminalUser::Draw() {
   const sim::DialogState* dialog = dialog_;
   // A box owned by a dialog that is still shown is drawn over it; an ended dialog is hidden.
   if (box_ != nullptr) dialog = box_->ownerShown ? ui_.OpenDialog(box_->owner) : nullptr;
-  if (dialog != nullptr) DrawDialog(canvas, *dialog, box_ != nullptr ? -1 : FocusOf(*dialog));
-  if (box_ != nullptr) DrawMessageBox(canvas, *box_, boxFocus_);
-  if (dialog_ != nullptr || box_ != nullptr) {
-    std::u32string hint = FromAnsi(box_ != nullptr ? BoxHint(box_->style) : kDialogHint);
-    canvas.Put(canvas.rows - 1, 0, hint, Style::Desktop);
+  // What is shown must fit whole, with the line of keys below it; a cut dialog would hide buttons.
+  CellSize needed;
+  std::string window;
+  if (dialog != nullptr) {
+    needed = DialogCells(*dialog);
+    window = "the dialog \"" + dialog->caption + "\"";
+  }
+  if (box_ != nullptr) {
+    const CellSize box = MessageBoxCells(*box_, canvas.columns);
+    needed = {std::max(needed.rows, box.rows), std::max(needed.columns, box.columns)};
+    window = "the message box \"" + box_->title + "\"";
+  }
+  ++needed.rows;
+  tooSmall_ = !window.empty() && (canvas.rows < needed.rows || canvas.columns < needed.columns);
+  if (tooSmall_) {
+    DrawTooSmall(canvas, window, needed);
+  } else {
+    if (dialog != nullptr) DrawDialog(canvas, *dialog, box_ != nullptr ? -1 : FocusOf(*dialog));
+    if (box_ != nullptr) DrawMessageBox(canvas, *box_, boxFocus_);
+    if (dialog_ != nullptr || box_ != nullptr) {
+      const bool timerRunning = ui_.NextTimerDueMs().has_value();
+      std::u32string hint = FromAnsi(box_ != nullptr ? MessageBoxHint(box_->style) : DialogHint(*dialog_, timerRunning));
+      canvas.Put(canvas.rows - 1, 0, hint, Style::Desktop);
+    }
   }
   for (int r = 0; r < canvas.rows; ++r) {
     for (int c = 0; c < canvas.columns; ++c) {
@@ -219,13 +230,13 @@ std::optional<sim::Input> TerminalUser::NextInput(const sim::DialogState& dialog
     deadline = Clock::now() + std::chrono::milliseconds(*due > nowMs ? *due - nowMs : 0);
   for (;;) {
     int timeoutMs = -1;
-    if (deadline) {
+    if (deadline && !tooSmall_) {  // a dialog that cannot be seen waits for the terminal to grow
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
       if (left <= 0) return std::nullopt;
       timeoutMs = static_cast<int>(left);
     }
     std::optional<KeyPress> key = ReadKey(timeoutMs);
-    if (!key) continue;
+    if (!key || tooSmall_) continue;  // a key pressed blind does nothing
     std::optional<sim::Input> input = DialogKey(dialog, FocusOf(dialog), *key);
     if (input) {
       NoteInput(dialog, InputName(dialog, *input));
@@ -245,7 +256,7 @@ int TerminalUser::AnswerMessageBox(const sim::MessageBoxRecord& box) {
   for (;;) {
     Draw();
     std::optional<KeyPress> key = ReadKey(-1);
-    if (!key) continue;
+    if (!key || tooSmall_) continue;
     if (std::optional<int> answer = MessageBoxKey(box.style, boxFocus_, *key)) {
       NoteAnswer(box, *answer);
       box_ = nullptr;

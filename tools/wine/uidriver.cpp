@@ -1,9 +1,10 @@
 // uidriver.exe: looks at and presses the windows of another program, from outside it, as a user
 // would; the scenario runner calls it once per step.
 //   uidriver.exe wait CAPTION MS [SHOT.bmp]
-//                                    waits until a visible top-level window of that caption is up
-//                                    and drawn, photographs the screen into SHOT.bmp if given,
-//                                    then prints what the window shows on one line
+//                                    waits until a visible top-level window of that caption is up,
+//                                    in front and drawn, photographs the screen into SHOT.bmp if
+//                                    given (and writes the window's place on it, WxH+X+Y, into
+//                                    SHOT.window), then prints what the window shows on one line
 //   uidriver.exe click CAPTION ID MS clicks the button ID of that window (as the mouse would)
 //   uidriver.exe key CAPTION KEY MS  types Return or Escape into that window (as the keyboard
 //                                    would: the window is brought to the front, the key is input)
@@ -78,9 +79,24 @@ std::string Describe(HWND window) {
   return line;
 }
 
-// Blocks until the window's thread has handled everything before, and has drawn the window.
+// Blocks until the window is in front, as Windows shows the dialog a user is working with, and
+// its thread has handled everything before and has drawn it. Under Wine without a window manager
+// a program's first dialog is made active at its initialisation (the focus set on its default
+// button), while still hidden and not in front, so its caption is drawn inactive; it comes to the
+// front some 30 ms after it is shown, and since it was already the active window it is never told
+// so. Once it is in front it is told (WM_NCACTIVATE), as Windows tells a window that comes to the
+// front, and draws its caption active. A window that stays behind is photographed as it is after
+// kFrontWaitMs, and the picture shows it.
+const DWORD kFrontWaitMs = 1000;
+
 void WaitUntilDrawn(HWND window) {
+  const DWORD start = GetTickCount();
+  while (GetForegroundWindow() != window && IsWindowVisible(window) &&
+         GetTickCount() - start < kFrontWaitMs)
+    Sleep(5);
   DWORD_PTR ignored = 0;
+  if (GetForegroundWindow() == window)
+    SendMessageTimeoutA(window, WM_NCACTIVATE, TRUE, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
   SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
@@ -126,6 +142,17 @@ bool SaveScreen(const std::string& path) {
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   return saved;
+}
+
+// The window's place on the screen, as an ImageMagick geometry (WxH+X+Y), in the file beside the
+// screenshot whose extension is replaced by ".window": what a picture of the window alone is cut
+// from. Its frame's outer dark line cannot be told from a black screen around it.
+bool SaveWindowPlace(const RECT& rect, const std::string& shotPath) {
+  const std::string::size_type dot = shotPath.find_last_of('.');
+  std::ofstream out(shotPath.substr(0, dot) + ".window");
+  out << (rect.right - rect.left) << 'x' << (rect.bottom - rect.top) << '+' << rect.left << '+' << rect.top
+      << '\n';
+  return static_cast<bool>(out.flush());
 }
 
 void SayReady() {
@@ -175,7 +202,10 @@ int main(int argc, char** argv) {
     if (!window) return NeverCame(argv[2], timeoutMs);
     WaitUntilDrawn(window);
     std::string line = Describe(window);
-    if (argc == 5 && !SaveScreen(argv[4])) {
+    // Its place is taken before the picture: the progress dialog may be gone a moment later.
+    RECT place = {};
+    const bool placed = GetWindowRect(window, &place) != 0;
+    if (argc == 5 && !(placed && SaveScreen(argv[4]) && SaveWindowPlace(place, argv[4]))) {
       std::fprintf(stderr, "uidriver: no screenshot of \"%s\" in %s\n", argv[2], argv[4]);
       return 1;
     }

@@ -241,15 +241,12 @@ int SimFgetc(SimFile* file) {
   return c;
 }
 
-// The bytes of the file that the reads have taken: a CR LF read as one line feed counts 2, and a
-// 0x1A that ended the reading counts nothing, since it is still there to be read.
+// For a file opened for reading: how many of its bytes have been read, a CR LF counting two and
+// the Ctrl-Z that ended reading none (the text ends before it).
 long SimFtell(SimFile* file) {
   CheckReadable(file, "ftell");
   sim::TracedCall call("ftell", {Name(file)});
-  if (call.Fails()) {
-    call.Done("-1");
-    return -1L;
-  }
+  if (call.Fails()) return call.Return(-1L);
   return call.Return(static_cast<long>(file->next));
 }
 

@@ -278,3 +278,18 @@ BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
   if (error != 0) return fail(error);
   return call.Return<BOOL>(TRUE);
 }
+
+namespace sim {
+
+std::vector<ProfileLine> ReadProfileLines(std::string_view bytes) {
+  static_assert(int{Line::Blank} == ProfileLine::Blank && int{Line::Header} == ProfileLine::Header &&
+                int{Line::Entry} == ProfileLine::Entry);
+  std::vector<ProfileLine> lines;
+  for (const Line& line : SplitLines(bytes)) {
+    lines.push_back({std::string(line.raw), static_cast<ProfileLine::Kind>(line.kind), std::string(line.name),
+                     std::string(line.value), line.hasValue});
+  }
+  return lines;
+}
+
+}  // namespace sim

@@ -1,19 +1,21 @@
-// The platform shims on a real Win32 implementation, run under Wine by shims_run.sh once with
+// The Windows platform on a real Win32 implementation, run under Wine by platform_run.sh once with
 // Wine acting as an NT release (where the real RegDeleteKeyA refuses a key with subkeys) and once
-// as Windows 98 (where it deletes the subtree itself). Built like the program: a GUI executable
-// that starts at the platform's own entry, so the entry and MSVCRT's stdio are tried too.
+// as Windows 98 (where it deletes the subtree itself): the RegDeleteKeyA shim, and the program's
+// own C runtime text files against the table that the simulated machine's pass too.
 // Prints one line per failed check and a summary; the exit code is the number of failures.
-#include "platform.h"
-
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform.h"
+#include "text_mode_cases.h"
+
 namespace {
 
-// From here on fopen and RegDeleteKeyA are the real ones, for seeding, reading back and the checks
-// of what Windows and the runtime do by themselves; the shims are called by their own names.
+// From here on RegDeleteKeyA is the real one, for seeding and the checks of what Windows does by
+// itself; the shim is called by its own name.
 #undef RegDeleteKeyA
-#undef fopen
 
 int g_failures = 0;
 int g_checks = 0;
@@ -175,44 +177,47 @@ void TestUndeletableSubkey()
   DeleteLink(Under("Locked\\B"));
 }
 
-// ---- Files
+// ---- Text files
 
 std::string g_directory;
 
-std::string PathOf(const char* name)
+// The file's bytes, or nothing when it cannot be read.
+std::optional<std::string> ReadRaw(const std::string& path)
 {
-  return g_directory + "\\" + name;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return std::nullopt;
+  }
+  std::string bytes;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
+    bytes.append(chunk, read);
+  }
+  CloseHandle(file);
+  return bytes;
 }
 
-bool WriteBytes(const std::string& path, const std::string& bytes)
+// Writes bytes at the end of the file (creating it when `create`), through a handle of its own.
+bool WriteRaw(const std::string& path, const std::string& bytes, bool create)
 {
-  FILE* file = fopen(path.c_str(), "wb");
-  if (file == nullptr) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return fclose(file) == 0 && ok;
-}
-
-std::string ReadBytes(const std::string& path)
-{
-  std::string bytes;
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return "<missing>";
-  }
-  int c;
-  while ((c = fgetc(file)) != EOF) {
-    bytes.push_back(static_cast<char>(c));
-  }
-  fclose(file);
-  return bytes;
+  DWORD written = 0;
+  bool ok = SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+  return CloseHandle(file) && ok;
 }
 
 std::string Visible(const std::string& bytes)
 {
   std::string text;
-  for (unsigned char c : bytes) {
+  for (unsigned char c : bytes.substr(0, 120)) {
     if (c >= 0x20 && c < 0x7F && c != '\\') {
       text.push_back(static_cast<char>(c));
     } else {
@@ -221,84 +226,35 @@ std::string Visible(const std::string& bytes)
       text += escaped;
     }
   }
-  return text;
+  return bytes.size() > 120 ? text + "... (" + std::to_string(bytes.size()) + " bytes)" : text;
 }
 
-const char* const ABSENT = nullptr;
-
-struct AppendCase {
-  const char* name;
-  const char* mode;
-  const char* before;  // ABSENT: no file before the open
-  size_t beforeSize;
-  std::string after;   // after writing "x\n" and closing
-};
-
-#define BYTES(text) text, sizeof(text) - 1
-
-// Its std::string members make this table the work of a static constructor, which the platform's
-// entry has to run before WinMain.
-const AppendCase APPEND_CASES[] = {
-    {"final Ctrl-Z after text", "a+", BYTES("abc\x1A"), "abcx\r\n"},
-    {"final Ctrl-Z after a line end", "a+", BYTES("abc\r\n\x1A"), "abc\r\nx\r\n"},
-    {"no Ctrl-Z", "a+", BYTES("abc\r\n"), "abc\r\nx\r\n"},
-    {"empty file", "a+", BYTES(""), "x\r\n"},
-    {"a Ctrl-Z alone", "a+", BYTES("\x1A"), "x\r\n"},
-    {"two final Ctrl-Z: one goes", "a+", BYTES("ab\x1A\x1A"), "ab\x1Ax\r\n"},
-    {"Ctrl-Z not last", "a+", BYTES("a\x1A" "b"), "a\x1A" "bx\r\n"},
-    {"no file yet", "a+", ABSENT, 0, "x\r\n"},
-    {"mode a+t", "a+t", BYTES("abc\x1A"), "abcx\r\n"},
-    {"mode at+", "at+", BYTES("abc\x1A"), "abcx\r\n"},
-    {"binary append keeps it", "a+b", BYTES("abc\x1A"), "abc\x1Ax\n"},
-    {"append without reading keeps it", "a", BYTES("abc\x1A"), "abc\x1Ax\r\n"},
-};
-
-void TestAppendOpen()
+void TestTextMode()
 {
   int index = 0;
-  for (const AppendCase& c : APPEND_CASES) {
-    std::string path = PathOf(("case" + std::to_string(index++) + ".ini").c_str());
+  for (const text_mode::Case& c : text_mode::Cases()) {
+    const std::string path = g_directory + "\\case" + std::to_string(index++) + ".ini";
     DeleteFileA(path.c_str());
-    if (c.before != ABSENT) {
-      Check(WriteBytes(path, std::string(c.before, c.beforeSize)), std::string(c.name) + ": seed");
+    if (c.before) {
+      Check(WriteRaw(path, *c.before, true), std::string(c.name) + ": seed");
     }
-    FILE* file = PlatformFopen(path.c_str(), c.mode);
-    Check(file != nullptr, std::string(c.name) + ": open");
-    if (file != nullptr) {
-      fprintf(file, "%s\n", "x");
-      fclose(file);
+    auto grow = [&](const std::string& bytes) {
+      Check(WriteRaw(path, bytes, false), std::string(c.name) + ": another handle appends");
+    };
+    for (const std::string& problem : text_mode::RunTextModeCase(c, path.c_str(), grow)) {
+      Check(false, std::string(c.name) + ": " + problem);
     }
-    std::string after = ReadBytes(path);
-    Check(after == c.after, std::string(c.name) + ": got \"" + Visible(after) + "\", expected \"" +
-                                Visible(c.after) + "\"");
+    const std::optional<std::string> expected = c.after ? c.after : c.before;
+    const std::optional<std::string> after = ReadRaw(path);
+    Check(after == expected, std::string(c.name) + ": the file is \"" +
+                                 (after ? Visible(*after) : "<missing>") + "\", expected \"" +
+                                 (expected ? Visible(*expected) : "<missing>") + "\"");
   }
-
-  // A file larger than the runtime's buffer.
-  std::string large(70000, 'z');
-  std::string path = PathOf("large.ini");
-  WriteBytes(path, large + "\x1A");
-  FILE* file = PlatformFopen(path.c_str(), "a+");
-  Check(file != nullptr, "large file: open");
-  if (file != nullptr) {
-    fprintf(file, "%s\n", "x");
-    fclose(file);
-  }
-  Check(ReadBytes(path) == large + "x\r\n", "large file: the Ctrl-Z goes, the rest stays");
-
-  // What the runtime does by itself (reported, not checked: it differs between runtimes).
-  path = PathOf("runtime.ini");
-  WriteBytes(path, "abc\x1A");
-  file = fopen(path.c_str(), "a+");
-  if (file != nullptr) {
-    fclose(file);
-  }
-  printf("this C runtime's own \"a+\" open %s a final Ctrl-Z\n",
-         ReadBytes(path) == "abc" ? "drops" : "keeps");
 }
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+int main()
 {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof version;
@@ -318,9 +274,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  g_directory = std::string(temp) + "rk514-shims-" + std::to_string(GetCurrentProcessId());
+  g_directory = std::string(temp) + "rk514-platform-" + std::to_string(GetCurrentProcessId());
   CreateDirectoryA(g_directory.c_str(), nullptr);
-  TestAppendOpen();
+  TestTextMode();
 
   printf("%d passed, %d failed\n", g_checks - g_failures, g_failures);
   fflush(stdout);

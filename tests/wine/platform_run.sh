@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Runs the platform shims' test program (shims_test.exe, from the x86_64 Windows tree) under Wine
-# in a fresh prefix, first with Wine acting as Windows XP, then as Windows 98.
-# Usage: shims_run.sh path/to/shims_test.exe
+# Runs the platform's test program (platform_test.exe) under Wine in a fresh prefix, first with
+# Wine acting as Windows XP, then as Windows 98.
+# Usage: platform_run.sh path/to/platform_test.exe ARCH
+# ARCH win32: the i686 program in a 32-bit prefix (exit code 77 where this machine runs no 32-bit
+# programs); win64: the x86_64 one in a 64-bit prefix.
 set -euo pipefail
 
-exe=${1:?usage: shims_run.sh path/to/shims_test.exe}
+exe=${1:?usage: platform_run.sh path/to/platform_test.exe win32|win64}
+arch=${2:-win64}
 if [ ! -f "$exe" ]; then
-  echo "error: $exe is missing: build the win64 tree first (cmake --build --preset win64)" >&2
+  echo "error: $exe is missing: build the $arch tree first (cmake --build --preset $arch)" >&2
   exit 1
+fi
+if [ "$arch" = win32 ]; then
+  source "$(dirname "$0")/wine32.sh"
+  status=0
+  rk514_wine32 || status=$?
+  [ "$status" = 0 ] || exit "$status"
 fi
 command -v wine >/dev/null || { echo "error: wine is not installed" >&2; exit 1; }
 
 export WINEDEBUG=-all
 # No Mono or Gecko: the test needs neither, and their installers would ask for a display.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/rk514-shims-wine.XXXXXX")
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/rk514-platform-wine.XXXXXX")
 export WINEPREFIX
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
@@ -39,7 +48,7 @@ for release in winxp:NT win98:9x; do
     failed=1
   fi
   if [ "$status" -ne 0 ]; then
-    echo "error: shims_test.exe exited with $status as $version" >&2
+    echo "error: platform_test.exe exited with $status as $version" >&2
     failed=1
   fi
 done

@@ -1,0 +1,81 @@
+// The report's text helpers and its line diff, in-process: control characters escaped, long
+// lines wrapped at a backslash or a blank, and the fewest lines removed and added.
+#include <gtest/gtest.h>
+
+#include "diff.h"
+#include "report.h"
+
+namespace {
+
+TEST(EscapeControls, ShowsControlCharactersAndKeepsText) {
+  struct Case {
+    std::string text, shown;
+  } cases[] = {
+      {"C:\\WINDOWS\\KB47RK.DRV", "C:\\WINDOWS\\KB47RK.DRV"},
+      {"A\x1b]2;owned\x07Z", "A\\x1b]2;owned\\x07Z"},  // a window title rewrite
+      {std::string("nul\0cr\rlf\ntab\tdel\x7f", 18), "nul\\x00cr\\x0dlf\\x0atab\\x09del\\x7f"},
+      {"c1 \x9b" "2J", "c1 \\x9b2J"},                  // a raw C1 CSI byte
+      {"utf-8 c1 \xc2\x9b" "2J", "utf-8 c1 \\xc2\\x9b2J"},
+      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},  // UTF-8 text stays whole
+      {"ansi caf\xe9", "ansi caf\xe9"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sandbox::EscapeControls(c.text), c.shown) << c.shown;
+}
+
+TEST(WrapLine, BreaksAfterBackslashesOrBlanksNeverInsideAName) {
+  struct Case {
+    const char* line;
+    int width, indent;
+    std::vector<std::string> lines;
+    bool paths = true;
+  } cases[] = {
+      {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print", 0, 19, {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
+      {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print", 60, 19, {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
+      {"  registry key     HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print", 48, 19,
+       {"  registry key     HKEY_LOCAL_MACHINE\\System\\", "                   CurrentControlSet\\control\\", "                   Print"}},
+      {"  reason with words that go on", 14, 4, {"  reason with", "    words that", "    go on"}, false},
+      // A path breaks after a backslash rather than at a blank in a name; prose the other way.
+      {"  key  HKLM\\Printers\\ZANTEROVA Karsenby RK514", 36, 7, {"  key  HKLM\\Printers\\", "       ZANTEROVA Karsenby RK514"}},
+      {"  kept: it looks among C:\\WINDOWS\\INF\\oem*.inf", 40, 4, {"  kept: it looks among", "    C:\\WINDOWS\\INF\\oem*.inf"}, false},
+      // One name wider than the line is cut where it must be; the indent keeps half the line.
+      {"  file             C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ", 30, 19,
+       {"  file             C:\\", "               ABCDEFGHIJKLMNO", "               PQRSTUVWXYZ"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(sandbox::WrapLine(c.line, c.width, c.indent, c.paths), c.lines);
+    for (const std::string& line : sandbox::WrapLine(c.line, c.width, c.indent, c.paths)) {
+      if (c.width > 0) {
+        EXPECT_LE(static_cast<int>(line.size()), c.width);
+      }
+    }
+  }
+}
+
+TEST(DiffLines, FewestLinesRemovedAndAdded) {
+  using Lines = std::vector<std::string_view>;
+  using Indexes = std::vector<std::size_t>;
+  struct Case {
+    const char* name;
+    Lines a, b;
+    Indexes removed, added;
+    std::size_t maxEdits = 1000;
+  } cases[] = {
+      {"same", {"a", "b"}, {"a", "b"}, {}, {}},
+      {"a section gone from the middle", {"[x]", "k=1", "[y]", "k=2", "[z]"}, {"[x]", "k=1", "[z]"}, {2, 3}, {}},
+      {"the first of two equal sections gone", {"[s]", "a", "[s]", "a", "[t]"}, {"[s]", "a", "[t]"}, {2, 3}, {}},
+      {"a value changed", {"[d]", "p=1", "q=2"}, {"[d]", "p=9", "q=2"}, {1}, {1}},
+      {"lines added at the end", {"[d]"}, {"[d]", "x=1", "y=2"}, {}, {1, 2}},
+      {"from nothing", {}, {"[d]"}, {}, {0}},
+      {"to nothing", {"[d]", "a"}, {}, {0, 1}, {}},
+      {"too many edits: the middle whole", {"s", "a", "b", "e"}, {"s", "c", "d", "e"}, {1, 2}, {1, 2}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sandbox::LineEdits edits = sandbox::DiffLines(c.a, c.b, c.maxEdits);
+    EXPECT_EQ(edits.removed, c.removed);
+    EXPECT_EQ(edits.added, c.added);
+  }
+}
+
+}  // namespace

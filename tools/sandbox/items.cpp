@@ -1,0 +1,28 @@
+// The report's items: see items.h.
+#include "items.h"
+
+namespace sandbox {
+
+std::string ItemText(const Item& item) {
+  if (item.kind == kRegistryValue)
+    return item.path + " | " + item.name + (item.value.empty() ? "" : " = \"" + item.value + "\"");
+  if (item.kind == kProfileSection) return "[" + item.path + "]";
+  if (item.kind == kProfileKey) return "[" + item.path + "] " + item.name + (item.value.empty() ? "" : "=" + item.value);
+  return item.path;
+}
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (path.empty() || path.back() != '\\') path += '\\';
+  return path + std::string(name);
+}
+
+}  // namespace sandbox
