@@ -187,7 +187,7 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(Reason(r, "[windows] device=ZANTEROVA Karsenby RK514,kb47rk,LPT1:"), "");
          EXPECT_EQ(r["stillThere"].size(), 1u);
          EXPECT_EQ(r["otherChanges"], json::array());
-         EXPECT_EQ(r["afterNextStart"].size(), 2u);
+         EXPECT_EQ(r["afterNextStart"].size(), 1u);
          EXPECT_EQ(r["summary"], json::parse(R"({"removed":42,"waiting":5,"stillThere":1,"otherChanges":0})"));
        }},
       {"Windows 95, OK then Yes", {"--sample", "win95", "--answers", "ok,yes"}, [](const json& r) {
@@ -375,8 +375,9 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        },
        {},
        {{"[ZANTEROVA Karsenby RK514-LPT1]", "laterDuplicate", "deleting it removes the first of them only"}},
-       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514", "[ZANTEROVA Karsenby RK514-FILE]"},
-       4},
+       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514", "[ZANTEROVA Karsenby RK514-FILE]",
+        "[windows] device"},
+       5},
       // CR-only line ends: one line to the profile functions, which find nothing to delete in it.
       {"win.ini with CR-only line ends", "win98",
        [](const fs::path& image) {
@@ -568,7 +569,7 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
          fs::create_directories(deep);
        },
        65, {"drives/C/d/d/d", "128 levels"}},
-      {"the deepest key that Windows allows", registry(keyOfDepth(512)), 2, {}},
+      {"the deepest key that Windows allows", registry(keyOfDepth(512)), 0, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -576,7 +577,9 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
     c.spoil(image);
     const Result result = Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", Fresh("after").string()});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
-    if (c.exitCode == 65) EXPECT_EQ(result.out, "");
+    if (c.exitCode == 65) {
+      EXPECT_EQ(result.out, "");
+    }
     for (const std::string& part : c.message) EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
   }
 }
