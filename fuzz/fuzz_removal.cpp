@@ -31,11 +31,9 @@ const std::vector<std::string> kOps = {
     "GetVersionExA",  "RegDeleteKeyA",   "RegFlushKey",    "RegOpenKeyExA",       "RegQueryValueExA",
     "RegCloseKey",    "GetProfileStringA", "WriteProfileStringA", "DeleteFileA", "RemoveDirectoryA",
     "GetSystemDirectoryA", "GetWindowsDirectoryA", "FindFirstFileA", "FindNextFileA", "FindClose",
-    "fopen",          "fgetc",           "fputs",          "fprintf",             "fclose",
+    "fopen",          "fgetc",           "ftell",          "fputs",               "fprintf",
+    "fclose",
 };
-
-// A run that makes this many calls has lost its way: no machine here needs a tenth of it.
-constexpr std::size_t kCallLimit = 20'000'000;
 
 [[noreturn]] void Finding(const std::string& what, const std::vector<std::string>& problems, const sim::Machine& before) {
   std::cerr << "\n== finding: " << what << "\n";
@@ -45,6 +43,12 @@ constexpr std::size_t kCallLimit = 20'000'000;
 }
 
 }  // namespace
+
+// AddressSanitizer's quarantine keeps 64 MB of freed blocks instead of 256 MB, and an allocation
+// keeps 5 frames of its stack instead of 30: a run allocates thousands of small blocks, and these
+// two costs were most of its time. A block used after its free is still caught while it is among
+// the last 64 MB freed, which is many runs back.
+extern "C" const char* __asan_default_options() { return "quarantine_size_mb=64:malloc_context_size=5"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);
@@ -65,16 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       machine.faults().FailNth(op, nth);
       fault = op + " number " + std::to_string(nth);
     }
-    allowance.buildUnknown = op == "GetVersionExA";
-    allowance.programsUnknown = op == "RegOpenKeyExA" || op == "RegQueryValueExA";
-    allowance.deviceUnknown = op == "GetProfileStringA";
-    allowance.renameListUnread = op == "fopen" || op == "fgetc";
+    allowance = safety::AllowanceForFailing(op);
   }
 
-  std::size_t calls = 0;
-  machine.trace().onCall = [&](const sim::Call&) {
-    if (++calls > kCallLimit) Finding("more than " + std::to_string(kCallLimit) + " calls", {}, before);
-  };
+  // A run that loops without end is a finding too: libFuzzer's -timeout reports it, with its input.
   {
     sim::Activation active(machine);
     RemoveProduct();
@@ -85,11 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& problem : safety::MissedRemovals(before, machine)) problems.push_back(problem);
     for (const std::string& problem : safety::ScanWaste(before, machine)) problems.push_back(problem);
   }
-  // The known gap of a wininit.ini with a 0x1A inside it is reported by the tests, not here.
-  std::vector<std::string> found;
-  for (const std::string& problem : problems) {
-    if (!(safety::WininitHasInnerCtrlZ(before) && problem.rfind("wininit.ini:", 0) == 0)) found.push_back(problem);
-  }
-  if (!found.empty()) Finding("fault: " + fault, found, before);
+  if (!problems.empty()) Finding("fault: " + fault, problems, before);
   return 0;
 }

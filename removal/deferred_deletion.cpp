@@ -31,10 +31,28 @@ static void EndHeaderLine(LPSTR section, int closeAt, BOOL overflowed, BOOL* ren
   *renameLast = lstrcmpiA(section, "rename") == 0;
 }
 
+// Whether a look at the file in text mode saw all of it. It ends at the first 0x1A, while "a+"
+// writes after the file's last byte: a look that ended before the size given by the search saw
+// too little to say how the file ends. One final 0x1A is the normal end, which "a+" removes.
+// ftell gives the bytes the reads took; a runtime whose ftell counts a whole buffer read ahead
+// is caught by the second bound, since no character took more than two bytes (a CR LF pair).
+static BOOL LookSawWholeFile(FILE* file, const WIN32_FIND_DATAA* found, DWORD characters, DWORD lineFeeds)
+{
+  long position = ftell(file);
+  DWORD size = found->nFileSizeLow;
+
+  if (found->nFileSizeHigh != 0 || position < 0)
+    return FALSE;
+  if ((DWORD)position + 1 < size)
+    return FALSE;
+  return characters >= size || lineFeeds + 1 >= size - characters;
+}
+
 // Reads an existing wininit.ini once, in text mode, to learn how it ends: whether its last byte
 // is a line feed (an empty file counts as ended), and whether its last section header is
-// [rename]. A file that cannot be read gets both a line end and a header.
-static void InspectRenameList(LPCSTR path, BOOL* needLineEnd, BOOL* needHeader)
+// [rename]. A file that cannot be read to its end gets both a line end and a header, so that the
+// entries never go under another section.
+static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* needLineEnd, BOOL* needHeader)
 {
   char section[MAX_PATH];
   FILE* file;
@@ -42,10 +60,13 @@ static void InspectRenameList(LPCSTR path, BOOL* needLineEnd, BOOL* needHeader)
   int last = '\n';
   int length = 0;
   int closeAt = -1;
+  DWORD characters = 0;
+  DWORD lineFeeds = 0;
   BOOL atLineStart = TRUE;
   BOOL inHeader = FALSE;
   BOOL overflowed = FALSE;
   BOOL renameLast = FALSE;
+  BOOL whole;
 
   *needLineEnd = TRUE;
   *needHeader = TRUE;
@@ -56,7 +77,9 @@ static void InspectRenameList(LPCSTR path, BOOL* needLineEnd, BOOL* needHeader)
 
   while ((ch = fgetc(file)) != EOF) {
     last = ch;
+    characters++;
     if (ch == '\n') {
+      lineFeeds++;
       if (inHeader)
         EndHeaderLine(section, closeAt, overflowed, &renameLast);
       atLineStart = TRUE;
@@ -82,7 +105,10 @@ static void InspectRenameList(LPCSTR path, BOOL* needLineEnd, BOOL* needHeader)
   }
   if (inHeader)
     EndHeaderLine(section, closeAt, overflowed, &renameLast);
+  whole = LookSawWholeFile(file, found, characters, lineFeeds);
   fclose(file);
+  if (!whole)
+    return;
 
   *needLineEnd = last != '\n';
   *needHeader = !renameLast;
@@ -126,7 +152,7 @@ int ScheduleDeferredDeletion(LPCSTR systemDirectory, LPCSTR windowsDirectory)
     return -1;
 
   if (existed)
-    InspectRenameList(path, &needLineEnd, &needHeader);
+    InspectRenameList(path, &found, &needLineEnd, &needHeader);
 
   file = fopen(path, "a+");
   if (file == NULL)

@@ -1,5 +1,5 @@
-// Printer profile entries: the printer's port sections and its [Devices] and [PrinterPorts]
-// keys in win.ini.
+// Printer profile entries: the printer's port sections, its [Devices] and [PrinterPorts] keys in
+// win.ini, and [windows] device= where it names the printer as the default one.
 #include "stages.h"
 
 // The three local-port sections, deleted whichever local port the printer uses.
@@ -15,6 +15,25 @@ static void DeletePortSection(LPCSTR suffix, LPCSTR port)
   if (StartPath(sectionName, PRINTER_NAME) && AppendPath(sectionName, suffix) &&
       AppendPath(sectionName, port))
     WriteProfileStringA(sectionName, NULL, NULL);
+}
+
+// [windows] device= names the default printer: "printer,driver,port". Left naming this printer,
+// it would send every program's print dialog to a printer that is gone; another default printer
+// is not touched. The value is read like the [Devices] one, cut to 149 characters: a name whose
+// comma lies beyond them is not this printer's.
+static void ForgetDefaultPrinter(void)
+{
+  char defaultText[150];
+  char* comma;
+
+  memset(defaultText, 0, sizeof(defaultText));
+  GetProfileStringA("windows", "device", "", defaultText, sizeof(defaultText));
+  comma = strchr(defaultText, ',');
+  if (comma == NULL)
+    return;
+  *comma = '\0';
+  if (lstrcmpA(defaultText, PRINTER_NAME) == 0)
+    WriteProfileStringA("windows", "device", NULL);
 }
 
 void RemovePrinterProfileEntries(void)
@@ -45,4 +64,5 @@ void RemovePrinterProfileEntries(void)
 
   WriteProfileStringA("Devices", PRINTER_NAME, NULL);
   WriteProfileStringA("PrinterPorts", PRINTER_NAME, NULL);
+  ForgetDefaultPrinter();
 }

@@ -235,7 +235,7 @@ TEST_F(Flow, BarStepsSeventyTimesThenTheRemovalRuns) {
 
   ASSERT_TRUE(removalStartedAt.has_value());
   int stepsAfter = 0;
-  const std::vector<sim::Call>& calls = machine.trace().Calls();
+  const sim::Trace::Records calls = machine.trace().Calls();
   for (std::size_t i = *removalStartedAt; i < calls.size(); ++i)
     stepsAfter += IsStepIt(calls[i]);
   EXPECT_EQ(stepsAfter, 0);

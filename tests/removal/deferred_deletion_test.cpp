@@ -33,6 +33,11 @@ TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
       {"[rename] last", "[rename]\r\nNUL=C:\\OLD.TMP\r\n", "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + entries},
       {"[Rename] in other letters", "[Rename]\r\n", "[Rename]\r\n" + entries},
       {"[rename] set in blanks", "  [rename]  \r\n", "  [rename]  \r\n" + entries},
+      {"[rename] behind a tab", "\t[rename]\t\r\n", "\t[rename]\t\r\n" + entries},
+      {"another section behind a tab last", "[rename]\r\nA=B\r\n\t[boot]\r\nx=1\r\n",
+       "[rename]\r\nA=B\r\n\t[boot]\r\nx=1\r\n" + header + entries},
+      {"another section behind blanks and tabs last", "[rename]\r\n \t [boot]\r\n",
+       "[rename]\r\n \t [boot]\r\n" + header + entries},
       {"another section last", "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n", "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n" + header + entries},
       {"no section at all", "; a comment\r\n", "; a comment\r\n" + header + entries},
       {"an empty file", "", header + entries},
@@ -49,6 +54,39 @@ TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
     sim::Machine machine;
     if (c.before) machine.files.WriteFile(kWininit, *c.before);
     if (c.readRefused) machine.faults().FailNth("fopen", 1);
+    sim::Activation active(machine);
+    EXPECT_EQ(ScheduleDeferredDeletion("C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS"), 0);
+    EXPECT_EQ(machine.files.ReadFile(kWininit), c.after);
+  }
+}
+
+// A 0x1A ends a text-mode look at the file, while "a+" writes after its last byte (one final
+// 0x1A aside, which it removes). Where the look ended before the file's end, the program cannot
+// know how the file ends: its entries get a line end and a [rename] header of their own, so that
+// no reader of the whole file finds them under another section.
+TEST(DeferredDeletion, A0x1ABeforeTheEndGetsALineEndAndAHeader) {
+  const std::string entries = Entries("C:\\WINDOWS\\SYSTEM");
+  const std::string own = "\r\n[rename]\r\n" + entries;
+  const std::string list = "[rename]\r\nNUL=C:\\OLD.DLL\r\n";
+  const std::string boot = "[boot]\r\nx=1\r\n";
+  const std::string text = list + boot;
+  const std::string padding(128 - text.size(), '\x1A');  // an editor's 128-byte records
+  struct Case {
+    const char* what;
+    std::string before, after;
+  } cases[] = {
+      {"one final 0x1A: the normal end", list + "\x1A", list + entries},
+      {"two final 0x1A", list + "\x1A\x1A", list + "\x1A" + own},
+      {"0x1A padding up to 128 bytes", text + padding, text + padding.substr(1) + own},
+      {"a 0x1A inside a line", "[rename]\r\nNUL=C:\\OLD\x1A.DLL\r\n", "[rename]\r\nNUL=C:\\OLD\x1A.DLL\r\n" + own},
+      {"a 0x1A as the first byte", "\x1A" + list, "\x1A" + list + own},
+      {"[rename], 0x1A, [boot]", list + "\x1A" + boot, list + "\x1A" + boot + own},
+      {"[boot], 0x1A, [rename]", boot + "\x1A" + list, boot + "\x1A" + list + own},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine machine;
+    machine.files.WriteFile(kWininit, c.before);
     sim::Activation active(machine);
     EXPECT_EQ(ScheduleDeferredDeletion("C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS"), 0);
     EXPECT_EQ(machine.files.ReadFile(kWininit), c.after);

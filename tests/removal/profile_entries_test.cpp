@@ -65,6 +65,7 @@ TEST(PrinterProfileEntries, PortSectionsByDeviceValue) {
     for (const std::string& port : c.ports) expected.push_back(Deleting(kPrinter + "-" + port));
     expected.push_back("WriteProfileStringA(\"Devices\", " + printer + ", NULL)");
     expected.push_back("WriteProfileStringA(\"PrinterPorts\", " + printer + ", NULL)");
+    expected.push_back("GetProfileStringA(\"windows\", \"device\", \"\", 150)");
     EXPECT_EQ(removal_test::PlatformCalls(machine.trace()), expected);
 
     std::vector<std::string> left = {"PrinterPorts"};
@@ -77,6 +78,44 @@ TEST(PrinterProfileEntries, PortSectionsByDeviceValue) {
     EXPECT_EQ(Headers(after), left);
     EXPECT_EQ(after.substr(0, after.find("[PrinterPorts]")), "[Devices]\r\nHP LaserJet 4=HPPCL5MS,LPT1:\r\n");
     EXPECT_EQ(after.find(kPrinter + "=kb47rk,LPT1:,15,45"), std::string::npos);
+  }
+}
+
+// [windows] device= names the default printer as "printer,driver,port": it goes only when the
+// text before its first comma, as a 150-byte read gives it, is the printer's name exactly.
+TEST(PrinterProfileEntries, DefaultPrinterByTheNameBeforeItsFirstComma) {
+  const std::string longPort(200, 'p');
+  struct Case {
+    const char* what;
+    std::string device;
+    bool removed;
+  } cases[] = {
+      {"the printer on a local port", kPrinter + ",kb47rk,LPT1:", true},
+      {"the printer on a network queue", kPrinter + ",kb47rk,\\\\SERVER\\QUEUE", true},
+      {"the printer, its value longer than 149 characters", kPrinter + ",kb47rk," + longPort, true},
+      {"the printer as the whole value, without a comma", kPrinter, false},
+      {"another printer", "HP LaserJet 4,HPPCL5MS,LPT1:", false},
+      {"the name in other letters", "zanterova karsenby rk514,kb47rk,LPT1:", false},
+      {"a blank before the comma", kPrinter + " ,kb47rk,LPT1:", false},
+      {"one character more", kPrinter + "0,kb47rk,LPT1:", false},
+      {"a hyphen for the blank", "ZANTEROVA-Karsenby RK514,kb47rk,LPT1:", false},
+      {"the name after another printer's", "HP LaserJet 4," + kPrinter + ",LPT1:", false},
+      {"a comma beyond the 149 characters read", kPrinter + std::string(130, ' ') + "x,kb47rk,LPT1:", false},
+  };
+  const std::string before = "[windows]\r\nload=\r\n";
+  const std::string after = "run=\r\n\r\n[Devices]\r\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine machine;
+    machine.files.WriteFile(machine.WinIniPath(), before + "device=" + c.device + "\r\n" + after);
+    sim::Activation active(machine);
+
+    RemovePrinterProfileEntries();
+
+    EXPECT_EQ(machine.files.ReadFile(machine.WinIniPath()), c.removed ? before + after : before + "device=" + c.device + "\r\n" + after);
+    const std::vector<std::string> calls = removal_test::PlatformCalls(machine.trace());
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.back() == "WriteProfileStringA(\"windows\", \"device\", NULL)", c.removed);
   }
 }
 

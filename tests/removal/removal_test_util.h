@@ -33,16 +33,15 @@ inline constexpr FixedKey kFixedKeys[14] = {
 };
 
 // The string helpers (lstrcpyA, lstrcatA, lstrlenA, lstrcmpA, lstrcmpiA) only build and compare
-// names: every call but theirs, each as "Op(args)" without its result.
+// names: every call but theirs, each as "Op(args)" without its result, one per call.
 inline std::vector<std::string> PlatformCalls(const sim::Trace& trace, bool withFgetc = true) {
   std::vector<std::string> calls;
-  for (const sim::Call& call : trace.Calls()) {
+  for (sim::Call call : trace.Unfolded()) {
     if (call.op.rfind("lstr", 0) == 0 || (!withFgetc && call.op == "fgetc")) continue;
-    sim::Call bare = call;
-    bare.result.clear();
+    call.result.clear();
     // Registry and search handles by kind only: their numbers are the simulator's business.
     static const std::regex handle("(hkey|search)#[0-9]+");
-    calls.push_back(std::regex_replace(bare.ToString(), handle, "$1"));
+    calls.push_back(std::regex_replace(call.ToString(), handle, "$1"));
   }
   return calls;
 }

@@ -73,6 +73,7 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
   }
   e.Add("WriteProfileStringA", {Q("Devices"), printer, "NULL"});
   e.Add("WriteProfileStringA", {Q("PrinterPorts"), printer, "NULL"});
+  e.Add("GetProfileStringA", {Q("windows"), Q("device"), Q(""), "150"});  // another default printer
 
   e.Add("RegOpenKeyExA", {"HKEY_CURRENT_USER", Q("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
                           "0", "1"});

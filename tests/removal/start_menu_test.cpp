@@ -107,6 +107,9 @@ TEST(StartMenuGroup, PathsThatWouldNotFitAreNeverCut) {
       {230, {"ZANTEROVA RK514\\How do I for", "ZANTEROVA RK514\\Troubleshoot"}, nullptr, true},
       // 250 + 16 > 259: not even the folder fits; cut, it would end "\ZANTEROV".
       {250, {}, "ZANTEROV", false},
+      // The same with nothing in the Programs folder: the path left without the group's name
+      // names the Programs folder itself, empty, which must stay.
+      {250, {}, nullptr, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.programsLength);
@@ -114,6 +117,7 @@ TEST(StartMenuGroup, PathsThatWouldNotFitAreNeverCut) {
     const std::string programs = LongPrograms(c.programsLength);
     ASSERT_EQ(programs.size(), c.programsLength);
     machine.registry.SetString(kShellFoldersKey, "Programs", programs);
+    machine.files.MakeDirectory(programs);
     if (c.programsLength == 213) AddGroup(machine, programs + "\\ZANTEROVA RK514", fixtures::ShortcutNames());
     for (const std::string& decoy : c.decoyFiles) machine.files.WriteFile(programs + "\\" + decoy, "x");
     if (c.decoyFolder != nullptr) machine.files.MakeDirectory(programs + "\\" + c.decoyFolder);
@@ -121,6 +125,7 @@ TEST(StartMenuGroup, PathsThatWouldNotFitAreNeverCut) {
 
     RemoveStartMenuGroup();
 
+    EXPECT_TRUE(machine.files.IsDirectory(programs));
     EXPECT_EQ(machine.files.Exists(programs + "\\ZANTEROVA RK514"), c.groupLeft);
     for (const std::string& decoy : c.decoyFiles) EXPECT_TRUE(machine.files.Exists(programs + "\\" + decoy)) << decoy;
     if (c.decoyFolder != nullptr) {

@@ -221,6 +221,9 @@ void WinIni(const sim::Machine& before, const sim::Machine& after, std::vector<s
       report.push_back(std::string("win.ini: the printer's key left in [") + section + "]");
     }
   }
+  if (DefaultPrinterIsThePrinter(before) && KeyLines(is, "windows", "device") != KeyLines(was, "windows", "device") - 1) {
+    report.push_back("win.ini: [windows] device= still names the printer as the default one");
+  }
 }
 
 // ---- wininit.ini.
@@ -252,9 +255,12 @@ void Wininit(const sim::Machine& before, const sim::Machine& after, std::vector<
     return;
   }
   std::string expected;
-  if (!base.empty() && base.back() != '\n') expected += "\r\n";
+  // A 0x1A still in the file ended the program's look before the file's end: it cannot know how
+  // the file ends, and starts its entries with a line end and a header of their own.
+  const bool seenWhole = base.find('\x1A') == std::string::npos;
+  if (!seenWhole || (!base.empty() && base.back() != '\n')) expected += "\r\n";
   const std::optional<ProfileLine> last = LastHeader(base);
-  const bool renameLast = last && sim::EqualNoCase(*last->header, "rename");
+  const bool renameLast = seenWhole && last && sim::EqualNoCase(*last->header, "rename");
   if (!renameLast) expected += "[rename]\r\n";
   std::string lines;
   for (const std::string& entry : entries) lines += entry;
@@ -357,8 +363,8 @@ std::vector<std::string> ScanWaste(const sim::Machine& before, sim::Machine& aft
     due[path] = readable ? *before.files.ReadFile(path) : "";
   }
   std::map<std::string, int, sim::NoCaseLess> opened;
-  for (const sim::Call& call : after.trace().Calls()) {
-    if (call.op != "fopen" || call.args.size() != 2 || call.args[1] != "\"r\"") continue;
+  for (const sim::Call& call : after.trace().Of("fopen")) {
+    if (call.args.size() != 2 || call.args[1] != "\"r\"") continue;
     const std::string path = Unquoted(call.args[0]);
     if (path.size() > folder.size() && sim::EqualNoCase(std::string_view(path).substr(0, folder.size() + 1), folder + "\\")) {
       ++opened[path];

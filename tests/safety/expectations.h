@@ -26,9 +26,8 @@ std::vector<std::string> MissedRemovals(const sim::Machine& before, const sim::M
 // less far than its first marker (or its end, for an unmarked file).
 std::vector<std::string> ScanWaste(const sim::Machine& before, sim::Machine& after);
 
-// Whether the machine's wininit.ini holds a 0x1A before its last byte. A text-mode read ends
-// there, so the program decides on its line end and its header from the text before that byte,
-// while its lines go after the whole file: a known gap, which the checks report apart.
+// Whether the machine's wininit.ini holds a 0x1A before its last byte, where a text-mode read
+// ends before the file does.
 bool WininitHasInnerCtrlZ(const sim::Machine& machine);
 
 }  // namespace safety

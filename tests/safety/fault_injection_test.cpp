@@ -46,16 +46,6 @@ sim::Machine Windows98WithNetworkPrinter() {
   return machine;
 }
 
-// What a failed call of op may leave the program not knowing.
-safety::Allowance AllowanceFor(const std::string& op) {
-  safety::Allowance allowance;
-  allowance.buildUnknown = op == "GetVersionExA";
-  allowance.programsUnknown = op == "RegOpenKeyExA" || op == "RegQueryValueExA";
-  allowance.deviceUnknown = op == "GetProfileStringA";
-  allowance.renameListUnread = op == "fopen" || op == "fgetc";
-  return allowance;
-}
-
 bool IsStringHelper(const std::string& op) { return op.rfind("lstr", 0) == 0; }
 
 struct Outcome {
@@ -69,7 +59,7 @@ Outcome RunWithFaults(const sim::Machine& original, const std::string& op, Arm a
   sim::Machine machine(original);
   arm(machine.faults());
   machine.trace().onCall = [&machine](const sim::Call&) {
-    if (machine.trace().Calls().size() > kCallLimit) throw Runaway("more than 200000 calls");
+    if (machine.trace().Size() > kCallLimit) throw Runaway("more than 200000 calls");
   };
   Outcome outcome;
   try {
@@ -78,8 +68,8 @@ Outcome RunWithFaults(const sim::Machine& original, const std::string& op, Arm a
   } catch (const std::exception& error) {
     outcome.problems.push_back(std::string("the run did not complete: ") + error.what());
   }
-  outcome.calls = machine.trace().Calls();
-  for (const std::string& problem : safety::InvariantViolations(original, machine, AllowanceFor(op))) {
+  outcome.calls = machine.trace().Unfolded();
+  for (const std::string& problem : safety::InvariantViolations(original, machine, safety::AllowanceForFailing(op))) {
     outcome.problems.push_back(problem);
   }
   // No fault stops the run: the rename list is still looked for, unless the Windows directory
@@ -104,7 +94,7 @@ void FailEachCallAndEachOperation(const sim::Machine& original) {
     sim::Activation active(clean);
     RemoveProduct();
   }
-  const std::vector<sim::Call> calls = clean.trace().Calls();
+  const std::vector<sim::Call> calls = clean.trace().Unfolded();
   ASSERT_TRUE(safety::InvariantViolations(original, clean).empty());
 
   std::set<std::string> ops;
@@ -137,7 +127,7 @@ TEST(FaultInjection, Windows98WithNetworkPrinter) { FailEachCallAndEachOperation
 TEST(FaultInjection, TheCallLimitStopsARunaway) {
   sim::Machine machine;
   machine.trace().onCall = [&machine](const sim::Call&) {
-    if (machine.trace().Calls().size() > 10) throw Runaway("more than 10 calls");
+    if (machine.trace().Size() > 10) throw Runaway("more than 10 calls");
   };
   sim::Activation active(machine);
   EXPECT_THROW(RemoveProduct(), Runaway);

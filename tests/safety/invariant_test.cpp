@@ -78,6 +78,11 @@ TEST(Invariant, CatchesEveryKindOfDamage) {
          sim::Activation active(m);
          WriteProfileStringA("Devices", "HP LaserJet 4", NULL);
        }},
+      {"another default printer", sim::kBuildWin98,
+       [](sim::Machine& m) {
+         sim::Activation active(m);
+         WriteProfileStringA("windows", "device", NULL);
+       }},
       {"win.ini line ends rewritten", sim::kBuildWin98,
        [](sim::Machine& m) {
          std::string ini = *m.files.ReadFile(m.WinIniPath());
@@ -151,6 +156,15 @@ TEST(Invariant, CatchesRemovalsOfNearMisses) {
        [](sim::Machine& m) {
          sim::Activation active(m);
          WriteProfileStringA("Ports", fixtures::kPrinterName, NULL);
+       }},
+      {"a default printer whose name has a blank before its comma",
+       [](sim::Machine& m) {
+         sim::Activation active(m);
+         WriteProfileStringA("windows", "device", "ZANTEROVA Karsenby RK514 ,kb47rk,LPT1:");
+       },
+       [](sim::Machine& m) {
+         sim::Activation active(m);
+         WriteProfileStringA("windows", "device", NULL);
        }},
       {"a user's file in the group",
        [](sim::Machine& m) { m.files.WriteFile(std::string(fixtures::kGroupFolder) + "\\Mine.txt", "mine"); },

@@ -350,7 +350,16 @@ void WinIni(Choices& c, sim::Machine& m) {
   }
   std::vector<std::string> lines;
   if (c.Maybe(10)) lines.insert(lines.end(), {"; win.ini", "stray=1"});
-  lines.insert(lines.end(), {"[windows]", "device=HP LaserJet 4,HPPCL5MS,LPT1:", ""});
+  // The default printer: another one, the printer, or a name that comes close to its.
+  const std::string printer = kPrinter;
+  const std::string defaultPrinter =
+      c.Maybe(40) ? OneOf(c, std::vector<std::string>{printer + ",kb47rk,LPT1:", printer + ",kb47rk,\\\\SERVER\\QUEUE",
+                                                      Lower(printer) + ",kb47rk,LPT1:", printer + " ,kb47rk,LPT1:",
+                                                      printer, printer + "0,kb47rk,LPT1:",
+                                                      printer + ",kb47rk," + std::string(150, 'p'),
+                                                      printer + std::string(130, ' ') + ",kb47rk,LPT1:"})
+                  : "HP LaserJet 4,HPPCL5MS,LPT1:";
+  lines.insert(lines.end(), {"[windows]", "device=" + defaultPrinter, ""});
 
   const std::string device = DeviceValue(c);
   lines.insert(lines.end(), {Header(c, "Devices"), "HP LaserJet 4=HPPCL5MS,LPT1:"});
@@ -363,7 +372,6 @@ void WinIni(Choices& c, sim::Machine& m) {
   if (c.Maybe(8)) {
     lines.insert(lines.end(), {"[Devices]", PrinterKeyLine(c, DeviceValue(c)), ""});
   }
-  const std::string printer = kPrinter;
   for (const char* port : {"-LPT1", "-FILE", "-LPT2", "-LPT1:", "-COM1", " -LPT1", "-lpt2"}) {
     const bool plain = std::string_view(port) == "-LPT1" || std::string_view(port) == "-FILE" ||
                        std::string_view(port) == "-LPT2";
@@ -517,12 +525,21 @@ void Wininit(Choices& c, sim::Machine& m) {
     case 3: text = ""; break;
     case 4: text = "[rename]\r\nNUL=C:\\OLD.DLL"; break;
     case 5: text = "[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A"; break;
-    case 6: text = c.Maybe(50) ? "[rename]\r\nx=1\r\n\x1A[boot]\r\n" : "[rename]\r\nNUL=a\x1A" "b\r\n"; break;
+    case 6: {
+      // A 0x1A before the end: inside a line, between sections, first, twice or as padding.
+      const std::string list = "[rename]\r\nx=1\r\n";
+      text = OneOf(c, std::vector<std::string>{list + "\x1A[boot]\r\n", "[rename]\r\nNUL=a\x1A" "b\r\n",
+                                               "\x1A" + list, list + "\x1A\x1A", list + std::string(128 - list.size(), '\x1A'),
+                                               "[boot]\r\nx=1\r\n\x1A" + list});
+      break;
+    }
     case 7: text = "[rename]\nNUL=C:\\OLD.DLL\n"; break;
-    case 8: text = "  [Rename]  \r\nNUL=C:\\OLD.DLL\r\n"; break;
+    case 8: text = OneOf(c, std::vector<std::string>{"  [Rename]  \r\nNUL=C:\\OLD.DLL\r\n", "\t[rename]\r\n",
+                                                     "[rename]\r\nx=1\r\n\t[boot]\r\n"}); break;
     case 9: text = "[rename\r\n"; break;
     case 10:
-      text = Pieces(c, {"[rename]", "[boot]", "\r\n", "\n", "NUL=C:\\X.DLL", "\x1A", " ", "[", "]", "x=1", "\r"}, 12);
+      text = Pieces(c, {"[rename]", "[boot]", "\r\n", "\n", "NUL=C:\\X.DLL", "\x1A", " ", "\t", "[", "]", "x=1", "\r"},
+                    12);
       break;
     case 11:
       text = "[rename]\r\n";

@@ -166,8 +166,10 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_TRUE(Has(keys, "HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514"));
          EXPECT_EQ(Texts(r["removed"], "win.ini section"),
                    (std::vector<std::string>{"[ZANTEROVA Karsenby RK514-LPT1]", "[ZANTEROVA Karsenby RK514-FILE]"}));
+         // The printer was the default one: [windows] device= goes with its own keys.
          EXPECT_EQ(Texts(r["removed"], "win.ini key"),
-                   (std::vector<std::string>{"[Devices] ZANTEROVA Karsenby RK514", "[PrinterPorts] ZANTEROVA Karsenby RK514"}));
+                   (std::vector<std::string>{"[windows] device", "[Devices] ZANTEROVA Karsenby RK514",
+                                             "[PrinterPorts] ZANTEROVA Karsenby RK514"}));
          EXPECT_EQ(Texts(r["removed"], "folder"), std::vector<std::string>());
          EXPECT_EQ(r["wininit"]["created"], false);
          ASSERT_EQ(r["wininit"]["linesAdded"].size(), 5u);
@@ -182,11 +184,11 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
            EXPECT_TRUE(Has(waiting, kSystem + std::string(name))) << name;
            EXPECT_EQ(Reason(r, kSystem + std::string(name)), "");
          }
-         EXPECT_EQ(Reason(r, "[windows] device=ZANTEROVA Karsenby RK514,kb47rk,LPT1:"), "the removal does not delete it");
-         EXPECT_EQ(r["stillThere"].size(), 2u);
+         EXPECT_EQ(Reason(r, "[windows] device=ZANTEROVA Karsenby RK514,kb47rk,LPT1:"), "");
+         EXPECT_EQ(r["stillThere"].size(), 1u);
          EXPECT_EQ(r["otherChanges"], json::array());
-         EXPECT_EQ(r["afterNextStart"].size(), 2u);
-         EXPECT_EQ(r["summary"], json::parse(R"({"removed":41,"waiting":5,"stillThere":2,"otherChanges":0})"));
+         EXPECT_EQ(r["afterNextStart"].size(), 1u);
+         EXPECT_EQ(r["summary"], json::parse(R"({"removed":42,"waiting":5,"stillThere":1,"otherChanges":0})"));
        }},
       {"Windows 95, OK then Yes", {"--sample", "win95", "--answers", "ok,yes"}, [](const json& r) {
          EXPECT_EQ(r["restartRequested"], true);
@@ -213,8 +215,7 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(Reason(r, "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0002"), "the removal did not run");
          EXPECT_EQ(Reason(r, "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0002", "reasonCode"), "removalDidNotRun");
          EXPECT_EQ(Reason(r, "[ZANTEROVA Karsenby RK514-LPT1]"), "the removal did not run");
-         EXPECT_EQ(Reason(r, "[windows] device=ZANTEROVA Karsenby RK514,kb47rk,LPT1:"),
-                   "the removal did not run; a confirmed run would keep it too: the removal does not delete it");
+         EXPECT_EQ(Reason(r, "[windows] device=ZANTEROVA Karsenby RK514,kb47rk,LPT1:"), "the removal did not run");
        }},
       {"Windows 98, progress dialog closed early", {"--answers", "ok,escape@10,ok"}, [](const json& r) {
          EXPECT_EQ(r["removalRan"], false);
@@ -291,13 +292,13 @@ TEST_F(Tool, TextReport) {
        {std::string("The machine after the run: ") + out.string() + "\n", std::string("Exit code: 2\n"),
         std::string("Restart of Windows asked for: no\n"),
         std::string("  3. message box \"Disinstallation succeeded\": No\n"),
-        std::string("  file             C:\\WINDOWS\\SYSTEM\\KB47RK.DRV\n"), std::string("Still there: 2\n"),
+        std::string("  file             C:\\WINDOWS\\SYSTEM\\KB47RK.DRV\n"), std::string("Still there: 1\n"),
         std::string("  not empty: it still holds My colour profiles.txt, Scan and print.LNK\n"
                     "    folder           C:\\WINDOWS\\Start Menu\\Programs\\ZANTEROVA RK514\n"),
         std::string("Waiting for the next start of Windows: 5,"),
         std::string("Other changes: none, nothing else on the machine changed\n"),
-        std::string("After the next start of Windows: the 2 still there above are left\n"),
-        std::string("Summary: 41 removed, 5 waiting for the restart, 2 still there, no other changes\n")})
+        std::string("After the next start of Windows: the 1 still there above is left\n"),
+        std::string("Summary: 42 removed, 5 waiting for the restart, 1 still there, no other changes\n")})
     EXPECT_NE(result.out.find(line), std::string::npos) << line << "in:\n" << result.out;
 }
 
@@ -374,8 +375,9 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        },
        {},
        {{"[ZANTEROVA Karsenby RK514-LPT1]", "laterDuplicate", "deleting it removes the first of them only"}},
-       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514", "[ZANTEROVA Karsenby RK514-FILE]"},
-       4},
+       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514", "[ZANTEROVA Karsenby RK514-FILE]",
+        "[windows] device"},
+       5},
       // CR-only line ends: one line to the profile functions, which find nothing to delete in it.
       {"win.ini with CR-only line ends", "win98",
        [](const fs::path& image) {
@@ -520,6 +522,66 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
   EXPECT_FALSE(fs::exists(unwritten)) << "an answer error still wrote the machine";
   EXPECT_FALSE(fs::exists(image / "after")) << "the machine was written into the image";
   EXPECT_EQ(ReadAll(full / "keep.txt"), "mine");
+}
+
+// Machine images that no Windows 95/98 machine could be: each is refused before anything runs,
+// with exit 65 and the file and line that say why; the deepest key that Windows allows runs.
+TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
+  auto keyOfDepth = [](int depth) {
+    std::string path = "HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < depth; ++i) path += "\\K";
+    return "REGEDIT4\r\n\r\n[" + path + "]\r\n\"Depth\"=dword:00000001\r\n";
+  };
+  auto machineIni = [](const std::string& line) {
+    return [line](const fs::path& image) { WriteAll(image / "machine.ini", "[machine]\r\n" + line + "\r\n"); };
+  };
+  auto registry = [](const std::string& text) {
+    return [text](const fs::path& image) { WriteAll(image / "registry.reg", text); };
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> spoil;
+    int exitCode;
+    std::vector<std::string> message;
+  } cases[] = {
+      {"a build number without its base", machineIni("BuildNumber=950"), 65, {"machine.ini:2", "0x3B6", "4.00.950"}},
+      {"a Windows directory with ..", machineIni("WindowsDirectory=C:\\WINDOWS\\..\\WIN"), 65, {"machine.ini:2"}},
+      {"a Windows directory with *", machineIni("WindowsDirectory=C:\\WIN*"), 65, {"machine.ini:2"}},
+      {"a system directory with ?", machineIni("SystemDirectory=C:\\WINDOWS\\SYS?EM"), 65, {"machine.ini:2"}},
+      {"a system directory ending in a dot", machineIni("SystemDirectory=C:\\WINDOWS\\SYSTEM."), 65, {"machine.ini:2"}},
+      {"a Windows directory on a drive the image lacks", machineIni("WindowsDirectory=E:\\WINDOWS"), 65,
+       {"machine.ini:2", "drive E:"}},
+      {"a key 513 levels deep", registry(keyOfDepth(513)), 65, {"registry.reg:3", "513 levels"}},
+      {"a key name holding a CR", registry("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Soft\rware]\r\n"), 65,
+       {"registry.reg:3", "carriage return"}},
+      {"a value name holding a CR", registry("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\rB\"=\"x\"\r\n"), 65,
+       {"registry.reg:3", "carriage return"}},
+      {"a link inside drives/",
+       [](const fs::path& image) { fs::create_symlink("/etc/passwd", image / "drives" / "C" / "WINDOWS" / "passwd"); }, 65,
+       {"drives/C/WINDOWS/passwd", "a link"}},
+      {"a drive that is a link",
+       [](const fs::path& image) { fs::create_directory_symlink(image / "drives" / "C", image / "drives" / "D"); }, 65,
+       {"drives/D", "a link"}},
+      {"folders 129 levels deep",
+       [](const fs::path& image) {
+         fs::path deep = image / "drives" / "C";
+         for (int i = 0; i < 129; ++i) deep /= "d";
+         fs::create_directories(deep);
+       },
+       65, {"drives/C/d/d/d", "128 levels"}},
+      {"the deepest key that Windows allows", registry(keyOfDepth(512)), 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path image = CopyOf("win98");
+    c.spoil(image);
+    const Result result = Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", Fresh("after").string()});
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    if (c.exitCode == 65) {
+      EXPECT_EQ(result.out, "");
+    }
+    for (const std::string& part : c.message) EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
+  }
 }
 
 // --answers ok,enter: the report of what happened, then which window took which word.

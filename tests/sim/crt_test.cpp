@@ -35,23 +35,24 @@ struct ReadCase {
   const char* name;
   std::string bytes;
   std::string read;
+  long position;  // ftell at the end: the bytes taken from the file
 };
 
 TEST_F(CrtTest, ReadsInTextMode) {
   const std::vector<ReadCase> cases = {
-      {"CR LF reads as one line feed", "a\r\nb\r\n", "a\nb\n"},
-      {"a lone line feed stays", "a\nb", "a\nb"},
-      {"a lone CR stays", "a\rb", "a\rb"},
-      {"a CR at the very end stays", "a\r", "a\r"},
-      {"CR CR LF reads as CR and one line feed", "\r\r\n", "\r\n"},
-      {"LF CR stays as it is", "\n\r", "\n\r"},
-      {"Ctrl-Z mid-file ends it", std::string("ab\x1A") + "cd KB47STAT.EXE\r\n", "ab"},
-      {"a final Ctrl-Z is not read", "ab\r\n\x1A", "ab\n"},
-      {"a CR before Ctrl-Z stays a CR", "a\r\x1A\n", "a\r"},
-      {"a file of only Ctrl-Z is empty", "\x1A", ""},
-      {"an empty file", "", ""},
-      {"a byte above 0x7F is not EOF", "\xFF\x80", "\xFF\x80"},
-      {"a NUL byte is read like any other", std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"CR LF reads as one line feed", "a\r\nb\r\n", "a\nb\n", 6},
+      {"a lone line feed stays", "a\nb", "a\nb", 3},
+      {"a lone CR stays", "a\rb", "a\rb", 3},
+      {"a CR at the very end stays", "a\r", "a\r", 2},
+      {"CR CR LF reads as CR and one line feed", "\r\r\n", "\r\n", 3},
+      {"LF CR stays as it is", "\n\r", "\n\r", 2},
+      {"Ctrl-Z mid-file ends it", std::string("ab\x1A") + "cd KB47STAT.EXE\r\n", "ab", 2},
+      {"a final Ctrl-Z is not read", "ab\r\n\x1A", "ab\n", 4},
+      {"a CR before Ctrl-Z stays a CR", "a\r\x1A\n", "a\r", 2},
+      {"a file of only Ctrl-Z is empty", "\x1A", "", 0},
+      {"an empty file", "", "", 0},
+      {"a byte above 0x7F is not EOF", "\xFF\x80", "\xFF\x80", 2},
+      {"a NUL byte is read like any other", std::string("a\0b", 3), std::string("a\0b", 3), 3},
   };
   for (const char* mode : {"r", "rt"}) {
     for (const ReadCase& c : cases) {
@@ -61,8 +62,10 @@ TEST_F(CrtTest, ReadsInTextMode) {
       FILE* file = fopen(kPath, mode);
       ASSERT_NE(file, nullptr);
       EXPECT_EQ(feof(file), 0);
+      EXPECT_EQ(ftell(file), 0);
       bool endSeenEarly = false;
       EXPECT_EQ(ReadAll(file, &endSeenEarly), c.read);
+      EXPECT_EQ(ftell(file), c.position);
       EXPECT_FALSE(endSeenEarly) << "the end flag is set only by the read that meets the end";
       EXPECT_NE(feof(file), 0);
       EXPECT_EQ(ferror(file), 0);
@@ -181,6 +184,7 @@ TEST_F(CrtTest, UnmodelledUsesThrow) {
   ASSERT_NE(appending, nullptr);
   EXPECT_THROW(fgetc(appending), sim::Unmodelled);
   EXPECT_THROW(feof(appending), sim::Unmodelled);
+  EXPECT_THROW(ftell(appending), sim::Unmodelled);
   EXPECT_THROW(fprintf(appending, "%5.2f\n", 1.0), sim::Unmodelled) << "a conversion the trace cannot show";
   EXPECT_EQ(fclose(appending), 0);
   EXPECT_THROW(fclose(appending), sim::Unmodelled) << "a file closed twice";
@@ -211,8 +215,12 @@ TEST_F(CrtTest, InjectedReadErrorSetsTheErrorFlagOnly) {
   EXPECT_EQ(fgetc(file), EOF);
   EXPECT_NE(ferror(file), 0);
   EXPECT_EQ(feof(file), 0) << "an error is not the end of the file";
-  EXPECT_EQ(fgetc(file), 'b') << "the failed read took no byte";
+  EXPECT_EQ(ftell(file), 1) << "the failed read took no byte";
+  EXPECT_EQ(fgetc(file), 'b');
   EXPECT_EQ(sim::BytesRead(machine, kPath), 2u);
+  machine.faults().FailNth("ftell", 2);
+  EXPECT_EQ(ftell(file), -1L);
+  EXPECT_EQ(ftell(file), 2);
   EXPECT_EQ(fclose(file), 0);
 }
 
@@ -264,10 +272,14 @@ TEST_F(CrtTest, TraceNamesEachOpenFileAndCountsTheBytesReadPerPath) {
                        "fopen(\"C:\\WINDOWS\\INF\\oem1.inf\", \"rt\") = file#2",
                        "fopen(\"C:\\WINDOWS\\INF\\oem0.inf\", \"r\") = file#1",  // a closed number is free again
                    }));
-  const std::vector<sim::Call> reads = machine.trace().Of("fgetc");
-  ASSERT_EQ(reads.size(), 15u);
-  EXPECT_EQ(reads[0].result, "'K'");
-  EXPECT_EQ(reads[12].result, "0x0A");
+  // The reads of one file in a row are one record.
+  std::vector<std::string> reads;
+  for (const sim::Call& call : machine.trace().Calls()) {
+    if (call.op == "fgetc") reads.push_back(call.ToString());
+  }
+  EXPECT_EQ(reads, (std::vector<std::string>{"fgetc(file#1) = byte (13 times)", "fgetc(file#2) = byte",
+                                             "fgetc(file#1) = byte"}));
+  EXPECT_EQ(machine.trace().Of("fgetc").size(), 15u);
   EXPECT_EQ(sim::BytesRead(machine, "C:\\WINDOWS\\INF\\OEM0.INF"), 14u);
   EXPECT_EQ(sim::BytesRead(machine, "C:\\WINDOWS\\INF\\oem1.inf"), 1u);
   EXPECT_EQ(sim::BytesRead(machine, "C:\\WINDOWS\\INF\\oem2.inf"), 0u);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "sim/machine.h"
@@ -234,7 +235,7 @@ TEST(MachineImage, SaveThenLoadGivesTheSameMachine) {
 TEST(MachineImage, EveryFileIsOptional) {
   TempDir dir("machine_image_optional");
   EXPECT_TRUE(Machine::LoadImage(dir.path()).SameState(Machine()));
-  WriteText(dir.path() / "machine.ini", "; Windows 95, first release\r\nBuildNumber=040003B6\r\n");
+  WriteText(dir.path() / "machine.ini", "; Windows 95, first release\r\nBuildNumber=4.00.950\r\n");
   Machine loaded = Machine::LoadImage(dir.path());
   EXPECT_EQ(loaded.buildNumber, sim::kBuildWin95);
   Machine expected;
@@ -254,6 +255,46 @@ TEST(MachineImage, RegistrySectionsResolveWithTheImagesCurrentUser) {
   EXPECT_EQ(loaded.registry.CurrentUser(), "Karin");
 }
 
+// BuildNumber in hexadecimal with 0x, or as a version in decimal; digits alone could be either.
+TEST(MachineImage, BuildNumberSaysItsBase) {
+  struct Case {
+    const char* value;
+    std::optional<std::uint32_t> build;  // none: refused
+    const char* hint = "";
+  } cases[] = {
+      {"0x040003B6", sim::kBuildWin95},
+      {"0X40a07ce", sim::kBuildWin98},
+      {"0x3B6", 0x3B6},
+      {"4.00.950", sim::kBuildWin95},
+      {"4.10.1998", sim::kBuildWin98},
+      {"4.0.1111", sim::kBuildWin95Osr2},
+      {"950", std::nullopt, "write 0x3B6 (build 950) or 4.00.950"},
+      {"0950", std::nullopt, "or 0x0950 if build 2384 is meant"},
+      {"040003B6", std::nullopt, "write hexadecimal with 0x"},
+      {"0x", std::nullopt},
+      {"0x1040003B6", std::nullopt},
+      {"4.00", std::nullopt},
+      {"4..950", std::nullopt},
+      {"4.00.65536", std::nullopt},
+      {"256.0.950", std::nullopt},
+      {"4.00.950.1", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    TempDir dir("machine_image_build");
+    WriteText(dir.path() / "machine.ini", std::string("BuildNumber=") + c.value + "\r\n");
+    try {
+      const Machine loaded = Machine::LoadImage(dir.path());
+      ASSERT_TRUE(c.build.has_value()) << "loaded as " << loaded.buildNumber;
+      EXPECT_EQ(loaded.buildNumber, *c.build);
+    } catch (const sim::ImageError& error) {
+      EXPECT_FALSE(c.build.has_value()) << error.what();
+      EXPECT_EQ(std::string(error.what()).rfind("machine.ini:1: ", 0), 0u) << error.what();
+      EXPECT_NE(std::string(error.what()).find(c.hint), std::string::npos) << error.what();
+    }
+  }
+}
+
 TEST(MachineImage, AMalformedFileNamesTheFileAndLine) {
   struct Case {
     const char* what;
@@ -264,7 +305,7 @@ TEST(MachineImage, AMalformedFileNamesTheFileAndLine) {
   const Case cases[] = {
       {"ini: no =", "machine.ini", "BuildNumber=0x040003B6\r\nWindows\r\n", "machine.ini:2: "},
       {"ini: unknown key", "machine.ini", "Build=1\r\n", "machine.ini:1: "},
-      {"ini: key given twice", "machine.ini", "\r\nBuildNumber=950\r\nBuildNumber=0x3B6\r\n", "machine.ini:3: "},
+      {"ini: key given twice", "machine.ini", "\r\nBuildNumber=0x3B6\r\nBuildNumber=0x3B6\r\n", "machine.ini:3: "},
       {"ini: build too long", "machine.ini", "BuildNumber=0x1040003B6\r\n", "machine.ini:1: "},
       {"ini: build not a number", "machine.ini", "BuildNumber=Windows 98\r\n", "machine.ini:1: "},
       {"ini: relative directory", "machine.ini", "WindowsDirectory=WINDOWS\r\n", "machine.ini:1: "},

@@ -328,4 +328,26 @@ TEST(RegistryFaults, AFailingCallReturnsAccessDeniedAndChangesNothing) {
   }
 }
 
+// Keys go 512 levels deep, as in the Windows registry, and no deeper: a key at that depth is
+// copied, compared, exported, loaded again and deleted with its machine.
+TEST(RegistryDepth, KeysGoAsDeepAsWindowsAllowsAndNoDeeper) {
+  std::string deepest = "HKEY_LOCAL_MACHINE";
+  for (std::size_t i = 0; i < sim::Registry::kDeepestKey; ++i) deepest += "\\K";
+  {
+    Machine machine;
+    machine.registry.SetDword(deepest, "Depth", 512);
+    const Machine copy(machine);
+    EXPECT_TRUE(copy.SameState(machine));
+    sim::Registry loaded;
+    loaded.LoadRegText(machine.registry.ExportRegText());
+    EXPECT_TRUE(loaded.KeyExists(deepest));
+    EXPECT_TRUE(machine.registry.DeleteKey("HKEY_LOCAL_MACHINE\\K"));
+  }
+  Machine machine;
+  EXPECT_THROW(machine.registry.CreateKey(deepest + "\\K"), sim::Unmodelled);
+  EXPECT_THROW(machine.registry.SetString("HKCU" + deepest.substr(18), "Name", "x"), sim::Unmodelled)
+      << "HKEY_CURRENT_USER is one level below HKEY_USERS";
+  EXPECT_FALSE(machine.registry.KeyExists("HKEY_LOCAL_MACHINE\\K"));
+}
+
 }  // namespace

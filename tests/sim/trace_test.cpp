@@ -87,6 +87,80 @@ TEST(Trace, RecordsEachCallWithItsArgumentsAndResult) {
   EXPECT_EQ(machine.trace().Ops().back(), "GetLastError");
 }
 
+// Identical calls in a row are one record with their count; the calls one by one stay what
+// Size, Count, Of, Ops and fault injection by index count.
+TEST(Trace, FoldsRunsOfIdenticalCallsAndStillCountsEachCall) {
+  Machine machine;
+  sim::Activation active(machine);
+  machine.faults().FailCallIndex(3);  // the third of the four flushes of HKEY_LOCAL_MACHINE
+  std::vector<std::string> seen;
+  machine.trace().onCall = [&](const Call& call) { seen.push_back(call.ToString()); };
+  RegFlushKey(HKEY_USERS);
+  for (int i = 0; i < 4; ++i) RegFlushKey(HKEY_LOCAL_MACHINE);
+  RegFlushKey(HKEY_LOCAL_MACHINE);
+  RegFlushKey(HKEY_USERS);
+
+  EXPECT_EQ(Texts(machine.trace()), (std::vector<std::string>{
+      "RegFlushKey(HKEY_USERS) = 0",
+      "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
+      "RegFlushKey(HKEY_LOCAL_MACHINE) = 5",
+      "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
+      "RegFlushKey(HKEY_USERS) = 0",
+  }));
+  EXPECT_EQ(machine.trace().Size(), 7u);
+  EXPECT_EQ(machine.trace().Count("RegFlushKey"), 7u);
+  EXPECT_EQ(machine.trace().Of("RegFlushKey").size(), 7u);
+  EXPECT_EQ(machine.trace().Of("RegFlushKey")[3].ToString(), "RegFlushKey(HKEY_LOCAL_MACHINE) = 5");
+  EXPECT_EQ(machine.trace().Unfolded().size(), 7u);
+  EXPECT_EQ(machine.trace().Ops().size(), 7u);
+  ASSERT_EQ(seen.size(), 7u) << "the observer sees every call, folded or not";
+  EXPECT_EQ(seen[2], "RegFlushKey(HKEY_LOCAL_MACHINE) = 0");
+  machine.trace().Clear();
+  EXPECT_EQ(machine.trace().Size(), 0u);
+  RegFlushKey(HKEY_USERS);
+  EXPECT_EQ(Texts(machine.trace()), std::vector<std::string>{"RegFlushKey(HKEY_USERS) = 0"});
+}
+
+// Records past the first chunks of storage, texts longer than a chunk, texts that come back and
+// a prepared call read back as they were recorded; a prepared call folds with the same call
+// recorded from its texts.
+TEST(Trace, KeepsEveryTextAcrossItsChunks) {
+  sim::Trace trace;
+  const std::string big(3 << 20, 'b');  // longer than a chunk of the trace's bytes
+  trace.Record("Big", {big}, "0");
+  sim::Trace::Prepared read = trace.Prepare("fgetc", {"file#1"}, "byte");
+  for (int i = 0; i < 100000; ++i) {
+    trace.Record(read);
+    trace.Record(read);
+    trace.Record("lstrcmpA", {"\"word" + std::to_string(i) + "\"", "\"KB47STAT.EXE\""}, i % 3 == 0 ? "0" : "-1");
+  }
+  trace.Record("fgetc", {"file#1"}, "byte");
+  trace.Record(read);
+  trace.Record("Big", {big}, "0");
+
+  ASSERT_EQ(trace.Size(), 300004u);
+  ASSERT_EQ(trace.Calls().size(), 200003u);
+  EXPECT_EQ(trace.Calls()[0].args, std::vector<std::string>{big});
+  EXPECT_EQ(trace.Calls()[1].ToString(), "fgetc(file#1) = byte (2 times)");
+  EXPECT_EQ(trace.Calls()[200000].ToString(), "lstrcmpA(\"word99999\", \"KB47STAT.EXE\") = 0");
+  EXPECT_EQ(trace.Calls()[200001].ToString(), "fgetc(file#1) = byte (2 times)");
+  EXPECT_EQ(trace.Calls().back().args, std::vector<std::string>{big});
+  std::size_t index = 0, words = 0;
+  for (const Call& call : trace.Calls()) {
+    if (call.op == "lstrcmpA") {
+      ASSERT_EQ(call.args[0], "\"word" + std::to_string(words) + "\"") << index;
+      ASSERT_EQ(call.result, words % 3 == 0 ? "0" : "-1") << index;
+      ++words;
+    }
+    ++index;
+  }
+  EXPECT_EQ(words, 100000u);
+  EXPECT_EQ(trace.Count("fgetc"), 200002u);
+  trace.Clear();
+  EXPECT_FALSE(trace.Holds(read));
+  EXPECT_THROW(trace.Record(read), sim::Unmodelled);
+}
+
 TEST(Trace, OnCallSeesTheMachineRightAfterEachCall) {
   Machine machine;
   sim::Activation active(machine);

@@ -4,14 +4,16 @@
 //     (the three later-release ones only on builds above 950) and the numbered instance keys under
 //     Enum\Root\printer and Services\Class\Printer whose own DeviceDesc or DriverDesc read as the
 //     printer's name; no other key or value differs;
-//   - win.ini: the only lines gone are the printer's keys in [Devices] and [PrinterPorts] and the
+//   - win.ini: the only lines gone are the printer's keys in [Devices] and [PrinterPorts], the
 //     lines of the port sections named after the printer's [Devices] value as Windows reads it
-//     (cut to 149 characters); every other line keeps its bytes and its place;
+//     (cut to 149 characters), and [windows] device= where it names the printer as the default
+//     one; every other line keeps its bytes and its place;
 //   - files: the only entries gone are the 14 system files, the 4 shortcuts, the group folder,
 //     and the marked oem*.inf files (first release) or the one fixed INF file (later releases);
 //   - wininit.ini only gains lines at its end (a final 0x1A aside): an optional line end that
-//     completes its last line, then an optional [rename] header, then NUL= entries of the five
-//     deferred files in the system directory, each at most once and in their order;
+//     completes its last line (or follows a 0x1A still in it), then an optional [rename]
+//     header, then NUL= entries of the five deferred files in the system directory, each at
+//     most once and in their order;
 //   - nothing else differs by a byte: no file, folder, key or value appears, no attribute changes.
 #pragma once
 
@@ -33,10 +35,14 @@ struct Allowance {
   bool buildUnknown = false;     // GetVersionExA failed: the build reads as 0, a first release
   bool programsUnknown = false;  // the Programs folder was not read: the group at the drive's root
   bool deviceUnknown = false;    // the [Devices] value was not read: the three local-port sections
-  // wininit.ini could not be read to its end (an open or a read failed): the program then starts
-  // its lines with a line end, which may leave a blank line where the file already ended with one.
+  // wininit.ini could not be read to its end (an open, a read or ftell failed): the program then
+  // starts its lines with a line end, which may leave a blank line where the file already ended
+  // with one.
   bool renameListUnread = false;
 };
+
+// What a failed call of op may leave the program not knowing.
+Allowance AllowanceForFailing(const std::string& op);
 
 // Every difference between before and after that breaks the rule; empty when the run kept it.
 std::vector<std::string> InvariantViolations(const sim::Machine& before, const sim::Machine& after,
@@ -57,6 +63,10 @@ long WalkNumber(std::string_view keyName);
 // The port sections that the profile stage removes for this machine's [Devices] value, as
 // Windows reads it.
 std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUnknown = false);
+
+// Whether [windows] device=, as Windows reads it (cut to 149 characters), names the printer as
+// the default one: its text before the first comma is the printer's name.
+bool DefaultPrinterIsThePrinter(const sim::Machine& machine);
 
 // Where the Start-menu group is looked for: the Programs path read whole, plus "\ZANTEROVA RK514"
 // (at the root of the current drive when the path is missing or not read whole).

@@ -1,7 +1,8 @@
 // The C runtime's text files on the simulated machine's drives, with the meaning Microsoft's
 // runtime gives text mode: CR LF reads as one line feed, a 0x1A byte ends the file, a line feed
-// written becomes CR LF. Only the two uses the program has are modelled: reading an existing file
-// ("r", "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
+// written becomes CR LF, and ftell on a file opened for reading gives the bytes the reads took
+// from the file. Only the two uses the program has are modelled: reading an existing file ("r",
+// "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
 #include <cstdarg>
 #include "sim/registry.h"
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 struct SimFile {
   int number = 0;         // file#N in the trace: the lowest number no other open file has
+  std::string name;       // that name
   std::string path;       // as the program passed it
   bool appending = false; // "a+": written out at the close; otherwise opened for reading
   std::string text;       // for reading: the file's bytes up to its first 0x1A
@@ -26,6 +28,7 @@ struct SimFile {
   std::string pending;    // for appending: what the writes produced, line ends already CR LF
   bool atEnd = false;
   bool failed = false;
+  sim::Trace::Prepared byteRead, endRead;  // fgetc(file#N) = byte, and = EOF
 };
 
 namespace {
@@ -39,7 +42,7 @@ std::map<SimFile*, std::unique_ptr<SimFile>>& AllFiles() {
   return files;
 }
 
-std::string Name(const SimFile* file) { return "file#" + std::to_string(file->number); }
+const std::string& Name(const SimFile* file) { return file->name; }
 
 // The file must be one that is open on the current machine: a closed or foreign stream is a
 // fault of the caller, not something the runtime would survive.
@@ -84,7 +87,7 @@ void AppendTextMode(std::string& out, std::string_view text) {
   }
 }
 
-// How a byte that fgetc returned shows in the trace.
+// How a byte (a %c argument) shows in the trace.
 std::string ByteText(int c) {
   if (c >= 0x20 && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
   char text[8];
@@ -174,6 +177,7 @@ SimFile* SimFopen(const char* path, const char* mode) {
 
   auto file = std::make_unique<SimFile>();
   file->number = LowestFreeNumber(machine);
+  file->name = "file#" + std::to_string(file->number);
   file->path = path;
   file->appending = appending;
   if (!appending) {
@@ -206,17 +210,25 @@ int SimFclose(SimFile* file) {
   return call.Return(result);
 }
 
+// Called once per byte of a file: traced as a call prepared once per file, so that a byte costs
+// no look-up and the reads of one file in a row stay one record ("byte" for each byte
+// delivered, then "EOF").
 int SimFgetc(SimFile* file) {
   CheckReadable(file, "fgetc");
-  sim::TracedCall call("fgetc", {Name(file)});
-  if (call.Fails()) {
+  sim::Machine& machine = sim::Current();
+  sim::Trace& trace = machine.trace();
+  auto record = [&](sim::Trace::Prepared& prepared, const char* result) {
+    if (!trace.Holds(prepared)) prepared = trace.Prepare("fgetc", {Name(file)}, result);
+    trace.Record(prepared);
+  };
+  if (machine.faults().ShouldFail("fgetc", trace.Size())) {
     file->failed = true;
-    call.Done("EOF");
+    record(file->endRead, "EOF");
     return EOF;
   }
   if (file->next >= file->text.size()) {
     file->atEnd = true;
-    call.Done("EOF");
+    record(file->endRead, "EOF");
     return EOF;
   }
   int c = static_cast<unsigned char>(file->text[file->next++]);
@@ -225,7 +237,7 @@ int SimFgetc(SimFile* file) {
     c = '\n';
     ++file->next;
   }
-  call.Done(ByteText(c));
+  record(file->byteRead, "byte");
   return c;
 }
 
@@ -302,16 +314,16 @@ namespace sim {
 
 std::size_t BytesRead(Machine& machine, std::string_view path) {
   const std::string wanted = Quote(std::string(path).c_str());
-  std::map<std::string, std::string> pathOf;  // file#N -> quoted path, as the trace goes
+  std::map<std::string, bool, std::less<>> isWanted;  // file#N -> whether its open was of path, as the trace goes
   std::size_t count = 0;
-  for (const Call& call : machine.trace().Calls()) {
+  machine.trace().Visit([&](const Trace::RecordView& call) {
     if (call.op == "fopen" && call.result != "NULL" && !call.args.empty()) {
-      pathOf[call.result] = call.args[0];
+      isWanted.insert_or_assign(std::string(call.result), sim::EqualNoCase(call.args[0], wanted));
     } else if (call.op == "fgetc" && call.result != "EOF" && !call.args.empty()) {
-      auto it = pathOf.find(call.args[0]);
-      if (it != pathOf.end() && sim::EqualNoCase(it->second, wanted)) ++count;
+      auto it = isWanted.find(call.args[0]);
+      if (it != isWanted.end() && it->second) count += call.count;
     }
-  }
+  });
   return count;
 }
 

@@ -3,13 +3,11 @@
 // alias beside it, so that a lookup or a deletion costs the same in a folder of 10,000 files.
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <unordered_map>
 
+#include "file_tree.h"
 #include "sim/errors.h"
-#include "sim/files.h"
 
 namespace sim {
 
@@ -24,38 +22,7 @@ constexpr std::uint32_t kDirectory = 267;  // ERROR_DIRECTORY: the name is not a
 
 }  // namespace
 
-struct FileSystem::Node {
-  std::string name;       // as created
-  std::string shortName;  // generated alias, "" for a valid 8.3 name
-  bool isDirectory = false;
-  std::string bytes;
-  FileAttributes attributes;
-  std::uint64_t order = 0;  // key in the parent's entries
-
-  // Folders only.
-  std::map<std::uint64_t, std::unique_ptr<Node>> entries;  // creation order
-  std::unordered_map<std::string, Node*> index;            // upper-cased long names and aliases
-  std::uint64_t nextOrder = 0;
-  // Where the search for a free ~N of an alias basis starts: every lower number is taken. A
-  // removal may free a lower number, so a hint counts only while no entry has been removed since.
-  std::uint64_t removals = 0;
-  std::unordered_map<std::string, std::pair<std::uint64_t, int>> aliasHints;
-};
-
-using Node = FileSystem::Node;
-
-// Declared in shortnames.cpp.
-bool IsValidShortName(std::string_view name);
-bool IsValidLongChar(unsigned char c);
-std::string AliasBasis(std::string_view longName, std::string* extension);
-std::string UpperAscii(std::string_view text);
-
-namespace {
-
-struct ParsedPath {
-  char drive = 'C';
-  std::vector<std::string> parts;
-};
+namespace tree {
 
 bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
 
@@ -73,7 +40,7 @@ void CheckComponent(std::string_view path, std::string_view part, bool wildcards
 
 // "C:\A\B" or "\A\B" (the current drive, C:); empty components ("C:\A\\B", a trailing
 // backslash) are skipped as Windows does. The last component may hold * and ? for a search.
-ParsedPath Parse(std::string_view path, bool wildcardsInLast = false) {
+ParsedPath Parse(std::string_view path, bool wildcardsInLast) {
   auto text = [path] { return std::string(path); };
   if (path.find('/') != std::string_view::npos)
     throw Unmodelled("path \"" + text() + "\": forward slashes are not modelled");
@@ -162,7 +129,7 @@ void IndexEntry(Node& folder, Node* entry) {
   if (!entry->shortName.empty()) folder.index[entry->shortName] = entry;
 }
 
-Node* Insert(Node& folder, std::unique_ptr<Node> entry, bool withAlias = true) {
+Node* Insert(Node& folder, std::unique_ptr<Node> entry, bool withAlias) {
   Node* raw = entry.get();
   if (withAlias && !IsValidShortName(raw->name)) raw->shortName = GenerateAlias(folder, raw->name);
   raw->order = folder.nextOrder++;
@@ -232,7 +199,9 @@ DirEntry DotEntry(const char* name) {
   return entry;
 }
 
-}  // namespace
+}  // namespace tree
+
+using namespace tree;
 
 // ---- Construction and copies.
 
@@ -308,7 +277,7 @@ void FileSystem::WriteFile(std::string_view path, std::string_view bytes, FileAt
 
 // ---- Queries.
 
-namespace {
+namespace tree {
 
 const Node* Lookup(const std::map<char, std::unique_ptr<Node>>& drives, std::string_view path) {
   const ParsedPath parsed = Parse(path);
@@ -316,7 +285,7 @@ const Node* Lookup(const std::map<char, std::unique_ptr<Node>>& drives, std::str
   return Walk(drive == drives.end() ? nullptr : drive->second.get(), parsed).node;
 }
 
-}  // namespace
+}  // namespace tree
 
 std::optional<std::string> FileSystem::ReadFile(std::string_view path) const {
   const Node* node = Lookup(drives_, path);
@@ -518,179 +487,6 @@ bool FileSystem::WildcardMatch(std::string_view pattern, std::string_view name) 
     std::copy(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(n + 1), next.begin());
   }
   return next[0];
-}
-
-// ---- Machine image.
-
-namespace {
-
-namespace fs = std::filesystem;
-
-std::string ReadWhole(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw ImageError(file.string() + ": cannot be read");
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw ImageError(file.string() + ": cannot be read");
-  return bytes;
-}
-
-void LoadFolder(const fs::path& dir, Node& folder) {
-  std::vector<fs::directory_entry> items{fs::directory_iterator(dir), fs::directory_iterator()};
-  std::sort(items.begin(), items.end(),
-            [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
-  // Every long name goes in first, so that a generated alias cannot take a name that a later
-  // file carries as its own.
-  std::vector<Node*> loaded;
-  for (const fs::directory_entry& item : items) {
-    const std::string name = item.path().filename().string();
-    try {
-      CheckComponent(name, name, false);
-    } catch (const Unmodelled&) {
-      throw ImageError(item.path().string() + ": not a name that Windows accepts");
-    }
-    if (Child(folder, name) != nullptr)
-      throw ImageError(item.path().string() + ": another name in this folder differs only in letter case");
-    const bool isDirectory = item.is_directory() && !item.is_symlink();
-    if (!isDirectory && !(item.is_regular_file() && !item.is_symlink()))
-      throw ImageError(item.path().string() + ": neither a plain file nor a folder");
-    Node* node = Insert(folder, NewNode(name, isDirectory), false);
-    if (isDirectory) {
-      LoadFolder(item.path(), *node);
-    } else {
-      node->bytes = ReadWhole(item.path());
-    }
-    loaded.push_back(node);
-  }
-  for (Node* node : loaded) {
-    if (IsValidShortName(node->name)) continue;
-    node->shortName = GenerateAlias(folder, node->name);
-    folder.index[node->shortName] = node;
-  }
-}
-
-void SaveFolder(const Node& folder, const fs::path& dir) {
-  fs::create_directories(dir);
-  for (const auto& [order, entry] : folder.entries) {
-    const fs::path target = dir / entry->name;
-    if (entry->isDirectory) {
-      SaveFolder(*entry, target);
-      continue;
-    }
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(entry->bytes.data(), static_cast<std::streamsize>(entry->bytes.size()));
-    out.close();
-    if (!out) throw ImageError(target.string() + ": cannot be written");
-  }
-}
-
-bool IsDriveFolderName(const std::string& name) {
-  return name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
-}
-
-}  // namespace
-
-void FileSystem::LoadDrives(const std::filesystem::path& drivesDir) {
-  std::map<char, std::unique_ptr<Node>> loaded;
-  try {
-    if (!fs::is_directory(drivesDir)) throw ImageError(drivesDir.string() + ": not a folder");
-    for (const fs::directory_entry& item : fs::directory_iterator(drivesDir)) {
-      const std::string name = item.path().filename().string();
-      if (!IsDriveFolderName(name) || !item.is_directory())
-        throw ImageError(item.path().string() + ": not a drive folder (one letter A to Z)");
-      const char letter = static_cast<char>(name[0] & ~0x20);
-      if (loaded.count(letter) != 0)
-        throw ImageError(item.path().string() + ": drive " + std::string(1, letter) + ": is given twice");
-      auto root = NewNode("", true);
-      LoadFolder(item.path(), *root);
-      loaded[letter] = std::move(root);
-    }
-  } catch (const fs::filesystem_error& error) {
-    throw ImageError(error.path1().string() + ": " + error.code().message());
-  }
-  if (loaded.count('C') == 0) loaded['C'] = NewNode("", true);
-  drives_ = std::move(loaded);
-}
-
-void FileSystem::SaveDrives(const std::filesystem::path& drivesDir) const {
-  try {
-    if (fs::exists(drivesDir)) {
-      // Only drive folders are replaced: anything else here is not ours to remove.
-      for (const fs::directory_entry& item : fs::directory_iterator(drivesDir)) {
-        if (!IsDriveFolderName(item.path().filename().string()) || !item.is_directory())
-          throw ImageError(item.path().string() + ": not a drive folder; the drives are not saved");
-      }
-      for (const fs::directory_entry& item : fs::directory_iterator(drivesDir)) fs::remove_all(item.path());
-    }
-    fs::create_directories(drivesDir);
-    for (const auto& [letter, root] : drives_) SaveFolder(*root, drivesDir / std::string(1, letter));
-  } catch (const fs::filesystem_error& error) {
-    throw ImageError(error.path1().string() + ": " + error.code().message());
-  }
-}
-
-void FileSystem::LoadAttributes(const std::filesystem::path& file) {
-  const std::string text = ReadWhole(file);
-  const std::string where = file.filename().string() + ":";
-  std::vector<std::pair<Node*, FileAttributes>> changes;
-  std::istringstream lines(text);
-  std::string line;
-  for (int number = 1; std::getline(lines, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    const std::string at = where + std::to_string(number) + ": ";
-    const char* letters = "RHSU";
-    bool wellFormed = line.size() > 5 && line[4] == ' ';
-    for (int i = 0; wellFormed && i < 4; ++i) wellFormed = line[i] == letters[i] || line[i] == '-';
-    if (!wellFormed)
-      throw ImageError(at + "expected four flags (R, H, S, U or '-'), a space and a path: \"" + line + "\"");
-    const std::string path = line.substr(5);
-    const Node* node = nullptr;
-    try {
-      node = Lookup(drives_, path);
-    } catch (const Unmodelled&) {
-      throw ImageError(at + "not a Windows path: \"" + path + "\"");
-    }
-    if (node == nullptr) throw ImageError(at + "no such file or folder: \"" + path + "\"");
-    for (const auto& change : changes)
-      if (change.first == node) throw ImageError(at + "\"" + path + "\" is listed twice");
-    FileAttributes attributes;
-    attributes.readOnly = line[0] == 'R';
-    attributes.hidden = line[1] == 'H';
-    attributes.system = line[2] == 'S';
-    attributes.inUse = line[3] == 'U';
-    changes.emplace_back(const_cast<Node*>(node), attributes);
-  }
-  for (const auto& [node, attributes] : changes) node->attributes = attributes;
-}
-
-namespace {
-
-// Entries in name order, so that the text does not depend on the order of creation (a loaded
-// image has its folders in name order).
-void AttributeLines(const Node& folder, const std::string& path, std::string& text) {
-  std::vector<const Node*> sorted;
-  for (const auto& [order, entry] : folder.entries) sorted.push_back(entry.get());
-  std::sort(sorted.begin(), sorted.end(), [](const Node* a, const Node* b) { return a->name < b->name; });
-  for (const Node* entry : sorted) {
-    const std::string entryPath = path + "\\" + entry->name;
-    const FileAttributes& a = entry->attributes;
-    if (a.readOnly || a.hidden || a.system || a.inUse) {
-      text += a.readOnly ? 'R' : '-';
-      text += a.hidden ? 'H' : '-';
-      text += a.system ? 'S' : '-';
-      text += a.inUse ? 'U' : '-';
-      text += " " + entryPath + "\n";
-    }
-    if (entry->isDirectory) AttributeLines(*entry, entryPath, text);
-  }
-}
-
-}  // namespace
-
-std::string FileSystem::AttributesText() const {
-  std::string text;
-  for (const auto& [letter, root] : drives_) AttributeLines(*root, std::string(1, letter) + ":", text);
-  return text;
 }
 
 }  // namespace sim

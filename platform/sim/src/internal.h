@@ -1,7 +1,9 @@
 // What the simulated Win32 functions share: the handle tables and the tracing of each call.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
@@ -35,12 +37,15 @@ std::string Hex(std::uint32_t value); // 0x0000008C
 
 // One traced call. Construct it first thing in a simulated function: it decides whether the call
 // fails by injection. Finish with Done(resultText), which records the call in the machine's trace.
+// The operation's name must outlive the call (a string literal); the arguments are copied into
+// one buffer, so that tracing a call costs one allocation at most.
 class TracedCall {
  public:
-  TracedCall(std::string op, std::vector<std::string> args);
+  TracedCall(std::string_view op, std::initializer_list<std::string_view> args);
+  TracedCall(std::string_view op, const std::vector<std::string>& args);  // a list built beforehand
   bool Fails() const { return fails_; }
   Machine& machine() const { return machine_; }
-  void Done(std::string resultText);
+  void Done(std::string_view resultText);
   template <typename T>
   T Return(T value) {
     Done(std::to_string(value));
@@ -48,8 +53,13 @@ class TracedCall {
   }
 
  private:
+  static constexpr std::size_t kMostArgs = 16;
+  void Append(std::string_view arg);
   Machine& machine_;
-  Call call_;
+  std::string_view op_;
+  std::string texts_;                               // the arguments, one after another
+  std::array<std::size_t, kMostArgs + 1> ends_{};  // where each argument ends in texts_
+  std::size_t count_ = 0;
   bool fails_;
   bool done_ = false;
 };

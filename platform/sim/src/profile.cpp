@@ -11,7 +11,7 @@
 //   - deleting a key removes its first line, searching the same-named sections in file order;
 //   - setting a key changes it in, or adds it to, the first of them.
 #include <algorithm>
-#include "sim/registry.h"
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +20,7 @@
 #include "internal.h"
 #include "sim/errors.h"
 #include "sim/profile.h"
+#include "sim/registry.h"
 #include "win32.h"
 
 namespace {
@@ -35,26 +36,27 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// One line of win.ini, as it stands in the file (with its line end, if it has one), and what it means.
+// One line of win.ini, as it stands in the file (with its line end, if it has one), and what it
+// means: views into the file's bytes, or into a line that a write made (Profile keeps those).
 struct Line {
   enum Kind { Blank, Header, Entry };
-  std::string raw;
+  std::string_view raw;
   Kind kind = Blank;
-  std::string name;   // the section of a header, the key of an entry
-  std::string value;  // an entry's value
+  std::string_view name;   // the section of a header, the key of an entry
+  std::string_view value;  // an entry's value
   bool hasValue = false;
 };
 
-Line ParseLine(std::string raw) {
+Line ParseLine(std::string_view raw) {
   Line line;
-  line.raw = std::move(raw);
+  line.raw = raw;
   const std::string_view text = Trim(line.raw);
   if (text.empty()) return line;
   if (text.front() == '[') {
     const std::size_t close = text.rfind(']');
     if (close != std::string_view::npos) {
       line.kind = Line::Header;
-      line.name = std::string(text.substr(1, close - 1));
+      line.name = text.substr(1, close - 1);
       return line;
     }
     // A '[' without its ']' is not a header: the line reads as a key.
@@ -62,28 +64,44 @@ Line ParseLine(std::string raw) {
   line.kind = Line::Entry;
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos) {
-    line.name = std::string(text);
+    line.name = text;
     return line;
   }
-  line.name = std::string(Trim(text.substr(0, equals)));
-  line.value = std::string(Trim(text.substr(equals + 1)));
+  line.name = Trim(text.substr(0, equals));
+  line.value = Trim(text.substr(equals + 1));
   line.hasValue = true;
   return line;
 }
 
+// win.ini as lines, read once per call without copying a line: a file of 60,000 sections is
+// read and written back by every profile call.
+struct Profile {
+  std::vector<Line> lines;
+  std::deque<std::string> made;  // the lines a write made; a deque keeps them where they are
+
+  Line Make(std::string text) {
+    made.push_back(std::move(text));
+    return ParseLine(made.back());
+  }
+};
+
 std::vector<Line> SplitLines(std::string_view bytes) {
   std::vector<Line> lines;
+  lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
   while (!bytes.empty()) {
     const std::size_t end = bytes.find('\n');
     const std::size_t length = end == std::string_view::npos ? bytes.size() : end + 1;
-    lines.push_back(ParseLine(std::string(bytes.substr(0, length))));
+    lines.push_back(ParseLine(bytes.substr(0, length)));
     bytes.remove_prefix(length);
   }
   return lines;
 }
 
 std::string JoinLines(const std::vector<Line>& lines) {
+  std::size_t size = 0;
+  for (const Line& line : lines) size += line.raw.size();
   std::string bytes;
+  bytes.reserve(size);
   for (const Line& line : lines) bytes += line.raw;
   return bytes;
 }
@@ -122,10 +140,10 @@ std::string_view Unquoted(std::string_view value) {
 }
 
 // A line written here ends with CR LF; a last line without a line end gets one before a line follows it.
-void EndLastLine(std::vector<Line>& lines, std::size_t before) {
+void EndLastLine(Profile& profile, std::size_t before) {
   if (before == 0) return;
-  std::string& raw = lines[before - 1].raw;
-  if (!raw.empty() && raw.back() != '\n') raw += "\r\n";
+  const std::string_view raw = profile.lines[before - 1].raw;
+  if (!raw.empty() && raw.back() != '\n') profile.lines[before - 1] = profile.Make(std::string(raw) + "\r\n");
 }
 
 bool DeleteSection(std::vector<Line>& lines, std::string_view section) {
@@ -146,13 +164,14 @@ bool DeleteKey(std::vector<Line>& lines, std::string_view section, std::string_v
   return false;
 }
 
-bool SetKey(std::vector<Line>& lines, std::string_view section, std::string_view key, std::string_view value) {
+bool SetKey(Profile& profile, std::string_view section, std::string_view key, std::string_view value) {
+  std::vector<Line>& lines = profile.lines;
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
   const std::vector<Range> ranges = SectionsNamed(lines, section);
   if (ranges.empty()) {
-    EndLastLine(lines, lines.size());
-    lines.push_back(ParseLine("[" + std::string(section) + "]\r\n"));
-    lines.push_back(ParseLine(std::string(key) + "=" + std::string(value) + "\r\n"));
+    EndLastLine(profile, lines.size());
+    lines.push_back(profile.Make("[" + std::string(section) + "]\r\n"));
+    lines.push_back(profile.Make(std::string(key) + "=" + std::string(value) + "\r\n"));
     return true;
   }
   const Range& range = ranges[0];
@@ -160,7 +179,7 @@ bool SetKey(std::vector<Line>& lines, std::string_view section, std::string_view
   if (at != range.end) {
     if (lines[at].hasValue && lines[at].value == value) return false;
     // The key keeps the spelling it has in the file.
-    lines[at] = ParseLine(lines[at].name + "=" + std::string(value) + "\r\n");
+    lines[at] = profile.Make(std::string(lines[at].name) + "=" + std::string(value) + "\r\n");
     return true;
   }
   // A new key goes after the section's last line that is not blank, before any blank lines
@@ -169,13 +188,30 @@ bool SetKey(std::vector<Line>& lines, std::string_view section, std::string_view
   for (std::size_t i = range.begin; i < range.end; ++i) {
     if (lines[i].kind != Line::Blank) after = i + 1;
   }
-  EndLastLine(lines, after);
+  EndLastLine(profile, after);
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after),
-               ParseLine(std::string(key) + "=" + std::string(value) + "\r\n"));
+               profile.Make(std::string(key) + "=" + std::string(value) + "\r\n"));
   return true;
 }
 
 }  // namespace
+
+namespace sim {
+
+std::string ReadProfileString(std::optional<std::string_view> iniBytes, std::string_view section, std::string_view key,
+                              std::string_view defaultText) {
+  // The default loses its trailing spaces, as documented.
+  while (!defaultText.empty() && defaultText.back() == ' ') defaultText.remove_suffix(1);
+  if (!iniBytes) return std::string(defaultText);
+  const std::vector<Line> lines = SplitLines(*iniBytes);
+  const std::vector<Range> ranges = SectionsNamed(lines, Trim(section));
+  if (ranges.empty()) return std::string(defaultText);
+  const std::size_t at = FindKey(lines, ranges[0], Trim(key));
+  if (at == ranges[0].end || !lines[at].hasValue) return std::string(defaultText);
+  return std::string(Unquoted(lines[at].value));
+}
+
+}  // namespace sim
 
 DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer, DWORD size) {
   if (section == nullptr || key == nullptr) {
@@ -202,18 +238,9 @@ DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, L
     return finish("");
   }
 
-  // The default loses its trailing spaces, as documented.
-  std::string_view text = defaultText != nullptr ? defaultText : "";
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-
   const std::optional<std::string> ini = machine.files.ReadFile(machine.WinIniPath());
-  if (!ini) return finish(text);
-  const std::vector<Line> lines = SplitLines(*ini);
-  const std::vector<Range> ranges = SectionsNamed(lines, Trim(section));
-  if (ranges.empty()) return finish(text);
-  const std::size_t at = FindKey(lines, ranges[0], Trim(key));
-  if (at == ranges[0].end || !lines[at].hasValue) return finish(text);
-  return finish(Unquoted(lines[at].value));
+  return finish(sim::ReadProfileString(ini ? std::optional<std::string_view>(*ini) : std::nullopt, section, key,
+                                       defaultText != nullptr ? defaultText : ""));
 }
 
 BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
@@ -234,20 +261,20 @@ BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
   if (files.IsFile(path) && files.Attributes(path).value_or(sim::FileAttributes{}).readOnly) {
     return fail(ERROR_ACCESS_DENIED);
   }
-  const std::optional<std::string> ini = files.ReadFile(path);
-  std::vector<Line> lines = SplitLines(ini.value_or(""));
+  const std::string ini = files.ReadFile(path).value_or("");
+  Profile profile{SplitLines(ini), {}};
   const std::string_view sectionName = Trim(section);
   bool changed;
   if (key == nullptr) {
-    changed = DeleteSection(lines, sectionName);
+    changed = DeleteSection(profile.lines, sectionName);
   } else if (value == nullptr) {
-    changed = DeleteKey(lines, sectionName, Trim(key));
+    changed = DeleteKey(profile.lines, sectionName, Trim(key));
   } else {
-    changed = SetKey(lines, sectionName, Trim(key), value);
+    changed = SetKey(profile, sectionName, Trim(key), value);
   }
   // Nothing to change leaves the file as it was, and a missing win.ini missing.
   if (!changed) return call.Return<BOOL>(TRUE);
-  const std::uint32_t error = files.Replace(path, JoinLines(lines));
+  const std::uint32_t error = files.Replace(path, JoinLines(profile.lines));
   if (error != 0) return fail(error);
   return call.Return<BOOL>(TRUE);
 }
@@ -258,9 +285,9 @@ std::vector<ProfileLine> ReadProfileLines(std::string_view bytes) {
   static_assert(int{Line::Blank} == ProfileLine::Blank && int{Line::Header} == ProfileLine::Header &&
                 int{Line::Entry} == ProfileLine::Entry);
   std::vector<ProfileLine> lines;
-  for (Line& line : SplitLines(bytes)) {
-    lines.push_back({std::move(line.raw), static_cast<ProfileLine::Kind>(line.kind), std::move(line.name),
-                     std::move(line.value), line.hasValue});
+  for (const Line& line : SplitLines(bytes)) {
+    lines.push_back({std::string(line.raw), static_cast<ProfileLine::Kind>(line.kind), std::string(line.name),
+                     std::string(line.value), line.hasValue});
   }
   return lines;
 }

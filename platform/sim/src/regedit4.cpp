@@ -89,12 +89,18 @@ class RegParser {
     if (path.empty() || path.front() == '\\' || path.find("\\\\") != std::string_view::npos) {
       Fail(number, "not a key path: [" + std::string(path) + "]");
     }
+    if (path.find_first_of("\r\n") != std::string_view::npos)
+      Fail(number, "a key name holding a carriage return or a line feed, which no regedit file can give back");
     try {
       key_ = registry_.Resolve(path);
-      registry_.CreateKey(key_);
     } catch (const Unmodelled&) {
       Fail(number, "unknown root key in [" + std::string(path) + "]");
     }
+    if (Registry::Depth(key_) > Registry::kDeepestKey) {
+      Fail(number, "a key " + std::to_string(Registry::Depth(key_)) + " levels deep; the Windows registry allows " +
+                       std::to_string(Registry::kDeepestKey));
+    }
+    registry_.CreateKey(key_);
   }
 
   // A quoted name or string, with \\ and \" as its only escapes. `pos` is left after the quote.
@@ -125,6 +131,8 @@ class RegParser {
       pos = 1;
     } else {
       name = Quoted(number, line, pos);
+      if (name.find_first_of("\r\n") != std::string::npos)
+        Fail(number, "a value name holding a carriage return or a line feed, which no regedit file can give back");
     }
     while (pos < line.size() && IsBlank(line[pos])) ++pos;
     if (pos >= line.size() || line[pos] != '=') Fail(number, "a value name without = after it");

@@ -3,6 +3,7 @@
 // the case they were created with.
 #include "sim/registry.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "sim/errors.h"
@@ -100,7 +101,11 @@ std::string Registry::Resolve(std::string_view path) const {
       case Root::CurrentConfig: resolved = "HKEY_LOCAL_MACHINE\\Config\\" + currentConfig_; break;
       case Root::CurrentUser: resolved = "HKEY_USERS\\" + currentUser_; break;
     }
-    if (!rest.empty()) resolved += "\\" + std::string(rest);
+    if (!rest.empty()) {
+      resolved.reserve(resolved.size() + 1 + rest.size());
+      resolved += '\\';
+      resolved += rest;
+    }
     return resolved;
   }
   throw Unmodelled("registry path with no known root key: \"" + std::string(path) + "\"");
@@ -110,21 +115,39 @@ const RegKey* Registry::Find(std::string_view path) const {
   return const_cast<Registry*>(this)->Find(path);
 }
 
+// The names are walked in place, and a path that already starts at one of the two real roots is
+// not resolved first: the walk of the instance keys looks keys up hundreds of times.
 RegKey* Registry::Find(std::string_view path) {
-  std::string resolved = Resolve(path);
-  std::vector<std::string> names = SplitNames(resolved, path);
-  RegKey* key = EqualNoCase(names.front(), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
-  for (std::size_t i = 1; i < names.size(); ++i) {
-    auto it = key->subkeys.find(names[i]);
+  const std::string_view root = path.substr(0, path.find('\\'));
+  const bool canonical = root == "HKEY_LOCAL_MACHINE" || root == "HKEY_USERS";
+  const std::string resolved = canonical ? std::string() : Resolve(path);
+  std::string_view rest = canonical ? path : std::string_view(resolved);
+  while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
+  const std::size_t rootEnd = rest.find('\\');
+  RegKey* key = EqualNoCase(rest.substr(0, rootEnd), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
+  rest = rootEnd == std::string_view::npos ? std::string_view() : rest.substr(rootEnd + 1);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\\');
+    const std::string_view name = rest.substr(0, end);
+    if (name.empty()) throw Unmodelled("registry path with an empty key name: \"" + std::string(path) + "\"");
+    auto it = key->subkeys.find(name);
     if (it == key->subkeys.end()) return nullptr;
     key = &it->second;
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
   }
   return key;
+}
+
+std::size_t Registry::Depth(std::string_view canonicalPath) {
+  while (!canonicalPath.empty() && canonicalPath.back() == '\\') canonicalPath.remove_suffix(1);
+  return static_cast<std::size_t>(std::count(canonicalPath.begin(), canonicalPath.end(), '\\'));
 }
 
 void Registry::CreateKey(std::string_view path) {
   std::string resolved = Resolve(path);
   std::vector<std::string> names = SplitNames(resolved, path);
+  if (names.size() - 1 > kDeepestKey)
+    throw Unmodelled("registry key more than 512 levels deep: \"" + std::string(path).substr(0, 200) + "...\"");
   RegKey* key = EqualNoCase(names.front(), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
   for (std::size_t i = 1; i < names.size(); ++i) {
     auto it = key->subkeys.find(names[i]);
@@ -139,14 +162,18 @@ void Registry::CreateKey(std::string_view path) {
 bool Registry::KeyExists(std::string_view path) const { return Find(path) != nullptr; }
 
 bool Registry::DeleteKey(std::string_view path) {
-  std::string resolved = Resolve(path);
-  std::vector<std::string> names = SplitNames(resolved, path);
-  if (names.size() < 2) throw Unmodelled("Registry::DeleteKey: a root key cannot be deleted: \"" + std::string(path) + "\"");
-  std::string parentPath = names.front();
-  for (std::size_t i = 1; i + 1 < names.size(); ++i) parentPath += "\\" + names[i];
-  RegKey* parent = Find(parentPath);
+  const std::string resolved = Resolve(path);
+  std::string_view whole = resolved;
+  while (!whole.empty() && whole.back() == '\\') whole.remove_suffix(1);
+  const std::size_t slash = whole.rfind('\\');
+  if (slash == std::string_view::npos)
+    throw Unmodelled("Registry::DeleteKey: a root key cannot be deleted: \"" + std::string(path) + "\"");
+  RegKey* parent = Find(whole.substr(0, slash));
   if (parent == nullptr) return false;
-  return parent->subkeys.erase(names.back()) != 0;
+  const auto it = parent->subkeys.find(whole.substr(slash + 1));
+  if (it == parent->subkeys.end()) return false;
+  parent->subkeys.erase(it);
+  return true;
 }
 
 void Registry::SetValue(std::string_view keyPath, std::string_view name, RegValue value) {

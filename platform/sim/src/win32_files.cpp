@@ -110,33 +110,66 @@ BOOL WINAPI FindClose(HANDLE search) {
 // ---- Strings. These are traced like every call, but an injected fault never makes them fail:
 // Windows gives them no failure that a caller could see. NULL arguments behave as in Windows,
 // which guards these calls: a copy or an append returns NULL, a NULL string has length 0 and sorts
-// before every other string.
+// before every other string. A program calls them for every name it builds and every word it
+// compares: their texts are written into buffers that keep their room, and no call record is built.
+
+namespace {
+
+// A text as the trace shows it, written into a buffer that keeps its room from call to call.
+std::string_view QuotedInto(std::string& buffer, const char* text) {
+  if (text == nullptr) return "NULL";
+  buffer.assign(1, '"');
+  buffer += text;
+  buffer += '"';
+  return buffer;
+}
+
+struct StringCallTexts {
+  std::string first, second, result;
+};
+
+// Counts the call with the faults (a string helper never fails) and gives the buffers for its texts.
+StringCallTexts& StringCall(const char* op) {
+  static StringCallTexts texts;
+  sim::Machine& machine = sim::Current();
+  machine.faults().ShouldFail(op, machine.trace().Size());
+  return texts;
+}
+
+}  // namespace
 
 LPSTR WINAPI lstrcpyA(LPSTR dest, LPCSTR source) {
-  sim::TracedCall call("lstrcpyA", {"dest", sim::Quote(source)});
-  if (dest == nullptr || source == nullptr) {
-    call.Done("NULL");
-    return nullptr;
+  StringCallTexts& texts = StringCall("lstrcpyA");
+  const std::string_view quotedSource = QuotedInto(texts.second, source);
+  std::string_view result = "NULL";
+  if (dest != nullptr && source != nullptr) {
+    std::memmove(dest, source, std::strlen(source) + 1);
+    result = QuotedInto(texts.result, dest);
   }
-  std::memmove(dest, source, std::strlen(source) + 1);
-  call.Done(sim::Quote(dest));
-  return dest;
+  sim::Current().trace().Record("lstrcpyA", {"dest", quotedSource}, result);
+  return result == "NULL" ? nullptr : dest;
 }
 
 LPSTR WINAPI lstrcatA(LPSTR dest, LPCSTR source) {
-  sim::TracedCall call("lstrcatA", {sim::Quote(dest), sim::Quote(source)});
-  if (dest == nullptr || source == nullptr) {
-    call.Done("NULL");
-    return nullptr;
+  StringCallTexts& texts = StringCall("lstrcatA");
+  const std::string_view quotedDest = QuotedInto(texts.first, dest);
+  const std::string_view quotedSource = QuotedInto(texts.second, source);
+  std::string_view result = "NULL";
+  if (dest != nullptr && source != nullptr) {
+    std::memmove(dest + std::strlen(dest), source, std::strlen(source) + 1);
+    result = QuotedInto(texts.result, dest);
   }
-  std::memmove(dest + std::strlen(dest), source, std::strlen(source) + 1);
-  call.Done(sim::Quote(dest));
-  return dest;
+  sim::Current().trace().Record("lstrcatA", {quotedDest, quotedSource}, result);
+  return result == "NULL" ? nullptr : dest;
 }
 
 int WINAPI lstrlenA(LPCSTR text) {
-  sim::TracedCall call("lstrlenA", {sim::Quote(text)});
-  return call.Return(text == nullptr ? 0 : static_cast<int>(std::strlen(text)));
+  StringCallTexts& texts = StringCall("lstrlenA");
+  const int length = text == nullptr ? 0 : static_cast<int>(std::strlen(text));
+  char number[16];
+  const int written = std::snprintf(number, sizeof number, "%d", length);
+  sim::Current().trace().Record("lstrlenA", {QuotedInto(texts.first, text)}, std::string_view(number, written));
+  return length;
 }
 
 namespace {
@@ -162,24 +195,39 @@ bool WeighsNothing(unsigned char c) { return c == '-' || c == '\''; }
 
 int Sign(int value) { return (value > 0) - (value < 0); }
 
+// The weighed bytes of a string one by one: every byte but those that weigh nothing.
+class Weighed {
+ public:
+  explicit Weighed(const char* text) : p_(text) { Skip(); }
+  bool AtEnd() const { return *p_ == '\0'; }
+  unsigned char Next() {
+    const auto c = static_cast<unsigned char>(*p_++);
+    Skip();
+    return c;
+  }
+
+ private:
+  void Skip() {
+    while (*p_ != '\0' && WeighsNothing(static_cast<unsigned char>(*p_))) ++p_;
+  }
+  const char* p_;
+};
+
 int WordSortCompare(const char* a, const char* b, bool caseCounts) {
   if (a == nullptr || b == nullptr) return (a != nullptr) - (b != nullptr);
-  std::string first, second;  // the weighed bytes
-  for (const char* p = a; *p != '\0'; ++p)
-    if (!WeighsNothing(static_cast<unsigned char>(*p))) first += *p;
-  for (const char* p = b; *p != '\0'; ++p)
-    if (!WeighsNothing(static_cast<unsigned char>(*p))) second += *p;
-  const std::size_t common = std::min(first.size(), second.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const int difference = PrimaryWeight(static_cast<unsigned char>(first[i])) -
-                           PrimaryWeight(static_cast<unsigned char>(second[i]));
+  // The primary weights first, then which string has weighed bytes left.
+  Weighed first(a), second(b);
+  while (!first.AtEnd() && !second.AtEnd()) {
+    const int difference = PrimaryWeight(first.Next()) - PrimaryWeight(second.Next());
     if (difference != 0) return Sign(difference);
   }
-  if (first.size() != second.size()) return first.size() < second.size() ? -1 : 1;
+  if (first.AtEnd() != second.AtEnd()) return first.AtEnd() ? -1 : 1;
   if (caseCounts) {
-    for (std::size_t i = 0; i < common; ++i) {
-      const bool upperFirst = first[i] >= 'A' && first[i] <= 'Z';
-      const bool upperSecond = second[i] >= 'A' && second[i] <= 'Z';
+    Weighed upperA(a), upperB(b);
+    while (!upperA.AtEnd()) {
+      const unsigned char x = upperA.Next(), y = upperB.Next();
+      const bool upperFirst = x >= 'A' && x <= 'Z';
+      const bool upperSecond = y >= 'A' && y <= 'Z';
       if (upperFirst != upperSecond) return upperFirst ? 1 : -1;
     }
   }
@@ -194,14 +242,16 @@ int WordSortCompare(const char* a, const char* b, bool caseCounts) {
   return 0;
 }
 
+int TracedCompare(const char* op, LPCSTR a, LPCSTR b, bool caseCounts) {
+  StringCallTexts& texts = StringCall(op);
+  const int result = WordSortCompare(a, b, caseCounts);
+  sim::Current().trace().Record(op, {QuotedInto(texts.first, a), QuotedInto(texts.second, b)},
+                                result < 0 ? "-1" : result > 0 ? "1" : "0");
+  return result;
+}
+
 }  // namespace
 
-int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) {
-  sim::TracedCall call("lstrcmpA", {sim::Quote(a), sim::Quote(b)});
-  return call.Return(WordSortCompare(a, b, true));
-}
+int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) { return TracedCompare("lstrcmpA", a, b, true); }
 
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
-  sim::TracedCall call("lstrcmpiA", {sim::Quote(a), sim::Quote(b)});
-  return call.Return(WordSortCompare(a, b, false));
-}
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return TracedCompare("lstrcmpiA", a, b, false); }

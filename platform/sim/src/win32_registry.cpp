@@ -1,6 +1,7 @@
 // ADVAPI32's registry calls on the simulated machine, with Windows 95/98 meanings: RegDeleteKeyA
 // removes a key with everything beneath it, and a handle to a deleted key answers
 // ERROR_KEY_DELETED. An injected fault makes a call return ERROR_ACCESS_DENIED and change nothing.
+#include <cstring>
 #include <string>
 
 #include "internal.h"
@@ -39,7 +40,12 @@ LONG KeyPath(Machine& machine, HKEY key, std::string& path) {
 std::string SubkeyPath(const std::string& base, LPCSTR subKey, const char* op) {
   if (subKey == nullptr || subKey[0] == '\0') return base;
   if (subKey[0] == '\\') throw Unmodelled(std::string(op) + ": a subkey path that starts with a backslash: " + Quote(subKey));
-  return base + "\\" + subKey;
+  std::string path;
+  path.reserve(base.size() + 1 + std::strlen(subKey));
+  path += base;
+  path += '\\';
+  path += subKey;
+  return path;
 }
 
 bool AtOrBelow(const std::string& path, const std::string& top) {
@@ -57,8 +63,10 @@ LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
   Machine& machine = call.machine();
   std::string base;
   if (LONG error = KeyPath(machine, root, base); error != ERROR_SUCCESS) return call.Return(error);
-  std::string path = machine.registry.Resolve(SubkeyPath(base, subKey, "RegOpenKeyExA"));
+  // The base is a canonical path already: the subkey below it is looked for as it stands.
+  std::string path = SubkeyPath(base, subKey, "RegOpenKeyExA");
   if (!machine.registry.KeyExists(path)) return call.Return<LONG>(ERROR_FILE_NOT_FOUND);
+  path = machine.registry.Resolve(path);
   auto& handles = machine.handles();
   std::uintptr_t handle = handles.nextKey++;
   handles.keys[handle] = path;

@@ -36,8 +36,11 @@ class Machine {
   // Loading is all or nothing and throws ImageError naming the file and line. Each part is
   // optional and the bare machine stands in for a missing one; registry.reg and drives/, when
   // present, are the whole registry and the whole of the drives. machine.ini holds "key=value"
-  // lines (an optional [machine] header, ';' comments): BuildNumber (hex, 0x optional),
-  // WindowsDirectory, SystemDirectory, CurrentConfig, CurrentUser.
+  // lines (an optional [machine] header, ';' comments): BuildNumber (hexadecimal with 0x, or
+  // major.minor.build in decimal: 4.00.950), WindowsDirectory, SystemDirectory (on a drive of
+  // the image), CurrentConfig, CurrentUser. What no Windows 95/98 machine could hold is refused:
+  // keys deeper than 512 levels, key and value names with a line break, links in drives/,
+  // folders deeper than a Windows path reaches. Read and written in image.cpp.
   static Machine LoadImage(const std::filesystem::path& dir);
   void SaveImage(const std::filesystem::path& dir) const;
 

@@ -42,7 +42,12 @@ class Registry {
   // Paths start with a root name, full or short: "HKEY_LOCAL_MACHINE\Enum\Root", "HKLM\Enum",
   // "HKEY_CLASSES_ROOT\CLSID". Aliases are resolved to HKEY_LOCAL_MACHINE or HKEY_USERS.
   std::string Resolve(std::string_view path) const;  // canonical path, long root name
-  void CreateKey(std::string_view path);            // with every missing parent
+  // The Windows registry holds keys up to 512 levels below a root (HKEY_LOCAL_MACHINE or
+  // HKEY_USERS), and so does this one: the trees are copied, compared, exported and destroyed
+  // by recursion, which that bound keeps shallow.
+  static constexpr std::size_t kDeepestKey = 512;
+  static std::size_t Depth(std::string_view canonicalPath);  // the names below the root
+  void CreateKey(std::string_view path);            // with every missing parent; deeper than 512 throws
   bool KeyExists(std::string_view path) const;
   bool DeleteKey(std::string_view path);            // with everything beneath it; false if missing
   void SetValue(std::string_view keyPath, std::string_view name, RegValue value);  // creates the key
