@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/errors.h"
+#include "sim/text.h"
 #include "sim/ui.h"
 
 namespace sim {
@@ -65,11 +66,6 @@ struct Token {
 
 bool NameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool NameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // A #define: its body, kept as text and read only when the name is used.
 struct Define {
@@ -316,10 +312,10 @@ class Parser {
   // defines is that number, as the preprocessor makes it.
   std::string ResourceName(const Token& token) {
     if (token.kind == Token::Number) return "#" + std::to_string(token.number);
-    if (token.kind == Token::String) return Upper(token.text);
+    if (token.kind == Token::String) return UpperAscii(token.text);
     if (token.kind == Token::Name) {
       if (defines_.count(token.text) != 0) return "#" + std::to_string(Value(token.text, token.line, 0) & 0xFFFF);
-      return Upper(token.text);
+      return UpperAscii(token.text);
     }
     reader_.Fail(token.line, "expected a resource name, found " + Text(token));
   }
@@ -513,7 +509,7 @@ class Parser {
     if (generic) {
       control.className = Expect(Token::String, "a window class").text;
       // The system's own classes are matched without regard to case.
-      std::string upper = Upper(control.className);
+      std::string upper = UpperAscii(control.className);
       if (upper == "BUTTON" || upper == "STATIC") control.className = upper == "BUTTON" ? "button" : "static";
       Comma();
       control.style = Style(implicit);
