@@ -402,6 +402,18 @@ class Parser {
   }
   int Coordinate() { return static_cast<std::int16_t>(Expression() & 0xFFFF); }
 
+  // "x, y, cx, cy": where a dialog or a control stands, and its size.
+  template <typename Template>
+  void Rectangle(Template& t) {
+    t.x = Coordinate();
+    Comma();
+    t.y = Coordinate();
+    Comma();
+    t.cx = Coordinate();
+    Comma();
+    t.cy = Coordinate();
+  }
+
   // A style: terms joined by |, each added to the implicit style, or taken from it after NOT.
   std::uint32_t Style(std::uint32_t implicit) {
     std::uint32_t style = implicit;
@@ -420,13 +432,7 @@ class Parser {
     dialog.name = name;
     dialog.extended = extended;
     MemoryFlags();
-    dialog.x = Coordinate();
-    Comma();
-    dialog.y = Coordinate();
-    Comma();
-    dialog.cx = Coordinate();
-    Comma();
-    dialog.cy = Coordinate();
+    Rectangle(dialog);
     if (IsPunct(Peek(), ',')) reader_.Fail(Peek().line, "a help ID on a dialog is not supported");
 
     // Without STYLE a dialog is WS_POPUP | WS_BORDER | WS_SYSMENU; CAPTION and FONT add their
@@ -515,13 +521,7 @@ class Parser {
       control.style = Style(implicit);
       Comma();
     }
-    control.x = Coordinate();
-    Comma();
-    control.y = Coordinate();
-    Comma();
-    control.cx = Coordinate();
-    Comma();
-    control.cy = Coordinate();
+    Rectangle(control);
     if (generic) {
       if (OptionalComma()) control.exStyle = static_cast<std::uint32_t>(Expression());
     } else {
