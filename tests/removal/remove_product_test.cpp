@@ -83,12 +83,12 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
     e.Add("RegCloseKey", {"hkey"});
     group = fixtures::kGroupFolder;
   }
-  for (const std::string& name : fixtures::ShortcutNames()) e.Add("DeleteFileA", {Q(group + "\\" + name)});
+  for (const std::string& name : product::kShortcuts) e.Add("DeleteFileA", {Q(group + "\\" + name)});
   e.Add("RemoveDirectoryA", {Q(group)});
 
   e.Add("GetSystemDirectoryA", {"buffer", "260"});
   e.Add("GetWindowsDirectoryA", {"buffer", "260"});
-  for (const std::string& name : fixtures::SystemFileNames()) e.Add("DeleteFileA", {Q("C:\\WINDOWS\\SYSTEM\\" + name)});
+  for (const std::string& name : product::kSystemFiles) e.Add("DeleteFileA", {Q("C:\\WINDOWS\\SYSTEM\\" + name)});
   if (layout.laterRelease) {
     e.Add("DeleteFileA", {Q("C:\\WINDOWS\\INF\\OTHER\\KARSENBYKBRK514.INF")});
   } else {
@@ -108,7 +108,7 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
   e.Add("FindFirstFileA", {Q("C:\\WINDOWS\\wininit.ini"), "data"});
   e.Add("fopen", {Q("C:\\WINDOWS\\wininit.ini"), Q("a+")});
   e.Add("fprintf", {"file#1", Q("%s\n"), Q("[rename]")});
-  for (const std::string& name : fixtures::DeferredFileNames()) {
+  for (const std::string& name : product::kDeferredFiles) {
     e.Add("fprintf", {"file#1", Q("%s\n"), Q("NUL=C:\\WINDOWS\\SYSTEM\\" + name)});
   }
   e.Add("fclose", {"file#1"});
@@ -117,7 +117,7 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
 
 std::string NewWininit() {
   std::string text = "[rename]\r\n";
-  for (const std::string& name : fixtures::DeferredFileNames()) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
+  for (const std::string& name : product::kDeferredFiles) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
   return text;
 }
 
@@ -161,7 +161,7 @@ TEST(RemoveProduct, LeavesTheMachineAsItWasBeforeTheDriver) {
     // All that stays until the next start: the five files that wininit.ini names.
     sim::Machine expected = fixtures::CleanMachine(run.build);
     if (run.installed) {
-      for (const std::string& name : fixtures::DeferredFileNames()) {
+      for (const std::string& name : product::kDeferredFiles) {
         expected.files.WriteFile("C:\\WINDOWS\\SYSTEM\\" + name, name);
       }
     }
