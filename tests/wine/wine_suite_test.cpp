@@ -60,6 +60,25 @@ TEST(ScenarioFormat, ReadsEveryKindOfItem) {
   EXPECT_EQ(scenario.files[2].path, "$SYSDIR\\KB47RK.DRV");
 }
 
+// A file included from another folder names its own includes from its folder, not the first
+// file's: the samples and the Wine scenarios both include ../machines' description this way.
+TEST(ScenarioFormat, NestedIncludesAreRelativeToTheirOwnFile) {
+  std::vector<std::string> asked;
+  machines::IncludeReader include = [&](const std::string& name, std::string& included) {
+    asked.push_back(name);
+    if (name == "../shared/setup.inc") included = "include parts/keys.inc\nprofile Devices | P | x\n";
+    else if (name == "../shared/parts/keys.inc") included = "key HKLM\\A\n";
+    else return false;
+    return true;
+  };
+  machines::Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(machines::ParseScenario("include ../shared/setup.inc\n", "t.scn", scenario, error, include)) << error;
+  EXPECT_EQ(asked, (std::vector<std::string>{"../shared/setup.inc", "../shared/parts/keys.inc"}));
+  EXPECT_EQ(scenario.registry.size(), 1u);
+  EXPECT_EQ(scenario.profile.size(), 1u);
+}
+
 TEST(ScenarioFormat, NamesTheBadLine) {
   const struct {
     const char* line;
