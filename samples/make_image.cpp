@@ -1,5 +1,5 @@
 // Makes a machine image (registry.reg, drives/, attributes.txt, machine.ini) from a description
-// in the scenario format of tests/support/wine_scenario.h: make_image DESCRIPTION.scn OUT_DIR.
+// in the scenario format of tests/machines/scenario.h: make_image DESCRIPTION.scn OUT_DIR.
 // The folder is written afresh; the Windows 98 sample gets the first Windows 98's build.
 #include <cstdio>
 #include <exception>
@@ -7,22 +7,22 @@
 #include <string>
 
 #include "sim/machine.h"
-#include "wine_machine.h"
-#include "wine_scenario.h"
+#include "simulated_machine.h"
+#include "scenario.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: make_image DESCRIPTION.scn OUT_DIR\n");
     return 64;
   }
-  wine::Scenario scenario;
+  machines::Scenario scenario;
   std::string error;
-  if (!wine::LoadScenarioFile(argv[1], scenario, error)) {
+  if (!machines::LoadScenarioFile(argv[1], scenario, error)) {
     std::fprintf(stderr, "make_image: %s\n", error.c_str());
     return 65;
   }
   try {
-    sim::Machine machine = wine::MachineFor(scenario);
+    sim::Machine machine = machines::MachineFor(scenario);
     machine.buildNumber = scenario.release == "win95" ? sim::kBuildWin95 : sim::kBuildWin98;
     std::filesystem::remove_all(argv[2]);
     machine.SaveImage(argv[2]);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "embedded_resources.h"
+#include "res_file.h"
 #include "resource.h"
 #include "sim/ui.h"
 
@@ -102,136 +103,9 @@ TEST(Templates, AsTheSimulatedWindowManagerReadsThem) {
   }
 }
 
-// ---- The compiled resources: a .res file is a list of entries, each a header (sizes, type and
-// name as ordinal or UTF-16 text, language) and its data, every part aligned to four bytes.
+// ---- The compiled resources (tests/support/res_file.h reads them).
 
-struct Reader {
-  const std::vector<std::uint8_t>& bytes;
-  std::size_t at;
-  std::uint16_t Word() {
-    if (at + 2 > bytes.size()) throw std::runtime_error("resource data ends early");
-    std::uint16_t w = static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-    at += 2;
-    return w;
-  }
-  std::uint32_t Dword() {
-    std::uint32_t low = Word();
-    return low | static_cast<std::uint32_t>(Word()) << 16;
-  }
-  std::uint8_t Byte() {
-    if (at >= bytes.size()) throw std::runtime_error("resource data ends early");
-    return bytes[at++];
-  }
-  std::string Text() {  // UTF-16, NUL-ended; the script's texts are all ASCII
-    std::string text;
-    for (std::uint16_t c = Word(); c != 0; c = Word()) text += static_cast<char>(c);
-    return text;
-  }
-  // A name or ordinal: 0xFFFF then the number, or text.
-  std::string NameOrOrdinal() {
-    if (bytes.at(at) == 0xFF && bytes.at(at + 1) == 0xFF) {
-      Word();
-      return "#" + std::to_string(Word());
-    }
-    return Text();
-  }
-  void Align() { at = (at + 3) & ~std::size_t{3}; }
-};
-
-struct Resource {
-  std::string type, name;  // "#5" for RT_DIALOG
-  std::uint16_t language;
-  std::vector<std::uint8_t> data;
-};
-
-std::vector<Resource> ReadResFile(const std::vector<std::uint8_t>& bytes) {
-  std::vector<Resource> resources;
-  Reader r{bytes, 0};
-  while (r.at < bytes.size()) {
-    std::size_t start = r.at;
-    std::uint32_t dataSize = r.Dword();
-    std::uint32_t headerSize = r.Dword();
-    Resource res;
-    res.type = r.NameOrOrdinal();
-    res.name = r.NameOrOrdinal();
-    r.Align();
-    r.Dword();  // data version
-    r.Word();   // memory flags
-    res.language = r.Word();
-    res.data.assign(bytes.begin() + start + headerSize, bytes.begin() + start + headerSize + dataSize);
-    r.at = start + headerSize + dataSize;
-    r.Align();
-    if (dataSize != 0) resources.push_back(std::move(res));  // the file starts with an empty entry
-  }
-  return resources;
-}
-
-std::string PredefinedClass(const std::string& ordinal) {
-  static const std::map<std::string, std::string> names = {
-      {"#128", "button"}, {"#129", "edit"}, {"#130", "static"},
-      {"#131", "listbox"}, {"#132", "scrollbar"}, {"#133", "combobox"}};
-  auto it = names.find(ordinal);
-  return it == names.end() ? ordinal : it->second;
-}
-
-// DLGTEMPLATE and DLGTEMPLATEEX with their items, as USER32 reads them.
-sim::DialogTemplate DecodeDialog(const std::vector<std::uint8_t>& data) {
-  sim::DialogTemplate t;
-  Reader r{data, 0};
-  int count;
-  if (data.size() >= 4 && data[0] == 1 && data[1] == 0 && data[2] == 0xFF && data[3] == 0xFF) {
-    t.extended = true;
-    r.Dword();  // version and signature
-    r.Dword();  // help ID
-    t.exStyle = r.Dword();
-    t.style = r.Dword();
-  } else {
-    t.style = r.Dword();
-    t.exStyle = r.Dword();
-  }
-  count = r.Word();
-  t.x = static_cast<std::int16_t>(r.Word());
-  t.y = static_cast<std::int16_t>(r.Word());
-  t.cx = static_cast<std::int16_t>(r.Word());
-  t.cy = static_cast<std::int16_t>(r.Word());
-  EXPECT_EQ(r.NameOrOrdinal(), "") << "a menu";
-  EXPECT_EQ(r.NameOrOrdinal(), "") << "a window class of its own";
-  t.caption = r.Text();
-  if (t.style & 0x40) {  // DS_SETFONT
-    t.fontSize = r.Word();
-    if (t.extended) {
-      t.fontWeight = r.Word();
-      t.fontItalic = r.Byte();
-      t.fontCharset = r.Byte();
-    }
-    t.fontName = r.Text();
-  }
-  for (int i = 0; i < count; ++i) {
-    r.Align();
-    sim::ControlTemplate c;
-    if (t.extended) {
-      r.Dword();  // help ID
-      c.exStyle = r.Dword();
-      c.style = r.Dword();
-    } else {
-      c.style = r.Dword();
-      c.exStyle = r.Dword();
-    }
-    c.x = static_cast<std::int16_t>(r.Word());
-    c.y = static_cast<std::int16_t>(r.Word());
-    c.cx = static_cast<std::int16_t>(r.Word());
-    c.cy = static_cast<std::int16_t>(r.Word());
-    c.id = static_cast<std::int16_t>(t.extended ? r.Dword() : r.Word());
-    c.className = PredefinedClass(r.NameOrOrdinal());
-    c.text = r.NameOrOrdinal();
-    std::uint16_t extra = r.Word();
-    r.at += extra;
-    t.controls.push_back(c);
-  }
-  return t;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
+std::string ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -247,34 +121,38 @@ class CompiledResources : public ::testing::Test {
     std::string command = "i686-w64-mingw32-windres -I '" + appDir.string() + "' -i '" +
                           (appDir / "uninstall.rc").string() + "' -O res -o '" + out.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    resources = ReadResFile(ReadBytes(out));
+    resources = res_file::ReadResFile(ReadBytes(out));
     std::filesystem::remove(out);
     icon = ReadBytes(appDir / "uninicon.ico");
   }
-  const Resource* Find(const std::string& type, const std::string& name) const {
-    for (const Resource& r : resources)
+  const res_file::Resource* Find(const std::string& type, const std::string& name) const {
+    for (const res_file::Resource& r : resources)
       if (r.type == type && r.name == name) return &r;
     return nullptr;
   }
-  std::vector<Resource> resources;
-  std::vector<std::uint8_t> icon;
+  std::vector<res_file::Resource> resources;
+  std::string icon;
 };
 
 TEST_F(CompiledResources, DialogsAreTheTemplatesOfTheTables) {
   for (const ExpectedDialog& want : kDialogs) {
-    const Resource* dialog = Find("#5", want.name);  // RT_DIALOG
+    const res_file::Resource* dialog = Find("#5", want.name);  // RT_DIALOG
     ASSERT_NE(dialog, nullptr) << want.name;
     EXPECT_EQ(dialog->language, 0x0409) << want.name << ": US English";
-    ExpectDialog(want, DecodeDialog(dialog->data), true);
+    std::string menu, windowClass;
+    const sim::DialogTemplate got = res_file::DecodeDialog(dialog->data, &menu, &windowClass);
+    EXPECT_EQ(menu, "") << "a menu";
+    EXPECT_EQ(windowClass, "") << "a window class of its own";
+    ExpectDialog(want, got, true);
   }
 }
 
 // One icon group, IDI_UNINICON, naming one 32 by 32 image in 16 colours: the .ico file's image.
 TEST_F(CompiledResources, IconGroupHoldsTheOneImage) {
-  const Resource* group = Find("#14", "#" + std::to_string(IDI_UNINICON));  // RT_GROUP_ICON
+  const res_file::Resource* group = Find("#14", "#" + std::to_string(IDI_UNINICON));  // RT_GROUP_ICON
   ASSERT_NE(group, nullptr);
   EXPECT_EQ(group->language, 0x0409);
-  Reader g{group->data, 0};
+  res_file::Reader g{group->data};
   EXPECT_EQ(g.Word(), 0);
   EXPECT_EQ(g.Word(), 1);  // icons
   ASSERT_EQ(g.Word(), 1);  // one image
@@ -288,12 +166,12 @@ TEST_F(CompiledResources, IconGroupHoldsTheOneImage) {
   std::uint16_t imageId = g.Word();
 
   int icons = 0;
-  for (const Resource& r : resources) icons += r.type == "#3";  // RT_ICON
+  for (const res_file::Resource& r : resources) icons += r.type == "#3";  // RT_ICON
   EXPECT_EQ(icons, 1);
-  const Resource* image = Find("#3", "#" + std::to_string(imageId));
+  const res_file::Resource* image = Find("#3", "#" + std::to_string(imageId));
   ASSERT_NE(image, nullptr);
   ASSERT_GE(icon.size(), 22u);
-  std::vector<std::uint8_t> fromFile(icon.begin() + 22, icon.end());  // past the icon directory
+  const std::string fromFile = icon.substr(22);  // past the icon directory
   EXPECT_EQ(size, fromFile.size());
   EXPECT_TRUE(image->data == fromFile);
 }

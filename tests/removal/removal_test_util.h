@@ -5,32 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "product_table.h"
 #include "sim/trace.h"
 
 namespace removal_test {
 
-// The driver's fixed keys as the removal deletes them: root, then the path below it. The first
-// 11 go on every run, the last 3 only on builds above 950.
-struct FixedKey {
-  const char* root;
-  const char* path;
-};
-inline constexpr FixedKey kFixedKeys[14] = {
-    {"HKEY_CLASSES_ROOT", "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-    {"HKEY_CLASSES_ROOT", "Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-    {"HKEY_CURRENT_CONFIG", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-    {"HKEY_LOCAL_MACHINE", "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-    {"HKEY_LOCAL_MACHINE", "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98"},
-    {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-    {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 PrintProcessor"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor"},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-    {"HKEY_USERS", ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
-    {"HKEY_LOCAL_MACHINE", "Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514"},
-    {"HKEY_CURRENT_USER", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
-};
+// The driver's fixed keys as the removal deletes them, in its order: root, then the path below it.
+using product::kFixedKeys;
 
 // The string helpers (lstrcpyA, lstrcatA, lstrlenA, lstrcmpA, lstrcmpiA) only build and compare
 // names: every call but theirs, each as "Op(args)" without its result, one per call.

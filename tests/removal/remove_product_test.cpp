@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_calls.h"
 #include "installed_machine.h"
 #include "removal_test_util.h"
 #include "sim/machine.h"
@@ -11,113 +12,9 @@
 
 namespace {
 
-std::string Q(const std::string& text) { return "\"" + text + "\""; }
-
-// The calls a removal makes, written out from what the machine holds.
-struct Expected {
-  std::vector<std::string> calls;
-  void Add(const std::string& op, const std::vector<std::string>& args) {
-    std::string call = op + "(";
-    for (std::size_t i = 0; i < args.size(); ++i) call += (i > 0 ? ", " : "") + args[i];
-    calls.push_back(call + ")");
-  }
-};
-
-struct Layout {
-  bool laterRelease;
-  bool installed;  // instance keys 0000 (another printer) and 0001 (ours); shell folders; INF files
-};
-
-std::vector<std::string> ExpectedCalls(const Layout& layout) {
-  Expected e;
-  e.Add("GetVersionExA", {"148"});
-  for (int i = 0; i < (layout.laterRelease ? 14 : 11); ++i) {
-    e.Add("RegDeleteKeyA", {removal_test::kFixedKeys[i].root, Q(removal_test::kFixedKeys[i].path)});
-  }
-  if (layout.laterRelease) {
-    e.Add("RegFlushKey", {"HKEY_USERS"});
-    e.Add("RegFlushKey", {"HKEY_CURRENT_USER"});
-  }
-  e.Add("RegFlushKey", {"HKEY_LOCAL_MACHINE"});
-
-  const char* passes[][2] = {{"Enum\\Root\\printer\\", "DeviceDesc"},
-                             {"System\\CurrentControlSet\\Services\\Class\\Printer\\", "DriverDesc"}};
-  for (auto& pass : passes) {
-    auto open = [&](int n) {
-      char number[8];
-      std::snprintf(number, sizeof number, "%04d", n);
-      e.Add("RegOpenKeyExA", {"HKEY_LOCAL_MACHINE", Q(std::string(pass[0]) + number), "0", "1"});
-    };
-    auto examine = [&] {
-      e.Add("RegQueryValueExA", {"hkey", Q(pass[1]), "NULL", "type", "data", "260"});
-      e.Add("RegCloseKey", {"hkey"});
-    };
-    open(0);
-    int next = 1;
-    if (layout.installed) {
-      examine();  // 0000: another printer
-      open(1);
-      examine();  // 0001: ours, deleted, and its name tried once more
-      e.Add("RegDeleteKeyA", {"HKEY_LOCAL_MACHINE", Q(std::string(pass[0]) + "0001")});
-      open(1);
-      open(2);  // ends the examine phase
-      next = 3;
-    }
-    for (int n = next; n <= 101; ++n) open(n);
-  }
-
-  const std::string printer = Q(fixtures::kPrinterName);
-  e.Add("GetProfileStringA", {Q("Devices"), printer, Q("kb47rk,lpt1:"), "150"});
-  for (const char* port : {"LPT1", "FILE", "LPT2"}) {
-    e.Add("WriteProfileStringA", {Q(std::string(fixtures::kPrinterName) + "-" + port), "NULL", "NULL"});
-  }
-  e.Add("WriteProfileStringA", {Q("Devices"), printer, "NULL"});
-  e.Add("WriteProfileStringA", {Q("PrinterPorts"), printer, "NULL"});
-  e.Add("GetProfileStringA", {Q("windows"), Q("device"), Q(""), "150"});  // another default printer
-
-  e.Add("RegOpenKeyExA", {"HKEY_CURRENT_USER", Q("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
-                          "0", "1"});
-  std::string group = "\\ZANTEROVA RK514";
-  if (layout.installed) {
-    e.Add("RegQueryValueExA", {"hkey", Q("Programs"), "NULL", "type", "data", "260"});
-    e.Add("RegCloseKey", {"hkey"});
-    group = fixtures::kGroupFolder;
-  }
-  for (const std::string& name : fixtures::ShortcutNames()) e.Add("DeleteFileA", {Q(group + "\\" + name)});
-  e.Add("RemoveDirectoryA", {Q(group)});
-
-  e.Add("GetSystemDirectoryA", {"buffer", "260"});
-  e.Add("GetWindowsDirectoryA", {"buffer", "260"});
-  for (const std::string& name : fixtures::SystemFileNames()) e.Add("DeleteFileA", {Q("C:\\WINDOWS\\SYSTEM\\" + name)});
-  if (layout.laterRelease) {
-    e.Add("DeleteFileA", {Q("C:\\WINDOWS\\INF\\OTHER\\KARSENBYKBRK514.INF")});
-  } else {
-    e.Add("FindFirstFileA", {Q("C:\\WINDOWS\\INF\\oem*.inf"), "data"});
-    if (layout.installed) {
-      e.Add("FindNextFileA", {"search", "data"});
-      e.Add("FindNextFileA", {"search", "data"});
-      e.Add("FindClose", {"search"});
-      e.Add("fopen", {Q("C:\\WINDOWS\\INF\\oem0.inf"), Q("r")});
-      e.Add("fclose", {"file#1"});
-      e.Add("fopen", {Q("C:\\WINDOWS\\INF\\oem1.inf"), Q("r")});
-      e.Add("fclose", {"file#1"});
-      e.Add("DeleteFileA", {Q("C:\\WINDOWS\\INF\\oem1.inf")});
-    }
-  }
-
-  e.Add("FindFirstFileA", {Q("C:\\WINDOWS\\wininit.ini"), "data"});
-  e.Add("fopen", {Q("C:\\WINDOWS\\wininit.ini"), Q("a+")});
-  e.Add("fprintf", {"file#1", Q("%s\n"), Q("[rename]")});
-  for (const std::string& name : fixtures::DeferredFileNames()) {
-    e.Add("fprintf", {"file#1", Q("%s\n"), Q("NUL=C:\\WINDOWS\\SYSTEM\\" + name)});
-  }
-  e.Add("fclose", {"file#1"});
-  return e.calls;
-}
-
 std::string NewWininit() {
   std::string text = "[rename]\r\n";
-  for (const std::string& name : fixtures::DeferredFileNames()) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
+  for (const std::string& name : product::kDeferredFiles) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
   return text;
 }
 
@@ -143,7 +40,7 @@ TEST(RemoveProduct, MakesExactlyTheseCallsInThisOrder) {
     sim::Activation active(machine);
     EXPECT_EQ(RemoveProduct(), 0);
     const std::vector<std::string> calls = removal_test::PlatformCalls(machine.trace(), false);
-    const std::vector<std::string> expected = ExpectedCalls({(run.build & 0xFFFF) > 950, run.installed});
+    const std::vector<std::string> expected = fixtures::ExpectedCalls({(run.build & 0xFFFF) > 950, run.installed});
     EXPECT_EQ(calls.size(), expected.size());
     for (std::size_t i = 0; i < std::min(calls.size(), expected.size()); ++i) {
       ASSERT_EQ(calls[i], expected[i]) << "call " << i;
@@ -161,7 +58,7 @@ TEST(RemoveProduct, LeavesTheMachineAsItWasBeforeTheDriver) {
     // All that stays until the next start: the five files that wininit.ini names.
     sim::Machine expected = fixtures::CleanMachine(run.build);
     if (run.installed) {
-      for (const std::string& name : fixtures::DeferredFileNames()) {
+      for (const std::string& name : product::kDeferredFiles) {
         expected.files.WriteFile("C:\\WINDOWS\\SYSTEM\\" + name, name);
       }
     }

@@ -17,6 +17,7 @@ using fixtures::kGroupFolder;
 using fixtures::kShellFoldersKey;
 
 const std::string kRootGroup = "C:\\ZANTEROVA RK514";
+const std::vector<std::string> kFourShortcuts(std::begin(product::kShortcuts), std::end(product::kShortcuts));
 
 void AddGroup(sim::Machine& machine, const std::string& folder, const std::vector<std::string>& names) {
   machine.files.MakeDirectory(folder);
@@ -24,7 +25,7 @@ void AddGroup(sim::Machine& machine, const std::string& folder, const std::vecto
 }
 
 TEST(StartMenuGroup, ShortcutsAndFolder) {
-  const std::vector<std::string> four = fixtures::ShortcutNames();
+  const std::vector<std::string>& four = kFourShortcuts;
   struct Case {
     const char* what;
     std::function<void(sim::Machine&)> setUp;
@@ -118,7 +119,7 @@ TEST(StartMenuGroup, PathsThatWouldNotFitAreNeverCut) {
     ASSERT_EQ(programs.size(), c.programsLength);
     machine.registry.SetString(kShellFoldersKey, "Programs", programs);
     machine.files.MakeDirectory(programs);
-    if (c.programsLength == 213) AddGroup(machine, programs + "\\ZANTEROVA RK514", fixtures::ShortcutNames());
+    if (c.programsLength == 213) AddGroup(machine, programs + "\\ZANTEROVA RK514", kFourShortcuts);
     for (const std::string& decoy : c.decoyFiles) machine.files.WriteFile(programs + "\\" + decoy, "x");
     if (c.decoyFolder != nullptr) machine.files.MakeDirectory(programs + "\\" + c.decoyFolder);
     sim::Activation active(machine);

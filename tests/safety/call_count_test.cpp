@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "expected_calls.h"
 #include "expectations.h"
 #include "installed_machine.h"
 #include "removal.h"
@@ -21,21 +22,16 @@ std::size_t PlatformCalls(const sim::Trace& trace) {
   return count;
 }
 
-// On a bare Windows 98 machine: the version (1); 14 key deletions and 3 flushes; 102 names tried
-// in each instance list (204); the [Devices] read, 5 profile writes and the default printer's
-// read (7); the shell-folder open, 4 shortcut deletions and the folder (6); the two directories
-// (2); 14 system files and the fixed INF file (15); the rename list's existence test, open,
-// header, 5 entries, close (9).
-constexpr std::size_t kBareLaterRelease = 1 + 14 + 3 + 204 + 7 + 6 + 2 + 15 + 9;
-// On a first release: 11 deletions, 1 flush, and the INF search that finds no folder for the
-// fixed file's deletion.
-constexpr std::size_t kBareFirstRelease = kBareLaterRelease - 3 - 2;
-// Installed: in each list 0000 (another printer) is examined, 0001 (ours) examined, deleted and
-// tried again (+6 each); the Programs value is read and its key closed (+2); on a first
-// release, the search yields oem0.inf and oem1.inf, both are opened and closed, oem1.inf
-// deleted (+8).
-constexpr std::size_t kInstalledLaterRelease = kBareLaterRelease + 12 + 2;
-constexpr std::size_t kInstalledFirstRelease = kBareFirstRelease + 12 + 2 + 8;
+// The totals of the call sequence that the removal's tests check call by call. On a bare Windows
+// 98 machine: the version (1); 14 key deletions and 3 flushes; 102 names tried in each instance
+// list (204); the [Devices] read, 5 profile writes and the default printer's read (7); the
+// shell-folder open, 4 shortcut deletions and the folder (6); the two directories (2); 14 system
+// files and the fixed INF file (15); the rename list's existence test, open, header, 5 entries,
+// close (9): 261.
+const std::size_t kBareLaterRelease = fixtures::ExpectedCalls({true, false}).size();
+const std::size_t kBareFirstRelease = fixtures::ExpectedCalls({false, false}).size();
+const std::size_t kInstalledLaterRelease = fixtures::ExpectedCalls({true, true}).size();
+const std::size_t kInstalledFirstRelease = fixtures::ExpectedCalls({false, true}).size();
 
 TEST(CallCount, BareAndInstalledMachines) {
   struct Case {

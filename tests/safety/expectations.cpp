@@ -5,64 +5,13 @@
 #include <optional>
 
 #include "invariant.h"
+#include "product_table.h"
 #include "sim/crt.h"
 
 namespace safety {
 namespace {
 
 constexpr std::size_t kBufferSize = 260;
-
-struct FixedKey {
-  const char* path;
-  bool laterReleaseOnly;
-};
-constexpr FixedKey kFixedKeys[] = {
-    {"HKEY_CLASSES_ROOT\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}", false},
-    {"HKEY_CLASSES_ROOT\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension", false},
-    {"HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", false},
-    {"HKEY_LOCAL_MACHINE\\Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby "
-     "RK514",
-     false},
-    {"HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98", false},
-    {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}", false},
-    {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell "
-     "Extension",
-     false},
-    {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA "
-     "Karsenby RK514",
-     false},
-    {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print "
-     "Processors\\ZANTEROVA RK514 PrintProcessor",
-     false},
-    {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor",
-     false},
-    {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", false},
-    {"HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
-     "Menu\\&Programs\\ZANTEROVA RK514",
-     true},
-    {"HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514", true},
-    {"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
-     "Menu\\&Programs\\ZANTEROVA RK514",
-     true},
-};
-
-struct InstanceList {
-  const char* base;
-  const char* valueName;
-};
-constexpr InstanceList kInstanceLists[] = {
-    {"HKEY_LOCAL_MACHINE\\Enum\\Root\\printer", "DeviceDesc"},
-    {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Printer", "DriverDesc"},
-};
-
-constexpr const char* kSystemFiles[] = {"KB4732.DLL",   "KB47CT.DLL",   "KB47HLP.HLP",  "KB47HLP.GID",
-                                        "KB47TRB.HLP",  "KB47TRB.GID",  "KB47JNLI.DLL", "KB47RK.DRV",
-                                        "KB47RKLN.DLL", "KB47LN98.DLL", "KB47RAST.DLL", "KB47RS.DLL",
-                                        "KB47SHEL.DLL", "KB47STAT.EXE"};
-constexpr const char* kDeferredFiles[] = {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL",
-                                          "KB47UNIN.EXE"};
-constexpr const char* kShortcuts[] = {"How do I for RK514.LNK", "Troubleshooting for RK514.LNK",
-                                      "RK514 Printer Monitor.LNK", "RK514 Uninstall program.LNK"};
 
 bool Fits(const std::string& path) { return path.size() < kBufferSize; }
 
@@ -81,14 +30,16 @@ bool Deletable(const sim::FileSystem& files, const std::string& path) {
 
 void Registry(const sim::Machine& before, const sim::Machine& after, std::vector<std::string>& report) {
   const bool laterRelease = (before.buildNumber & 0xFFFF) > 950;
-  for (const FixedKey& key : kFixedKeys) {
+  for (const product::FixedKey& key : product::kFixedKeys) {
     if (key.laterReleaseOnly && !laterRelease) continue;
-    if (before.registry.KeyExists(key.path) && after.registry.KeyExists(key.path)) {
-      report.push_back(std::string("registry: fixed key left: ") + key.path);
+    const std::string path = std::string(key.root) + "\\" + key.path;
+    if (before.registry.KeyExists(path) && after.registry.KeyExists(path)) {
+      report.push_back("registry: fixed key left: " + path);
     }
   }
-  for (const InstanceList& list : kInstanceLists) {
-    const sim::RegKey* base = before.registry.Find(list.base);
+  for (const product::InstanceList& list : product::kInstanceLists) {
+    const std::string basePath = std::string("HKEY_LOCAL_MACHINE\\") + list.base;
+    const sim::RegKey* base = before.registry.Find(basePath);
     if (base == nullptr) continue;
     auto child = [&](long n) -> const sim::RegKey* {
       const auto found = base->subkeys.find(InstanceName(n));
@@ -103,7 +54,7 @@ void Registry(const sim::Machine& before, const sim::Machine& after, std::vector
     for (const auto& [name, key] : base->subkeys) {
       const long n = WalkNumber(key.name);
       if (n < 0) continue;
-      const std::string path = std::string(list.base) + "\\" + key.name;
+      const std::string path = basePath + "\\" + key.name;
       const bool gone = !after.registry.KeyExists(path);
       if (due.count(n) != 0 && !gone) report.push_back("registry: instance key left: " + path);
       if (due.count(n) == 0 && gone) report.push_back("registry: instance key beyond the walk removed: " + path);
@@ -118,17 +69,17 @@ void Files(const sim::Machine& before, const sim::Machine& after, std::vector<st
     }
   };
   if (Fits(before.systemDirectory)) {
-    for (const char* name : kSystemFiles) mustGo(before.systemDirectory + "\\" + name);
+    for (const char* name : product::kSystemFiles) mustGo(before.systemDirectory + "\\" + name);
   }
 
   const std::string group = GroupFolder(before);
   if (Fits(group)) {
-    for (const char* name : kShortcuts) mustGo(group + "\\" + name);
+    for (const char* name : product::kShortcuts) mustGo(group + "\\" + name);
     // The folder goes when nothing but deletable shortcuts was in it.
     bool emptied = before.files.IsDirectory(group);
     for (const sim::DirEntry& entry : before.files.List(group)) {
       bool shortcut = false;
-      for (const char* name : kShortcuts) shortcut = shortcut || sim::EqualNoCase(entry.name, name);
+      for (const char* name : product::kShortcuts) shortcut = shortcut || sim::EqualNoCase(entry.name, name);
       emptied = emptied && shortcut && Deletable(before.files, group + "\\" + entry.name) &&
                 Fits(group + "\\" + entry.name);
     }
@@ -240,7 +191,7 @@ std::optional<ProfileLine> LastHeader(std::string_view text) {
 void Wininit(const sim::Machine& before, const sim::Machine& after, std::vector<std::string>& report) {
   const std::string path = before.windowsDirectory + "\\wininit.ini";
   std::vector<std::string> entries;
-  for (const char* name : kDeferredFiles) {
+  for (const char* name : product::kDeferredFiles) {
     const std::string line = "NUL=" + before.systemDirectory + "\\" + name;
     if (Fits(before.systemDirectory) && Fits(line)) entries.push_back(line + "\r\n");
   }

@@ -24,7 +24,7 @@ sim::Machine Removed(const sim::Machine& before) {
 
 std::string Entries() {
   std::string text;
-  for (const std::string& name : fixtures::DeferredFileNames()) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
+  for (const std::string& name : product::kDeferredFiles) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
   return text;
 }
 

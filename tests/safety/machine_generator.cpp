@@ -7,45 +7,27 @@
 #include <vector>
 
 #include "invariant.h"
+#include "product_table.h"
 #include "win32.h"
 
 namespace safety {
 namespace {
 
-constexpr char kPrinter[] = "ZANTEROVA Karsenby RK514";
+constexpr const char* kPrinter = product::kPrinterName;
 constexpr char kShellFolders[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char kPrint[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print";
 
-const std::vector<std::string> kFixedKeys = {
-    "HKEY_CLASSES_ROOT\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}",
-    "HKEY_CLASSES_ROOT\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension",
-    "HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
-    "HKEY_LOCAL_MACHINE\\Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
-    "HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98",
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}",
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA "
-    "Karsenby RK514",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print "
-    "Processors\\ZANTEROVA RK514 PrintProcessor",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
-    "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
-    "Menu\\&Programs\\ZANTEROVA RK514",
-    "HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514",
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
-    "Menu\\&Programs\\ZANTEROVA RK514",
-};
-
-const std::vector<std::string> kSystemFiles = {"KB4732.DLL",   "KB47CT.DLL",   "KB47HLP.HLP",  "KB47HLP.GID",
-                                               "KB47TRB.HLP",  "KB47TRB.GID",  "KB47JNLI.DLL", "KB47RK.DRV",
-                                               "KB47RKLN.DLL", "KB47LN98.DLL", "KB47RAST.DLL", "KB47RS.DLL",
-                                               "KB47SHEL.DLL", "KB47STAT.EXE"};
-const std::vector<std::string> kDeferredFiles = {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL",
-                                                 "KB47UNIN.EXE"};
-const std::vector<std::string> kShortcuts = {"How do I for RK514.LNK", "Troubleshooting for RK514.LNK",
-                                             "RK514 Printer Monitor.LNK", "RK514 Uninstall program.LNK"};
+// The product's keys, each with its root, and its files and shortcuts.
+std::vector<std::string> FixedKeyPaths() {
+  std::vector<std::string> paths;
+  for (const product::FixedKey& key : product::kFixedKeys) paths.push_back(std::string(key.root) + "\\" + key.path);
+  return paths;
+}
+const std::vector<std::string> kFixedKeys = FixedKeyPaths();
+const std::vector<std::string> kSystemFiles(std::begin(product::kSystemFiles), std::end(product::kSystemFiles));
+const std::vector<std::string> kDeferredFiles(std::begin(product::kDeferredFiles), std::end(product::kDeferredFiles));
+const std::vector<std::string> kShortcuts(std::begin(product::kShortcuts), std::end(product::kShortcuts));
 
 std::string Lower(std::string text) {
   for (char& c : text) {

@@ -15,7 +15,7 @@ const std::string kWininit = "C:\\WINDOWS\\wininit.ini";
 
 std::string Entries() {
   std::string text;
-  for (const std::string& name : fixtures::DeferredFileNames()) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
+  for (const std::string& name : product::kDeferredFiles) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
   return text;
 }
 

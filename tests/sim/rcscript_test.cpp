@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "res_file.h"
 #include "sim/errors.h"
 #include "sim/ui.h"
 
@@ -30,116 +31,6 @@ std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-// ---- A reader of the dialog resources in a compiled .res file.
-
-struct Bytes {
-  const std::string& data;
-  std::size_t pos;
-  std::uint16_t Word() {
-    if (pos + 2 > data.size()) throw std::runtime_error("truncated .res file");
-    auto value = static_cast<std::uint16_t>(static_cast<unsigned char>(data[pos]) |
-                                            static_cast<unsigned char>(data[pos + 1]) << 8);
-    pos += 2;
-    return value;
-  }
-  std::uint32_t Dword() {
-    std::uint32_t low = Word();
-    return low | static_cast<std::uint32_t>(Word()) << 16;
-  }
-  std::uint8_t Byte() {
-    if (pos >= data.size()) throw std::runtime_error("truncated .res file");
-    return static_cast<std::uint8_t>(data[pos++]);
-  }
-  // A name or an ordinal: "#N" for 0xFFFF N, else the UTF-16 text (ASCII here).
-  std::string NameOrOrdinal() {
-    std::uint16_t first = Word();
-    if (first == 0xFFFF) return "#" + std::to_string(Word());
-    std::string text;
-    for (std::uint16_t c = first; c != 0; c = Word()) text += static_cast<char>(c);
-    return text;
-  }
-  void AlignDword() { pos = (pos + 3) & ~std::size_t{3}; }
-};
-
-std::string ClassName(const std::string& raw) {
-  if (raw == "#128") return "button";
-  if (raw == "#130") return "static";
-  return raw;
-}
-
-DialogTemplate DecodeDialog(const std::string& name, const std::string& data) {
-  DialogTemplate dialog;
-  dialog.name = name;
-  Bytes in{data, 0};
-  std::uint16_t version = in.Word(), signature = in.Word();
-  dialog.extended = version == 1 && signature == 0xFFFF;
-  std::uint16_t count = 0;
-  if (dialog.extended) {
-    in.Dword();  // help ID
-    dialog.exStyle = in.Dword();
-    dialog.style = in.Dword();
-  } else {
-    in.pos = 0;
-    dialog.style = in.Dword();
-    dialog.exStyle = in.Dword();
-  }
-  count = in.Word();
-  dialog.x = static_cast<std::int16_t>(in.Word());
-  dialog.y = static_cast<std::int16_t>(in.Word());
-  dialog.cx = static_cast<std::int16_t>(in.Word());
-  dialog.cy = static_cast<std::int16_t>(in.Word());
-  in.NameOrOrdinal();  // menu
-  in.NameOrOrdinal();  // class
-  dialog.caption = in.NameOrOrdinal();
-  if (dialog.style & 0x40) {  // DS_SETFONT
-    dialog.fontSize = in.Word();
-    if (dialog.extended) {
-      dialog.fontWeight = in.Word();
-      dialog.fontItalic = in.Byte();
-      dialog.fontCharset = in.Byte();
-    }
-    dialog.fontName = in.NameOrOrdinal();
-  }
-  for (int i = 0; i < count; ++i) {
-    in.AlignDword();
-    ControlTemplate control;
-    if (dialog.extended) {
-      in.Dword();  // help ID
-      control.exStyle = in.Dword();
-      control.style = in.Dword();
-    } else {
-      control.style = in.Dword();
-      control.exStyle = in.Dword();
-    }
-    control.x = static_cast<std::int16_t>(in.Word());
-    control.y = static_cast<std::int16_t>(in.Word());
-    control.cx = static_cast<std::int16_t>(in.Word());
-    control.cy = static_cast<std::int16_t>(in.Word());
-    control.id = dialog.extended ? static_cast<int>(in.Dword()) : static_cast<std::int16_t>(in.Word());
-    control.className = ClassName(in.NameOrOrdinal());
-    control.text = in.NameOrOrdinal();
-    std::uint16_t extra = in.Word();
-    in.pos += extra;
-    dialog.controls.push_back(control);
-  }
-  return dialog;
-}
-
-// Every RT_DIALOG resource of a .res file, by name.
-std::map<std::string, DialogTemplate> DecodeRes(const std::string& res) {
-  std::map<std::string, DialogTemplate> dialogs;
-  std::size_t pos = 0;
-  while (pos + 8 <= res.size()) {
-    Bytes header{res, pos};
-    std::uint32_t dataSize = header.Dword(), headerSize = header.Dword();
-    std::string type = header.NameOrOrdinal();
-    std::string name = header.NameOrOrdinal();
-    if (type == "#5") dialogs[name] = DecodeDialog(name, res.substr(pos + headerSize, dataSize));
-    pos = (pos + headerSize + dataSize + 3) & ~std::size_t{3};
-  }
-  return dialogs;
 }
 
 bool HaveWindres() { return std::system((std::string("command -v ") + kWindres + " >/dev/null 2>&1").c_str()) == 0; }
@@ -171,7 +62,7 @@ std::map<std::string, DialogTemplate> CompileWithWindres(const std::string& rc, 
   std::string res = ReadFile(dir / "script.res");
   fs::remove_all(dir);
   EXPECT_EQ(status, 0) << log;
-  return DecodeRes(res);
+  return res_file::DialogsOf(res);
 }
 
 void ExpectSameTemplates(const std::map<std::string, DialogTemplate>& ours,

@@ -37,21 +37,6 @@ std::string WinIni(bool installed) {
 
 }  // namespace
 
-std::vector<std::string> SystemFileNames() {
-  return {"KB4732.DLL",   "KB47CT.DLL",   "KB47HLP.HLP", "KB47HLP.GID",  "KB47TRB.HLP",
-          "KB47TRB.GID",  "KB47JNLI.DLL", "KB47RK.DRV",  "KB47RKLN.DLL", "KB47LN98.DLL",
-          "KB47RAST.DLL", "KB47RS.DLL",   "KB47SHEL.DLL", "KB47STAT.EXE"};
-}
-
-std::vector<std::string> DeferredFileNames() {
-  return {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL", "KB47UNIN.EXE"};
-}
-
-std::vector<std::string> ShortcutNames() {
-  return {"How do I for RK514.LNK", "Troubleshooting for RK514.LNK", "RK514 Printer Monitor.LNK",
-          "RK514 Uninstall program.LNK"};
-}
-
 std::string CleanWinIni() { return WinIni(false); }
 std::string InstalledWinIni() { return WinIni(true); }
 
@@ -124,9 +109,9 @@ void InstallProduct(sim::Machine& machine) {
 
   sim::FileSystem& files = machine.files;
   files.WriteFile(machine.WinIniPath(), InstalledWinIni());
-  for (const std::string& name : ShortcutNames()) files.WriteFile(std::string(kGroupFolder) + "\\" + name, "L");
-  for (const std::string& name : SystemFileNames()) files.WriteFile(machine.systemDirectory + "\\" + name, name);
-  for (const std::string& name : DeferredFileNames()) files.WriteFile(machine.systemDirectory + "\\" + name, name);
+  for (const char* name : product::kShortcuts) files.WriteFile(std::string(kGroupFolder) + "\\" + name, "L");
+  for (const std::string& name : product::kSystemFiles) files.WriteFile(machine.systemDirectory + "\\" + name, name);
+  for (const std::string& name : product::kDeferredFiles) files.WriteFile(machine.systemDirectory + "\\" + name, name);
   const std::string inf = "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[RK514.Files]\r\nKB47RK.DRV\r\nKB47STAT.EXE\r\n";
   if (laterRelease) {
     files.WriteFile(machine.windowsDirectory + "\\INF\\OTHER\\KARSENBYKBRK514.INF", inf);

@@ -6,22 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "product_table.h"
 #include "sim/machine.h"
 
 namespace fixtures {
 
-inline constexpr char kPrinterName[] = "ZANTEROVA Karsenby RK514";
+using product::kPrinterName;
 inline constexpr char kProgramsFolder[] = "C:\\WINDOWS\\Start Menu\\Programs";
 inline constexpr char kGroupFolder[] = "C:\\WINDOWS\\Start Menu\\Programs\\ZANTEROVA RK514";
 inline constexpr char kShellFoldersKey[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-// The fourteen files that setup copies to the system directory and the uninstaller deletes at
-// once, and the five it leaves to the next start of Windows.
-std::vector<std::string> SystemFileNames();
-std::vector<std::string> DeferredFileNames();
-// The four shortcuts of the Start-menu group.
-std::vector<std::string> ShortcutNames();
 
 // A PC of the given build (sim::kBuildWin95, ...) before the driver is installed: the shell's
 // folders, an HP LaserJet 4 on LPT1 with its registry keys, instance keys 0000 and win.ini

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 
+#include "product_table.h"
 #include "sim/errors.h"
 #include "sim/profile.h"
 #include "win32.h"
@@ -18,60 +19,6 @@ constexpr std::size_t kBufferSize = 260;  // the program's path buffers: 259 cha
 constexpr char kGroupTail[] = "\\ZANTEROVA RK514";
 constexpr char kShellFolders[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-struct FixedKey {
-  const char* root;
-  const char* path;
-  bool laterReleaseOnly;
-};
-constexpr FixedKey kFixedKeys[] = {
-    {"HKEY_CLASSES_ROOT", "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}", false},
-    {"HKEY_CLASSES_ROOT", "Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension", false},
-    {"HKEY_CURRENT_CONFIG", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", false},
-    {"HKEY_LOCAL_MACHINE",
-     "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", false},
-    {"HKEY_LOCAL_MACHINE", "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98", false},
-    {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}", false},
-    {"HKEY_LOCAL_MACHINE",
-     "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension", false},
-    {"HKEY_LOCAL_MACHINE",
-     "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514",
-     false},
-    {"HKEY_LOCAL_MACHINE",
-     "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 "
-     "PrintProcessor",
-     false},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor",
-     false},
-    {"HKEY_LOCAL_MACHINE", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", false},
-    {"HKEY_USERS",
-     ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA "
-     "RK514",
-     true},
-    {"HKEY_LOCAL_MACHINE", "Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514", true},
-    {"HKEY_CURRENT_USER",
-     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514",
-     true},
-};
-
-struct InstanceList {
-  const char* base;  // under HKEY_LOCAL_MACHINE
-  const char* valueName;
-};
-constexpr InstanceList kInstanceLists[] = {
-    {"Enum\\Root\\printer", "DeviceDesc"},
-    {"System\\CurrentControlSet\\Services\\Class\\Printer", "DriverDesc"},
-};
-
-constexpr const char* kSystemFiles[] = {"KB4732.DLL",   "KB47CT.DLL",   "KB47HLP.HLP",  "KB47HLP.GID",
-                                        "KB47TRB.HLP",  "KB47TRB.GID",  "KB47JNLI.DLL", "KB47RK.DRV",
-                                        "KB47RKLN.DLL", "KB47LN98.DLL", "KB47RAST.DLL", "KB47RS.DLL",
-                                        "KB47SHEL.DLL", "KB47STAT.EXE"};
-constexpr const char* kDeferredFiles[] = {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL",
-                                          "KB47UNIN.EXE"};
-constexpr const char* kShortcuts[] = {"How do I for RK514.LNK", "Troubleshooting for RK514.LNK",
-                                      "RK514 Printer Monitor.LNK", "RK514 Uninstall program.LNK"};
-constexpr const char* kLocalPorts[] = {"-LPT1", "-FILE", "-LPT2"};
 
 std::string Upper(std::string_view text) {
   std::string upper(text);
@@ -140,11 +87,11 @@ void CompareKeys(const std::string& path, const sim::RegKey& before, const sim::
 std::set<std::string> RemovableKeys(const sim::Machine& before) {
   std::set<std::string> removable;
   const bool laterRelease = (before.buildNumber & 0xFFFF) > 950;
-  for (const FixedKey& key : kFixedKeys) {
+  for (const product::FixedKey& key : product::kFixedKeys) {
     if (key.laterReleaseOnly && !laterRelease) continue;
     removable.insert(Upper(before.registry.Resolve(std::string(key.root) + "\\" + key.path)));
   }
-  for (const InstanceList& list : kInstanceLists) {
+  for (const product::InstanceList& list : product::kInstanceLists) {
     const std::string basePath = std::string("HKEY_LOCAL_MACHINE\\") + list.base;
     const sim::RegKey* base = before.registry.Find(basePath);
     if (base == nullptr) continue;
@@ -270,8 +217,8 @@ bool GainsOnlyEntries(std::string_view base, std::string_view gained, const std:
   std::size_t next = 0;  // the deferred file that may come next
   while (at < gained.size()) {
     bool matched = false;
-    while (!matched && next < std::size(kDeferredFiles)) {
-      const std::string text = "NUL=" + systemDirectory + "\\" + kDeferredFiles[next++];
+    while (!matched && next < std::size(product::kDeferredFiles)) {
+      const std::string text = "NUL=" + systemDirectory + "\\" + product::kDeferredFiles[next++];
       if (Fits(text) && gained.substr(at, text.size() + 2) == text + "\r\n") {
         at += text.size() + 2;
         matched = true;
@@ -362,7 +309,7 @@ RemovableEntries Removable(const sim::Machine& before, const Allowance& allowanc
   const std::string& system = before.systemDirectory;
   const std::string& windows = before.windowsDirectory;
   if (Fits(system)) {
-    for (const char* name : kSystemFiles) addFile(system + "\\" + name);
+    for (const char* name : product::kSystemFiles) addFile(system + "\\" + name);
   }
 
   std::vector<std::string> groups = {GroupFolder(before)};
@@ -370,7 +317,7 @@ RemovableEntries Removable(const sim::Machine& before, const Allowance& allowanc
   for (const std::string& group : groups) {
     if (!Fits(group)) continue;
     if (auto resolved = Resolved(before, group)) removable.folders.insert(*resolved);
-    for (const char* name : kShortcuts) addFile(group + "\\" + name);
+    for (const char* name : product::kShortcuts) addFile(group + "\\" + name);
   }
 
   const unsigned build = before.buildNumber & 0xFFFF;
@@ -486,7 +433,7 @@ std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUn
     }
   }
   if (text.find('\\') == std::string::npos || deviceUnknown) {
-    for (const char* port : kLocalPorts) sections.push_back(std::string(kPrinterName) + port);
+    for (const char* port : product::kLocalPortSuffixes) sections.push_back(std::string(kPrinterName) + port);
   }
   return sections;
 }

@@ -21,12 +21,13 @@
 #include <string_view>
 #include <vector>
 
+#include "product_table.h"
 #include "sim/machine.h"
 
 namespace safety {
 
-inline constexpr char kPrinterName[] = "ZANTEROVA Karsenby RK514";
-inline constexpr char kMarker[] = "KB47STAT.EXE";
+using product::kMarker;
+using product::kPrinterName;
 
 // What a run may have failed to read, because a platform call failed under an injected fault. The
 // program then goes on with an empty value, which can select another branch than the machine's

@@ -16,7 +16,7 @@
 
 namespace {
 
-bool ReadDump(const std::string& path, wine::StateDump& dump) {
+bool ReadDump(const std::string& path, machines::StateDump& dump) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "%s: cannot be read\n", path.c_str());
@@ -25,30 +25,30 @@ bool ReadDump(const std::string& path, wine::StateDump& dump) {
   std::ostringstream text;
   text << in.rdbuf();
   std::string error;
-  if (!wine::ParseDump(text.str(), path, dump, error)) {
+  if (!machines::ParseDump(text.str(), path, dump, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return false;
   }
   return true;
 }
 
-bool WriteDump(const std::string& path, const wine::StateDump& dump) {
+bool WriteDump(const std::string& path, const machines::StateDump& dump) {
   std::ofstream out(path, std::ios::binary);
   out << dump.Text();
   return static_cast<bool>(out.flush());
 }
 
 // Prints each difference with what it concerns; true when there was none.
-bool Report(const std::string& what, const wine::StateDump& expected, const wine::StateDump& actual) {
-  const std::vector<std::string> messages = wine::CompareDumps(expected, actual);
+bool Report(const std::string& what, const machines::StateDump& expected, const machines::StateDump& actual) {
+  const std::vector<std::string> messages = machines::CompareDumps(expected, actual);
   for (const std::string& message : messages) std::printf("%s: %s\n", what.c_str(), message.c_str());
   return messages.empty();
 }
 
 int Simulate(const std::string& scenarioPath, const std::string& flow, const std::string& outDir) {
-  wine::Scenario scenario;
+  machines::Scenario scenario;
   std::string error;
-  if (!wine::LoadScenarioFile(scenarioPath, scenario, error)) {
+  if (!machines::LoadScenarioFile(scenarioPath, scenario, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "sim" && argc == 5) return Simulate(argv[2], argv[3], argv[4]);
   if (command == "compare" && (argc == 7 || argc == 8)) {
-    wine::StateDump simSeeded, simDump, wineDump, expected;
+    machines::StateDump simSeeded, simDump, wineDump, expected;
     if (!ReadDump(argv[4], simSeeded) || !ReadDump(argv[5], simDump) || !ReadDump(argv[6], wineDump))
       return 2;
     std::string error;
@@ -83,11 +83,11 @@ int main(int argc, char** argv) {
       return 2;
     }
     bool same = Report("simulated", expected, simDump);
-    same = Report("wine", expected, wine::AsWindows98Would(wineDump)) && same;
+    same = Report("wine", expected, machines::AsWindows98Would(wineDump)) && same;
     if (argc == 8) {
-      wine::StateDump wineSeeded;
+      machines::StateDump wineSeeded;
       if (!ReadDump(argv[7], wineSeeded)) return 2;
-      same = Report("seeded under wine", simSeeded, wine::AsWindows98Would(wineSeeded)) && same;
+      same = Report("seeded under wine", simSeeded, machines::AsWindows98Would(wineSeeded)) && same;
     }
     return same ? 0 : 1;
   }

@@ -1,17 +1,14 @@
 // Runs a case on the simulated machine: see sim_case.h.
 #include "sim_case.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "app.h"
 #include "embedded_resources.h"
-#include "wine_machine.h"
+#include "simulated_machine.h"
 
 namespace wine {
 namespace {
 
-std::string Quoted(const std::string& text) { return "\"" + EncodeBytes(text) + "\""; }
+std::string Quoted(const std::string& text) { return "\"" + machines::EncodeBytes(text) + "\""; }
 
 // The scripted user of the flow, who also writes down each window as it first shows, in the
 // form the dialog driver prints under Wine.
@@ -55,22 +52,13 @@ std::vector<sim::ScriptedUser::Step> StepsOf(const std::string& flow) {
   throw sim::Unmodelled("no flow " + flow);
 }
 
-bool ReadText(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  text = bytes.str();
-  return true;
-}
-
 }  // namespace
 
-SimRun RunInSimulator(const Scenario& scenario, const std::string& flow) {
+SimRun RunInSimulator(const machines::Scenario& scenario, const std::string& flow) {
   SimRun run;
-  sim::Machine machine = MachineFor(scenario);
-  const Watch watch = WatchFor(scenario);
-  run.seeded = DumpMachine(machine, watch);
+  sim::Machine machine = machines::MachineFor(scenario);
+  const machines::Watch watch = machines::WatchFor(scenario);
+  run.seeded = machines::DumpMachine(machine, watch);
 
   WatchingUser user(StepsOf(flow));
   int exitCode = 0;
@@ -85,27 +73,27 @@ SimRun RunInSimulator(const Scenario& scenario, const std::string& flow) {
   // Yes in the restart prompt: Windows restarts once the program has ended, and works through
   // wininit.ini on the way up (under Wine, ExitWindowsEx ends the session through wineboot
   // --end-session, and the next program to start begins a new one).
-  if (!machine.ui().exitWindowsRequests.empty()) StartWindowsAgain(machine);
-  run.after = DumpMachine(machine, watch);
+  if (!machine.ui().exitWindowsRequests.empty()) machines::StartWindowsAgain(machine);
+  run.after = machines::DumpMachine(machine, watch);
   run.after.Set("exit", std::to_string(exitCode));
   run.after.Set("restart", std::to_string(machine.ui().exitWindowsRequests.size()));
   for (std::size_t i = 0; i < user.windows.size(); ++i)
     run.after.Set("ui " + std::to_string(i + 1), user.windows[i]);
 
-  StartWindowsAgain(machine);
-  run.next = DumpMachine(machine, watch);
+  machines::StartWindowsAgain(machine);
+  run.next = machines::DumpMachine(machine, watch);
   return run;
 }
 
-bool LoadExpected(const std::string& expectedDir, const std::string& name, const StateDump& seeded,
-                  StateDump& expected, std::string& error) {
+bool LoadExpected(const std::string& expectedDir, const std::string& name, const machines::StateDump& seeded,
+                  machines::StateDump& expected, std::string& error) {
   std::string text;
-  if (!ReadText(expectedDir + "/" + name, text)) {
+  if (!machines::ReadFileBytes(expectedDir + "/" + name, text)) {
     error = expectedDir + "/" + name + ": cannot be read";
     return false;
   }
   int depth = 0;
-  BaseResolver resolve = [&](const std::string& base, StateDump& into, std::string& baseError) {
+  machines::BaseResolver resolve = [&](const std::string& base, machines::StateDump& into, std::string& baseError) {
     if (base == "seeded") {
       into = seeded;
       return true;
@@ -116,7 +104,7 @@ bool LoadExpected(const std::string& expectedDir, const std::string& name, const
     }
     return LoadExpected(expectedDir, base, seeded, into, baseError);
   };
-  return ReadExpected(text, name, resolve, expected, error);
+  return machines::ReadExpected(text, name, resolve, expected, error);
 }
 
 }  // namespace wine

@@ -5,24 +5,24 @@
 #include <string>
 
 #include "state_dump.h"
-#include "wine_scenario.h"
+#include "scenario.h"
 
 namespace wine {
 
 struct SimRun {
-  StateDump seeded;  // the scenario's state, before the program runs
-  StateDump after;   // after the program (and the restart it asked for, if any), with its exit
+  machines::StateDump seeded;  // the scenario's state, before the program runs
+  machines::StateDump after;   // after the program (and the restart it asked for, if any), with its exit
                      // code, restart requests and windows
-  StateDump next;    // after the next start of Windows
+  machines::StateDump next;    // after the next start of Windows
 };
 
 // flow: "ok-no", "ok-yes" or "cancel". Throws sim::Unanswered when the program shows something
 // that the flow has no answer for.
-SimRun RunInSimulator(const Scenario& scenario, const std::string& flow);
+SimRun RunInSimulator(const machines::Scenario& scenario, const std::string& flow);
 
 // The expected state of a case, read from EXPECTED_DIR/NAME: "from seeded" is the simulated
 // scenario's state, "from OTHER.expected" another expected state.
-bool LoadExpected(const std::string& expectedDir, const std::string& name, const StateDump& seeded,
-                  StateDump& expected, std::string& error);
+bool LoadExpected(const std::string& expectedDir, const std::string& name, const machines::StateDump& seeded,
+                  machines::StateDump& expected, std::string& error);
 
 }  // namespace wine

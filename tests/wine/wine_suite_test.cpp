@@ -7,11 +7,11 @@
 #include <sstream>
 
 #include "sim_case.h"
-#include "wine_machine.h"
+#include "simulated_machine.h"
 
 namespace {
 
-using wine::StateDump;
+using machines::StateDump;
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
@@ -32,19 +32,19 @@ TEST(ScenarioFormat, ReadsEveryKindOfItem) {
       "dir    $PROGRAMS\\ZANTEROVA RK514\n"
       "file   $WINDIR\\wininit.ini | [Rename]%0D%0ANUL=$WINDIR\\X%1A\n"
       "include more.inc\n";
-  wine::IncludeReader include = [](const std::string& name, std::string& included) {
+  machines::IncludeReader include = [](const std::string& name, std::string& included) {
     if (name != "more.inc") return false;
     included = "release win98\nfile $SYSDIR\\KB47RK.DRV | MZ\n";
     return true;
   };
-  wine::Scenario scenario;
+  machines::Scenario scenario;
   std::string error;
-  ASSERT_TRUE(wine::ParseScenario(text, "t.scn", scenario, error, include)) << error;
+  ASSERT_TRUE(machines::ParseScenario(text, "t.scn", scenario, error, include)) << error;
 
   EXPECT_EQ(scenario.release, "win95");  // an included file does not change the release
   ASSERT_EQ(scenario.registry.size(), 5u);
   EXPECT_EQ(scenario.registry[0].root, "HKLM");
-  EXPECT_EQ(scenario.registry[0].kind, wine::RegistryEntry::Key);
+  EXPECT_EQ(scenario.registry[0].kind, machines::RegistryEntry::Key);
   EXPECT_EQ(scenario.registry[1].root, "HKCR");
   EXPECT_EQ(scenario.registry[1].name, "");  // @ is the default value
   EXPECT_EQ(std::string(scenario.registry[1].data.begin(), scenario.registry[1].data.end()),
@@ -58,6 +58,25 @@ TEST(ScenarioFormat, ReadsEveryKindOfItem) {
   EXPECT_TRUE(scenario.files[0].isDirectory);
   EXPECT_EQ(scenario.files[1].bytes, "[Rename]\r\nNUL=$WINDIR\\X\x1A");
   EXPECT_EQ(scenario.files[2].path, "$SYSDIR\\KB47RK.DRV");
+}
+
+// A file included from another folder names its own includes from its folder, not the first
+// file's: the samples and the Wine scenarios both include ../machines' description this way.
+TEST(ScenarioFormat, NestedIncludesAreRelativeToTheirOwnFile) {
+  std::vector<std::string> asked;
+  machines::IncludeReader include = [&](const std::string& name, std::string& included) {
+    asked.push_back(name);
+    if (name == "../shared/setup.inc") included = "include parts/keys.inc\nprofile Devices | P | x\n";
+    else if (name == "../shared/parts/keys.inc") included = "key HKLM\\A\n";
+    else return false;
+    return true;
+  };
+  machines::Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(machines::ParseScenario("include ../shared/setup.inc\n", "t.scn", scenario, error, include)) << error;
+  EXPECT_EQ(asked, (std::vector<std::string>{"../shared/setup.inc", "../shared/parts/keys.inc"}));
+  EXPECT_EQ(scenario.registry.size(), 1u);
+  EXPECT_EQ(scenario.profile.size(), 1u);
 }
 
 TEST(ScenarioFormat, NamesTheBadLine) {
@@ -80,9 +99,9 @@ TEST(ScenarioFormat, NamesTheBadLine) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    wine::Scenario scenario;
+    machines::Scenario scenario;
     std::string error;
-    EXPECT_FALSE(wine::ParseScenario(std::string("# first\n") + c.line + "\n", "t.scn", scenario, error));
+    EXPECT_FALSE(machines::ParseScenario(std::string("# first\n") + c.line + "\n", "t.scn", scenario, error));
     EXPECT_EQ(error, c.error);
   }
 }
@@ -96,12 +115,12 @@ TEST(ScenarioFormat, BytesSurviveEncoding) {
   };
   for (const std::string& bytes : samples) {
     SCOPED_TRACE(bytes);
-    const std::string text = wine::EncodeBytes(bytes);
+    const std::string text = machines::EncodeBytes(bytes);
     // One line of a dump: no line end, no field separator, no invisible blank at the end.
     EXPECT_EQ(text.find_first_of("\r\n|"), std::string::npos);
     EXPECT_NE(text.back(), ' ');
     std::string decoded;
-    ASSERT_TRUE(wine::DecodeBytes(text, decoded));
+    ASSERT_TRUE(machines::DecodeBytes(text, decoded));
     EXPECT_EQ(decoded, bytes);
   }
 }
@@ -109,13 +128,13 @@ TEST(ScenarioFormat, BytesSurviveEncoding) {
 TEST(ExpectedState, RemovesKeysAndFoldersWithWhatIsBeneath) {
   StateDump seeded;
   std::string parseError;
-  ASSERT_TRUE(wine::ParseDump(
+  ASSERT_TRUE(machines::ParseDump(
       "key HKLM\\A\nvalue HKLM\\A | v => sz:1\nkey HKLM\\A\\B\nvalue HKLM\\A\\B | w => sz:2\n"
       "key HKLM\\AB\nvalue HKLM\\AB | v => sz:3\ndir $PROGRAMS\\G\nfile $PROGRAMS\\G\\x.LNK => L\n"
       "file $PROGRAMS\\Gx => y\nprofile Devices | P => kb47rk,LPT1:\n",
       "seeded", seeded, parseError))
       << parseError;
-  wine::BaseResolver resolve = [&](const std::string& name, StateDump& base, std::string& error) {
+  machines::BaseResolver resolve = [&](const std::string& name, StateDump& base, std::string& error) {
     if (name != "seeded") {
       error = "no base " + name;
       return false;
@@ -125,7 +144,7 @@ TEST(ExpectedState, RemovesKeysAndFoldersWithWhatIsBeneath) {
   };
   StateDump expected;
   std::string error;
-  ASSERT_TRUE(wine::ReadExpected("from seeded\n- key HKLM\\A\n- dir $PROGRAMS\\G\n"
+  ASSERT_TRUE(machines::ReadExpected("from seeded\n- key HKLM\\A\n- dir $PROGRAMS\\G\n"
                                  "- profile Devices | P\n+ exit => 2\n",
                                  "e", resolve, expected, error))
       << error;
@@ -134,7 +153,7 @@ TEST(ExpectedState, RemovesKeysAndFoldersWithWhatIsBeneath) {
             "exit => 2\nfile $PROGRAMS\\Gx => y\nkey HKLM\\AB\nvalue HKLM\\AB | v => sz:3\n");
 
   // A line that removes nothing is a mistake in the expected state, not a pass.
-  EXPECT_FALSE(wine::ReadExpected("from seeded\n- key HKLM\\C\n", "e", resolve, expected, error));
+  EXPECT_FALSE(machines::ReadExpected("from seeded\n- key HKLM\\C\n", "e", resolve, expected, error));
   EXPECT_EQ(error, "e:2: removes nothing: key HKLM\\C");
 }
 
@@ -151,7 +170,7 @@ TEST(WineDifferences, OneKeyOnWindows98ShowsUnderBothNames) {
   wineDump.Set("value " + cu + " | Order", "hex(3):08");
   wineDump.Set("key " + config + "\\Sub");
   wineDump.Set("key HKCU\\Software\\Other");
-  StateDump seen = wine::AsWindows98Would(wineDump);
+  StateDump seen = machines::AsWindows98Would(wineDump);
   EXPECT_EQ(seen.fields.count("key " + du), 1u);
   EXPECT_EQ(seen.fields["value " + du + " | Order"], "hex(3):08");
   EXPECT_EQ(seen.fields.count("key " + cc + "\\Sub"), 1u);
@@ -188,7 +207,7 @@ TEST(NextStart, WorksThroughTheRenameSectionOnly) {
     machine.files.WriteFile("C:\\WINDOWS\\SYSTEM\\A.DLL", "a");
     machine.files.WriteFile("C:\\WINDOWS\\SYSTEM\\B.DLL", "b");
     machine.files.WriteFile("C:\\WINDOWS\\wininit.ini", c.wininit);
-    wine::StartWindowsAgain(machine);
+    machines::StartWindowsAgain(machine);
     for (const std::string& name : c.gone) EXPECT_FALSE(machine.files.Exists("C:\\WINDOWS\\SYSTEM\\" + name)) << name;
     for (const std::string& name : c.kept) EXPECT_TRUE(machine.files.Exists("C:\\WINDOWS\\SYSTEM\\" + name)) << name;
     if (!c.movedTo.empty()) {
@@ -203,7 +222,7 @@ TEST(NextStart, WithoutWininitNothingHappens) {
   sim::Machine machine;
   machine.files.WriteFile("C:\\WINDOWS\\SYSTEM\\A.DLL", "a");
   const sim::Machine before = machine;
-  wine::StartWindowsAgain(machine);
+  machines::StartWindowsAgain(machine);
   EXPECT_TRUE(machine.SameState(before));
 }
 
@@ -234,21 +253,21 @@ class SimulatedCase : public ::testing::TestWithParam<Case> {};
 TEST_P(SimulatedCase, GivesTheExpectedState) {
   const Case& c = GetParam();
   const std::string dir = RK514_WINE_DIR;
-  wine::Scenario scenario;
+  machines::Scenario scenario;
   std::string error;
-  ASSERT_TRUE(wine::LoadScenarioFile(dir + "/scenarios/" + c.scenario, scenario, error)) << error;
+  ASSERT_TRUE(machines::LoadScenarioFile(dir + "/scenarios/" + c.scenario, scenario, error)) << error;
   wine::SimRun run = wine::RunInSimulator(scenario, c.flow);
 
   StateDump expected;
   ASSERT_TRUE(wine::LoadExpected(dir + "/expected", c.name + ".expected", run.seeded, expected, error))
       << error;
-  EXPECT_EQ(Joined(wine::CompareDumps(expected, run.after)), "");
+  EXPECT_EQ(Joined(machines::CompareDumps(expected, run.after)), "");
   if (c.next) {
     StateDump expectedNext;
     ASSERT_TRUE(wine::LoadExpected(dir + "/expected", c.name + ".next.expected", run.seeded,
                                    expectedNext, error))
         << error;
-    EXPECT_EQ(Joined(wine::CompareDumps(expectedNext, run.next)), "");
+    EXPECT_EQ(Joined(machines::CompareDumps(expectedNext, run.next)), "");
   }
 }
 
@@ -264,30 +283,30 @@ INSTANTIATE_TEST_SUITE_P(Cases, SimulatedCase, ::testing::ValuesIn(ReadCases()),
 // The seeded state holds every item of the scenario: a scenario line that the loader dropped
 // would make "from seeded" expectations pass without testing anything.
 TEST(SimulatedSeeding, EveryScenarioItemIsInTheDump) {
-  wine::Scenario scenario;
+  machines::Scenario scenario;
   std::string error;
-  ASSERT_TRUE(wine::LoadScenarioFile(std::string(RK514_WINE_DIR) + "/scenarios/installed98.scn",
+  ASSERT_TRUE(machines::LoadScenarioFile(std::string(RK514_WINE_DIR) + "/scenarios/installed98.scn",
                                      scenario, error))
       << error;
-  sim::Machine machine = wine::MachineFor(scenario);
-  StateDump dump = wine::DumpMachine(machine, wine::WatchFor(scenario));
+  sim::Machine machine = machines::MachineFor(scenario);
+  StateDump dump = machines::DumpMachine(machine, machines::WatchFor(scenario));
   EXPECT_EQ(dump.fields["build"], "2222");
-  for (const wine::RegistryEntry& entry : scenario.registry) {
+  for (const machines::RegistryEntry& entry : scenario.registry) {
     const std::string key = entry.root + "\\" + entry.path;
     SCOPED_TRACE(key);
     EXPECT_EQ(dump.fields.count("key " + key), 1u);
-    if (entry.kind != wine::RegistryEntry::Key) {
+    if (entry.kind != machines::RegistryEntry::Key) {
       EXPECT_EQ(dump.fields.count("value " + key + " | " + (entry.name.empty() ? "@" : entry.name)), 1u);
     }
   }
-  for (const wine::ProfileEntry& entry : scenario.profile)
+  for (const machines::ProfileEntry& entry : scenario.profile)
     EXPECT_EQ(dump.fields["profile " + entry.section + " | " + entry.key], entry.value) << entry.key;
-  for (const wine::FileEntry& entry : scenario.files) {
+  for (const machines::FileEntry& entry : scenario.files) {
     SCOPED_TRACE(entry.path);
     if (entry.isDirectory) {
       EXPECT_EQ(dump.fields.count("dir " + entry.path), 1u);
     } else {
-      EXPECT_EQ(dump.fields["file " + entry.path], wine::EncodeBytes(entry.bytes));
+      EXPECT_EQ(dump.fields["file " + entry.path], machines::EncodeBytes(entry.bytes));
     }
   }
 }

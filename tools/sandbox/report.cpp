@@ -8,7 +8,7 @@
 #include "diff.h"
 #include "program.h"
 #include "run_calls.h"
-#include "wine_machine.h"
+#include "simulated_machine.h"
 
 namespace sandbox {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 // A copy of machine as Windows leaves it at its next start, wininit.ini carried out.
 sim::Machine AfterNextStart(const sim::Machine& machine) {
   sim::Machine next = machine;
-  wine::StartWindowsAgain(next);
+  machines::StartWindowsAgain(next);
   return next;
 }
 

@@ -13,7 +13,7 @@
 
 namespace {
 
-class Win32View : public wine::MachineView {
+class Win32View : public machines::MachineView {
  public:
   std::uint16_t Build() override {
     OSVERSIONINFOA info = {};
@@ -84,12 +84,7 @@ class Win32View : public wine::MachineView {
 
   std::optional<std::string> ProfileValue(const std::string& section,
                                           const std::string& key) override {
-    static const char kAbsent[] = "\x01(absent)";
-    std::vector<char> buffer(65536);
-    GetProfileStringA(section.c_str(), key.c_str(), kAbsent, buffer.data(),
-                      static_cast<DWORD>(buffer.size()));
-    if (std::string(buffer.data()) == kAbsent) return std::nullopt;
-    return std::string(buffer.data());
+    return machines::ProfileValueThrough(GetProfileStringA, section, key);
   }
 
   std::vector<Entry> Find(const std::string& folder, const std::string& pattern) override {
@@ -134,14 +129,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: probe.exe SCENARIO OUT\n");
     return 2;
   }
-  wine::Scenario scenario;
+  machines::Scenario scenario;
   std::string error;
-  if (!wine::LoadScenarioFile(argv[1], scenario, error)) {
+  if (!machines::LoadScenarioFile(argv[1], scenario, error)) {
     std::fprintf(stderr, "probe: %s\n", error.c_str());
     return 2;
   }
   Win32View view;
-  wine::StateDump dump = wine::DumpState(view, wine::WatchFor(scenario));
+  machines::StateDump dump = machines::DumpState(view, machines::WatchFor(scenario));
   std::ofstream out(argv[2], std::ios::binary);
   out << dump.Text();
   if (!out.flush()) {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "wine_common.h"
-#include "wine_scenario.h"
+#include "scenario.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ void Fail(const std::string& what, DWORD error) {
 // Creates a key with every missing parent. Wine keeps HKEY_CURRENT_CONFIG volatile and refuses a
 // lasting key below it (ERROR_CHILD_MUST_BE_VOLATILE): such a key is created volatile, and so
 // lives as long as this Wine session.
-HKEY CreateKey(const wine::RegistryEntry& entry) {
+HKEY CreateKey(const machines::RegistryEntry& entry) {
   HKEY root = wine::RootHandle(entry.root);
   HKEY key = nullptr;
   LONG result = RegCreateKeyExA(root, entry.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -40,10 +40,10 @@ HKEY CreateKey(const wine::RegistryEntry& entry) {
   return key;
 }
 
-void SeedRegistry(const wine::RegistryEntry& entry) {
+void SeedRegistry(const machines::RegistryEntry& entry) {
   HKEY key = CreateKey(entry);
   if (!key) return;
-  if (entry.kind != wine::RegistryEntry::Key) {
+  if (entry.kind != machines::RegistryEntry::Key) {
     static const DWORD kTypes[] = {REG_NONE, REG_SZ, REG_DWORD, REG_BINARY};
     LONG result = RegSetValueExA(key, entry.name.c_str(), 0, kTypes[entry.kind], entry.data.data(),
                                  static_cast<DWORD>(entry.data.size()));
@@ -66,7 +66,7 @@ bool MakeFolders(const std::string& path) {
   }
 }
 
-void SeedFile(const wine::FileEntry& entry, const wine::Folders& folders) {
+void SeedFile(const machines::FileEntry& entry, const wine::Folders& folders) {
   std::string path = folders.Expand(entry.path);
   if (entry.isDirectory) {
     MakeFolders(path);
@@ -94,21 +94,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: seed.exe SCENARIO\n");
     return 2;
   }
-  wine::Scenario scenario;
+  machines::Scenario scenario;
   std::string error;
-  if (!wine::LoadScenarioFile(argv[1], scenario, error)) {
+  if (!machines::LoadScenarioFile(argv[1], scenario, error)) {
     std::fprintf(stderr, "seed: %s\n", error.c_str());
     return 2;
   }
   const wine::Folders folders = wine::Folders::OfThisMachine();
   if (folders.programs.empty()) Fail("no Programs value in the user's shell folders", 0);
 
-  for (const wine::RegistryEntry& entry : scenario.registry) SeedRegistry(entry);
-  for (const wine::ProfileEntry& entry : scenario.profile) {
+  for (const machines::RegistryEntry& entry : scenario.registry) SeedRegistry(entry);
+  for (const machines::ProfileEntry& entry : scenario.profile) {
     if (!WriteProfileStringA(entry.section.c_str(), entry.key.c_str(), entry.value.c_str()))
       Fail("WriteProfileStringA [" + entry.section + "] " + entry.key, GetLastError());
   }
-  for (const wine::FileEntry& entry : scenario.files) SeedFile(entry, folders);
+  for (const machines::FileEntry& entry : scenario.files) SeedFile(entry, folders);
   RegFlushKey(HKEY_LOCAL_MACHINE);
   RegFlushKey(HKEY_CURRENT_USER);
   RegFlushKey(HKEY_USERS);

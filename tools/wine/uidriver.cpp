@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "wine_scenario.h"
+#include "scenario.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ std::vector<HWND> VisibleChildren(HWND window) {
   return children;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + wine::EncodeBytes(text) + "\""; }
+std::string Quoted(const std::string& text) { return "\"" + machines::EncodeBytes(text) + "\""; }
 
 std::string Describe(HWND window) {
   std::vector<HWND> children = VisibleChildren(window);

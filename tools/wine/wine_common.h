@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "wine_scenario.h"
+#include "scenario.h"
 
 namespace wine {
 
@@ -19,10 +19,10 @@ struct Folders {
   // "Shell Folders" key ("" when it is missing).
   static Folders OfThisMachine();
   std::string Expand(const std::string& path) const {
-    return ExpandPath(path, windows, system, programs);
+    return machines::ExpandPath(path, windows, system, programs);
   }
   std::string ExpandContents(const std::string& bytes) const {
-    return wine::ExpandContents(bytes, windows, system);
+    return machines::ExpandContents(bytes, windows, system);
   }
 };
 

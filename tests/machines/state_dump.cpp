@@ -3,41 +3,14 @@
 
 #include <cstdio>
 
-namespace wine {
+#include "product_table.h"
+
+namespace machines {
 namespace {
 
 constexpr std::string_view kArrow = " => ";
 
-// Every key the uninstaller deletes, by the root it names it under, and the two lists of
-// numbered instance keys that it walks.
-const Watch::Key kProductKeys[] = {
-    {"HKCR", "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-    {"HKCR", "Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-    {"HKCC", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-    {"HKLM", "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-    {"HKLM", "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98"},
-    {"HKLM", "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-    {"HKLM", "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514"},
-    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 PrintProcessor"},
-    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor"},
-    {"HKLM", "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-    {"HKU", ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
-    {"HKLM", "Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514"},
-    {"HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
-    {"HKLM", "Enum\\Root\\printer"},
-    {"HKLM", "System\\CurrentControlSet\\Services\\Class\\Printer"},
-};
-
-const char* const kProductSections[] = {
-    "Devices",
-    "PrinterPorts",
-    "ZANTEROVA Karsenby RK514-LPT1",
-    "ZANTEROVA Karsenby RK514-FILE",
-    "ZANTEROVA Karsenby RK514-LPT2",
-};
-
-// The product's files and folders, wininit.ini and what a next start leaves of it (wininit.bak,
+// The product's folders and files, wininit.ini and what a next start leaves of it (wininit.bak,
 // and the file "NULL" that a "NULL=" line would leave in the Windows directory).
 const Watch::Search kProductSearches[] = {
     {"$SYSDIR", "KB47*"},
@@ -86,9 +59,7 @@ bool ParseDump(std::string_view text, const std::string& fileName, StateDump& du
   int lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
-    std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    std::string_view line = NextLine(text);
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
     if (line.empty() || line.front() == '#') continue;
     std::size_t arrow = line.find(kArrow);
@@ -103,11 +74,15 @@ bool ParseDump(std::string_view text, const std::string& fileName, StateDump& du
   return true;
 }
 
+// Every key the uninstaller deletes, by the root it names it under, and the two lists of
+// numbered instance keys that it walks; [Devices], [PrinterPorts] and the local-port sections.
 Watch WatchFor(const Scenario& scenario) {
   Watch watch;
-  watch.keys.assign(std::begin(kProductKeys), std::end(kProductKeys));
+  for (const product::FixedKey& key : product::kFixedKeys) watch.keys.push_back({RootShortName(key.root), key.path});
+  for (const product::InstanceList& list : product::kInstanceLists) watch.keys.push_back({"HKLM", list.base});
   for (const RegistryEntry& entry : scenario.registry) watch.keys.push_back({entry.root, entry.path});
-  watch.sections.assign(std::begin(kProductSections), std::end(kProductSections));
+  watch.sections = {"Devices", "PrinterPorts"};
+  for (const char* port : product::kLocalPortSuffixes) watch.sections.push_back(std::string(product::kPrinterName) + port);
   for (const ProfileEntry& entry : scenario.profile) watch.sections.push_back(entry.section);
   watch.searches.assign(std::begin(kProductSearches), std::end(kProductSearches));
   for (const FileEntry& entry : scenario.files) {
@@ -240,10 +215,7 @@ bool ReadExpected(std::string_view text, const std::string& fileName,
   std::string whole;
   while (!text.empty()) {
     ++lineNumber;
-    std::size_t end = text.find('\n');
-    std::string_view raw = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    std::string line(raw);
+    std::string line(NextLine(text));
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
     if (line.empty() || line.front() == '#') continue;
     auto fail = [&](const std::string& what) {
@@ -307,4 +279,4 @@ std::vector<std::string> CompareDumps(const StateDump& expected, const StateDump
   return messages;
 }
 
-}  // namespace wine
+}  // namespace machines

@@ -1,6 +1,7 @@
-// A scenario of the Wine suite: the machine state that the driver's setup (and the user) left
-// behind, written once as text and read both by the seeding tool that runs under Wine and by the
-// loader that builds the same state in a simulated machine. Plain C++, no Windows headers.
+// A scenario: the machine state that the driver's setup (and the user) left behind, written once
+// as text and read by the Wine suite's seeding tool, by the loader that builds the same state in a
+// simulated machine (the Wine suite's host side, the sample machines, the removal's fixtures).
+// Plain C++, no Windows headers.
 //
 // One directive per line; '#' starts a comment line. Fields are separated by " | ".
 //   release win95|win98
@@ -11,7 +12,8 @@
 //   profile SECTION | KEY | VALUE            a win.ini entry
 //   dir     $DIR\PATH                        a folder (with every missing parent)
 //   file    $DIR\PATH | BYTES                a file holding exactly these bytes
-//   include NAME                             the lines of the file NAME in the same folder
+//   include PATH                             the lines of the file PATH, relative to the folder
+//                                            of the file that names it (".." goes up)
 // Roots: HKLM, HKCU, HKU, HKCR, HKCC (or their long names). Paths of files start with $WINDIR,
 // $SYSDIR or $PROGRAMS (the user's Programs folder, as the shell-folder settings give it).
 // TEXT, VALUE and BYTES are taken as written except that %XX stands for the byte XX (hex):
@@ -24,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-namespace wine {
+namespace machines {
 
 struct RegistryEntry {
   enum Kind { Key, String, Dword, Binary } kind = Key;
@@ -53,8 +55,8 @@ struct Scenario {
 };
 
 // Parses a scenario; on a bad line returns false and sets error to "FILE:LINE: what is wrong".
-// readInclude gives the text of an included file (false when it cannot be read); without it,
-// an include line is an error.
+// readInclude gives the text of an included file by its path relative to the folder of the first
+// file (false when it cannot be read); without it, an include line is an error.
 using IncludeReader = std::function<bool(const std::string& name, std::string& text)>;
 bool ParseScenario(std::string_view text, const std::string& fileName, Scenario& scenario,
                    std::string& error, const IncludeReader& readInclude = {});
@@ -65,6 +67,12 @@ std::string EncodeBytes(std::string_view bytes);
 
 // "HKEY_LOCAL_MACHINE" or "HKLM" -> "HKLM"; "" when not a root name.
 std::string RootShortName(std::string_view name);
+
+// The whole of a file, byte for byte; false when it cannot be read.
+bool ReadFileBytes(const std::string& path, std::string& bytes);
+
+// Takes the next line off text and returns it without its line feed.
+std::string_view NextLine(std::string_view& text);
 
 // Reads and parses a scenario file; the scenario's name is the file's name without its folder
 // and extension.
@@ -79,4 +87,4 @@ std::string ExpandPath(std::string_view path, const std::string& windowsDir,
 std::string ExpandContents(std::string_view bytes, const std::string& windowsDir,
                            const std::string& systemDir);
 
-}  // namespace wine
+}  // namespace machines

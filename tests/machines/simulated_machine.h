@@ -1,13 +1,13 @@
-// A scenario of the Wine suite in a simulated machine: the state loaded as the seeding tool puts
-// it into a Wine prefix, the same dump as the probe writes under Wine, and the next start of
-// Windows working through wininit.ini.
+// A scenario in a simulated machine: the state loaded as the Wine suite's seeding tool puts it
+// into a Wine prefix, the same dump as its probe writes under Wine, and the next start of Windows
+// working through wininit.ini.
 #pragma once
 
 #include "sim/machine.h"
 #include "state_dump.h"
-#include "wine_scenario.h"
+#include "scenario.h"
 
-namespace wine {
+namespace machines {
 
 // The simulated machine's user Programs folder, as its shell-folder settings give it.
 inline constexpr char kSimProgramsFolder[] = "C:\\WINDOWS\\Start Menu\\Programs";
@@ -25,4 +25,4 @@ StateDump DumpMachine(sim::Machine& machine, const Watch& watch);
 // starting with ';' and lines without '=' are passed over; then wininit.ini becomes wininit.bak.
 void StartWindowsAgain(sim::Machine& machine);
 
-}  // namespace wine
+}  // namespace machines

@@ -1,12 +1,12 @@
-// Reading the scenario text: see wine_scenario.h for the format.
-#include "wine_scenario.h"
+// Reading the scenario text: see scenario.h for the format.
+#include "scenario.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-namespace wine {
+namespace machines {
 namespace {
 
 constexpr std::string_view kSeparator = " | ";
@@ -150,20 +150,25 @@ std::string ExpandContents(std::string_view bytes, const std::string& windowsDir
   return text;
 }
 
-namespace {
-bool ReadWholeFile(const std::string& path, std::string& text) {
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  text = bytes.str();
+  std::ostringstream read;
+  read << in.rdbuf();
+  bytes = read.str();
   return true;
 }
-}  // namespace
+
+std::string_view NextLine(std::string_view& text) {
+  const std::size_t end = text.find('\n');
+  const std::string_view line = text.substr(0, end);
+  text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  return line;
+}
 
 bool LoadScenarioFile(const std::string& path, Scenario& scenario, std::string& error) {
   std::string text;
-  if (!ReadWholeFile(path, text)) {
+  if (!ReadFileBytes(path, text)) {
     error = path + ": cannot be read";
     return false;
   }
@@ -173,7 +178,7 @@ bool LoadScenarioFile(const std::string& path, Scenario& scenario, std::string& 
   scenario.name = name.substr(0, name.rfind('.'));
   int depth = 0;
   IncludeReader readInclude = [&](const std::string& included, std::string& includedText) {
-    return ++depth < 8 && ReadWholeFile(folder + included, includedText);  // no include loops
+    return ++depth < 8 && ReadFileBytes(folder + included, includedText);  // no include loops
   };
   return ParseScenario(text, name, scenario, error, readInclude);
 }
@@ -183,9 +188,7 @@ bool ParseScenario(std::string_view text, const std::string& fileName, Scenario&
   int lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
-    std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    std::string_view line = NextLine(text);
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
       line.remove_suffix(1);
     if (line.empty() || line.front() == '#') continue;
@@ -208,7 +211,10 @@ bool ParseScenario(std::string_view text, const std::string& fileName, Scenario&
 
     if (directive == "include") {
       std::string included;
-      const std::string name(fields[0]);
+      // A nested include names its file from the folder of the file that includes it.
+      const std::size_t slash = fileName.find_last_of("/\\");
+      const std::string name =
+          (slash == std::string::npos ? "" : fileName.substr(0, slash + 1)) + std::string(fields[0]);
       if (!readInclude || !readInclude(name, included)) return fail("cannot include " + name);
       std::string releaseBefore = scenario.release;
       if (!ParseScenario(included, name, scenario, error, readInclude)) return false;
@@ -268,4 +274,4 @@ bool ParseScenario(std::string_view text, const std::string& fileName, Scenario&
   return true;
 }
 
-}  // namespace wine
+}  // namespace machines

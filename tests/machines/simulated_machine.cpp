@@ -1,11 +1,11 @@
-// Scenarios in the simulated machine: see wine_machine.h.
-#include "wine_machine.h"
+// Scenarios in the simulated machine: see simulated_machine.h.
+#include "simulated_machine.h"
 
 #include <set>
 
 #include "win32.h"
 
-namespace wine {
+namespace machines {
 namespace {
 
 std::string LongRoot(const std::string& shortName) {
@@ -37,11 +37,9 @@ std::vector<std::string> IniLines(const std::string& bytes) {
   std::string_view text(bytes);
   text = text.substr(0, text.find('\x1A'));
   while (!text.empty()) {
-    std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
+    std::string_view line = NextLine(text);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.emplace_back(line);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
   }
   return lines;
 }
@@ -108,12 +106,7 @@ class SimView : public MachineView {
     return keys;
   }
   std::optional<std::string> ProfileValue(const std::string& section, const std::string& key) override {
-    static const char kAbsent[] = "\x01(absent)";
-    std::vector<char> buffer(65536);
-    GetProfileStringA(section.c_str(), key.c_str(), kAbsent, buffer.data(),
-                      static_cast<DWORD>(buffer.size()));
-    if (std::string(buffer.data()) == kAbsent) return std::nullopt;
-    return std::string(buffer.data());
+    return ProfileValueThrough(GetProfileStringA, section, key);
   }
   std::vector<Entry> Find(const std::string& folder, const std::string& pattern) override {
     std::vector<Entry> entries;
@@ -208,4 +201,4 @@ void StartWindowsAgain(sim::Machine& machine) {
   machine.files.Delete(wininit);
 }
 
-}  // namespace wine
+}  // namespace machines

@@ -22,9 +22,9 @@
 #include <string_view>
 #include <vector>
 
-#include "wine_scenario.h"
+#include "scenario.h"
 
-namespace wine {
+namespace machines {
 
 struct StateDump {
   std::map<std::string, std::string> fields;
@@ -80,6 +80,19 @@ class MachineView {
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
 };
 
+// A win.ini value read through getProfileString (GetProfileStringA, Windows' own or the simulated
+// one); nothing when the key is absent, which the call shows by giving back a default that no
+// value holds.
+template <typename GetProfileString>
+std::optional<std::string> ProfileValueThrough(GetProfileString getProfileString, const std::string& section,
+                                               const std::string& key) {
+  static const char kAbsent[] = "\x01(absent)";
+  std::vector<char> buffer(65536);
+  getProfileString(section.c_str(), key.c_str(), kAbsent, buffer.data(), static_cast<unsigned>(buffer.size()));
+  if (std::string(buffer.data()) == kAbsent) return std::nullopt;
+  return std::string(buffer.data());
+}
+
 // Walks the watched state of a machine into a dump.
 StateDump DumpState(MachineView& machine, const Watch& watch);
 
@@ -103,4 +116,4 @@ StateDump AsWindows98Would(const StateDump& wineDump);
 // "unexpected: ...", "FIELD: expected ..., got ..."); empty when they agree.
 std::vector<std::string> CompareDumps(const StateDump& expected, const StateDump& actual);
 
-}  // namespace wine
+}  // namespace machines
