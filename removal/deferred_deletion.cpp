@@ -133,7 +133,7 @@ int ScheduleDeferredDeletion(LPCSTR systemDirectory, LPCSTR windowsDirectory)
 
   if (windowsDirectory[0] == '\0')
     return -1;
-  if (!StartPath(path, windowsDirectory) || !AppendPath(path, "\\") || !AppendPath(path, "wininit.ini"))
+  if (!JoinPath(path, windowsDirectory, "wininit.ini"))
     return -1;
 
   // The existence test comes before the open, because opening creates the file.

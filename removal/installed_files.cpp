@@ -89,7 +89,7 @@ void PurgeMarkedInfFiles(LPCSTR directory, LPCSTR pattern, LPCSTR marker)
   int i;
 
   memset(path, 0, sizeof(path));
-  if (!StartPath(path, directory) || !AppendPath(path, "\\") || !AppendPath(path, pattern))
+  if (!JoinPath(path, directory, pattern))
     return;
 
   search = FindFirstFileA(path, &found);
@@ -120,7 +120,7 @@ void PurgeMarkedInfFiles(LPCSTR directory, LPCSTR pattern, LPCSTR marker)
   FindClose(search);
 
   for (i = 0; i < count; i++) {
-    if (!StartPath(path, directory) || !AppendPath(path, "\\") || !AppendPath(path, names[i]))
+    if (!JoinPath(path, directory, names[i]))
       continue;
     if (FileHoldsMarker(path, marker))
       DeleteFileA(path);
@@ -139,7 +139,7 @@ void RemoveInstalledFiles(LPCSTR systemDirectory, LPCSTR windowsDirectory, WORD 
   count = CountFileSlots(SYSTEM_FILES);
   if (systemDirectory[0] != '\0') {
     for (i = 0; i < count; i++) {
-      if (StartPath(path, systemDirectory) && AppendPath(path, "\\") && AppendPath(path, SYSTEM_FILES[i]))
+      if (JoinPath(path, systemDirectory, SYSTEM_FILES[i]))
         DeleteFileA(path);
     }
   }

@@ -1,4 +1,5 @@
-// Building paths and names in MAX_PATH buffers without ever cutting them.
+// The small helpers the stages share: paths and names built in MAX_PATH buffers without ever
+// cutting them, and registry strings read whole.
 #include "stages.h"
 
 BOOL StartPath(LPSTR path, LPCSTR first)
@@ -17,6 +18,11 @@ BOOL AppendPath(LPSTR path, LPCSTR piece)
   return TRUE;
 }
 
+BOOL JoinPath(LPSTR path, LPCSTR folder, LPCSTR name)
+{
+  return StartPath(path, folder) && AppendPath(path, "\\") && AppendPath(path, name);
+}
+
 BOOL IsNulEnded(LPCSTR data, DWORD size, DWORD bufferSize)
 {
   DWORD i;
@@ -28,4 +34,13 @@ BOOL IsNulEnded(LPCSTR data, DWORD size, DWORD bufferSize)
       return TRUE;
   }
   return FALSE;
+}
+
+BOOL ReadStringValue(HKEY key, LPCSTR name, LPSTR buffer, DWORD bufferSize)
+{
+  DWORD type;
+  DWORD size = bufferSize;
+
+  return RegQueryValueExA(key, name, NULL, &type, (LPBYTE)buffer, &size) == ERROR_SUCCESS &&
+         IsNulEnded(buffer, size, bufferSize);
 }

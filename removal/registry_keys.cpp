@@ -2,26 +2,29 @@
 // found by their description.
 #include "stages.h"
 
+// clang-format off: one key a line, however long
 const REGISTRY_KEY PRODUCT_KEYS[11] = {
   {HKEY_CLASSES_ROOT, "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-  {HKEY_CLASSES_ROOT, "Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-  {HKEY_CURRENT_CONFIG, "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
-  {HKEY_LOCAL_MACHINE, "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
+  {HKEY_CLASSES_ROOT, "Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
+  {HKEY_CURRENT_CONFIG, "System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
+  {HKEY_LOCAL_MACHINE, "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
   {HKEY_LOCAL_MACHINE, "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98"},
   {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-  {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension"},
-  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514"},
-  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 PrintProcessor"},
-  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Monitors\\ZANTEROVA RK514 LanguageMonitor"},
-  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514"},
+  {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
+  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" PRINTER_NAME},
+  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" GROUP_NAME " PrintProcessor"},
+  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Monitors\\" GROUP_NAME " LanguageMonitor"},
+  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
 };
 
 // Only later releases of Windows 95 and Windows 98 keep these.
 const REGISTRY_KEY LATER_RELEASE_KEYS[3] = {
-  {HKEY_USERS, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
-  {HKEY_LOCAL_MACHINE, "Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514"},
-  {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514"},
+  {HKEY_USERS, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
+  {HKEY_LOCAL_MACHINE, "Security\\Access\\PRINT\\" PRINTER_NAME},
+  {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
 };
+
+// clang-format on
 
 const INSTANCE_PASS INSTANCE_PASSES[2] = {
   {"Enum\\Root\\printer", "DeviceDesc"},
@@ -51,7 +54,7 @@ static BOOL FormInstanceName(LPSTR keyName, LPCSTR baseKey, LONG n)
     numberText[i++] = digits[--count];
   numberText[i] = '\0';
 
-  return StartPath(keyName, baseKey) && AppendPath(keyName, "\\") && AppendPath(keyName, numberText);
+  return JoinPath(keyName, baseKey, numberText);
 }
 
 // Forms the name for n and opens it; TRUE when the key is now open.
@@ -67,9 +70,7 @@ void PurgeInstanceKeys(void)
   char keyName[MAX_PATH];
   char description[MAX_PATH];
   HKEY key = NULL;
-  DWORD type;
-  DWORD size;
-  LONG result;
+  BOOL matched;
   LONG n;
   LONG c;
   BOOL opened;
@@ -107,11 +108,9 @@ void PurgeInstanceKeys(void)
             n++;
             continue;
           }
-          size = sizeof(description);
-          result = RegQueryValueExA(key, valueName, NULL, &type, (LPBYTE)description, &size);
+          matched = ReadStringValue(key, valueName, description, sizeof(description));
           RegCloseKey(key);
-          if (result == ERROR_SUCCESS && IsNulEnded(description, size, sizeof(description)) &&
-              lstrcmpA(description, PRINTER_NAME) == 0) {
+          if (matched && lstrcmpA(description, PRINTER_NAME) == 0) {
             // A deleted key's name is tried once more.
             RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName);
             opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;

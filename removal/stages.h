@@ -2,12 +2,7 @@
 #pragma once
 
 #include "platform.h"
-
-// The printer's display name and the product's short name.
-#define PRINTER_NAME "ZANTEROVA Karsenby RK514"
-// (<windows.h> defines a NetBIOS name flag GROUP_NAME in nb30.h, which this program never uses.)
-#undef GROUP_NAME
-#define GROUP_NAME "ZANTEROVA RK514"
+#include "removal.h"
 
 // Builds up to this number are the first release of Windows 95.
 #define BUILD_GATE 950
@@ -57,9 +52,14 @@ int ScheduleDeferredDeletion(LPCSTR systemDirectory, LPCSTR windowsDirectory);
 // path is never cut (a cut path can name another file).
 BOOL StartPath(LPSTR path, LPCSTR first);
 BOOL AppendPath(LPSTR path, LPCSTR piece);
+// Builds folder, a backslash and name by the same rule: FALSE when the whole would not fit.
+BOOL JoinPath(LPSTR path, LPCSTR folder, LPCSTR name);
 
 // Whether registry data of size bytes, read into a buffer of bufferSize bytes, holds its NUL.
 BOOL IsNulEnded(LPCSTR data, DWORD size, DWORD bufferSize);
+// Reads the string value name of an open key into buffer; TRUE only when it was read whole, with
+// its NUL. What a failed read leaves in buffer is not a value.
+BOOL ReadStringValue(HKEY key, LPCSTR name, LPSTR buffer, DWORD bufferSize);
 
 // The number of names in a slot table: the slots before its first empty one.
 int CountFileSlots(const FILE_SLOT* table);

@@ -14,9 +14,7 @@ void RemoveStartMenuGroup(void)
   char folderPath[MAX_PATH];
   char shortcutPath[MAX_PATH];
   HKEY key;
-  DWORD type;
-  DWORD size;
-  LONG result;
+  BOOL read;
   unsigned i;
 
   memset(folderPath, 0, sizeof(folderPath));
@@ -24,17 +22,16 @@ void RemoveStartMenuGroup(void)
 
   if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
                     0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-    size = sizeof(folderPath);
-    result = RegQueryValueExA(key, "Programs", NULL, &type, (LPBYTE)folderPath, &size);
+    read = ReadStringValue(key, "Programs", folderPath, sizeof(folderPath));
     RegCloseKey(key);
     // A value that was not read whole, with its NUL, counts as no value.
-    if (result != ERROR_SUCCESS || !IsNulEnded(folderPath, size, sizeof(folderPath)))
+    if (!read)
       memset(folderPath, 0, sizeof(folderPath));
   }
 
   // With no Programs path the group is looked for at the root of the current drive, as Windows
   // would resolve "\ZANTEROVA RK514". A path that would not fit is never cut: nothing is done.
-  if (!AppendPath(folderPath, "\\ZANTEROVA RK514"))
+  if (!AppendPath(folderPath, "\\" GROUP_NAME))
     return;
 
   for (i = 0; i < sizeof(SHORTCUTS) / sizeof(SHORTCUTS[0]); i++) {

@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "sim/text.h"
 #include "win32.h"
 
 namespace machines {
@@ -15,13 +16,6 @@ std::string LongRoot(const std::string& shortName) {
   if (shortName == "HKCR") return "HKEY_CLASSES_ROOT";
   if (shortName == "HKCC") return "HKEY_CURRENT_CONFIG";
   throw sim::Unmodelled("no registry root " + shortName);
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
 }
 
 std::string Trim(std::string_view text) {
@@ -95,13 +89,13 @@ class SimView : public MachineView {
     for (const std::string& line : IniLines(*bytes)) {
       std::string name;
       if (IsSection(line, name)) {
-        inSection = Upper(name) == Upper(section);
+        inSection = sim::UpperAscii(name) == sim::UpperAscii(section);
         continue;
       }
       std::size_t equals = line.find('=');
       if (!inSection || equals == std::string::npos) continue;
       std::string key = Trim(line.substr(0, equals));
-      if (!key.empty() && seen.insert(Upper(key)).second) keys.push_back(key);
+      if (!key.empty() && seen.insert(sim::UpperAscii(key)).second) keys.push_back(key);
     }
     return keys;
   }
@@ -176,7 +170,7 @@ void StartWindowsAgain(sim::Machine& machine) {
   for (const std::string& line : IniLines(*bytes)) {
     std::string section;
     if (IsSection(line, section)) {
-      inRename = Upper(section) == "RENAME";
+      inRename = sim::UpperAscii(section) == "RENAME";
       continue;
     }
     std::string trimmed = Trim(line);
@@ -185,7 +179,7 @@ void StartWindowsAgain(sim::Machine& machine) {
       continue;
     const std::string destination = trimmed.substr(0, equals);
     const std::string source = trimmed.substr(equals + 1);
-    if (Upper(destination) == "NUL") {
+    if (sim::UpperAscii(destination) == "NUL") {
       machine.files.Delete(source);
       continue;
     }

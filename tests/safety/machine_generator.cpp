@@ -8,6 +8,7 @@
 
 #include "invariant.h"
 #include "product_table.h"
+#include "sim/text.h"
 #include "win32.h"
 
 namespace safety {
@@ -28,20 +29,6 @@ const std::vector<std::string> kFixedKeys = FixedKeyPaths();
 const std::vector<std::string> kSystemFiles(std::begin(product::kSystemFiles), std::end(product::kSystemFiles));
 const std::vector<std::string> kDeferredFiles(std::begin(product::kDeferredFiles), std::end(product::kDeferredFiles));
 const std::vector<std::string> kShortcuts(std::begin(product::kShortcuts), std::end(product::kShortcuts));
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 template <typename T>
 const T& OneOf(Choices& c, const std::vector<T>& options) {
@@ -139,7 +126,7 @@ sim::RegValue Description(Choices& c) {
   const std::vector<std::function<sim::RegValue()>> kinds = {
       [&] { return Value(REG_SZ, printer + '\0'); },
       [&] { return Value(REG_SZ, "HP LaserJet 4\0"s); },
-      [&] { return Value(REG_SZ, Lower(printer) + '\0'); },
+      [&] { return Value(REG_SZ, sim::LowerAscii(printer) + '\0'); },
       [&] { return Value(REG_SZ, printer + " \0"s); },
       [&] { return Value(REG_SZ, " " + printer + '\0'); },
       [&] { return Value(REG_SZ, printer.substr(0, printer.size() - 1) + '\0'); },
@@ -171,7 +158,7 @@ void InstanceKeys(Choices& c, sim::Registry& reg, const std::string& base, const
     const std::string key = base + "\\" + Number(number);
     reg.CreateKey(key);
     if (c.Maybe(90)) {
-      const std::string name = OneOf(c, std::vector<std::string>{valueName, Upper(valueName), Lower(valueName),
+      const std::string name = OneOf(c, std::vector<std::string>{valueName, sim::UpperAscii(valueName), sim::LowerAscii(valueName),
                                                                    otherValueName, "Desc"});
       reg.SetValue(key, name, Description(c));
     }
@@ -226,7 +213,7 @@ void ShellFolders(Choices& c, sim::Machine& m) {
     case 4: m.registry.SetValue(kShellFolders, "Programs", Value(REG_BINARY, typical)); break;
     case 5: m.registry.SetValue(kShellFolders, "Programs", Value(REG_SZ, typical + '\0' + std::string(300, 'p'))); break;
     case 6: m.registry.SetValue(kShellFolders, "Programs", Value(REG_SZ, typical + "\0C:\\OTHER\0"s)); break;
-    case 7: m.registry.SetString(kShellFolders, "Programs", Lower(typical)); break;
+    case 7: m.registry.SetString(kShellFolders, "Programs", sim::LowerAscii(typical)); break;
     case 8: m.registry.SetString(kShellFolders, "Programs", typical + "\\"); break;
     case 9: m.registry.SetString(kShellFolders, "Programs", "D:\\Start Menu\\Programs"); break;
     default: m.registry.SetString(kShellFolders, "Programs", "C:\\"); break;
@@ -281,7 +268,7 @@ std::string DeviceValue(Choices& c) {
 std::string Header(Choices& c, const std::string& name) {
   switch (c.Maybe(20) ? c.Between(1, 6) : 0) {
     case 0: return "[" + name + "]";
-    case 1: return "[" + Lower(name) + "]";
+    case 1: return "[" + sim::LowerAscii(name) + "]";
     case 2: return "[" + name + " ]";
     case 3: return "[ " + name + "]";
     case 4: return "  [" + name + "]  ";
@@ -303,7 +290,7 @@ std::string PrinterKeyLine(Choices& c, const std::string& value) {
   const std::string printer = kPrinter;
   switch (c.Maybe(25) ? c.Between(1, 5) : 0) {
     case 0: return printer + "=" + value;
-    case 1: return Lower(printer) + "=" + value;
+    case 1: return sim::LowerAscii(printer) + "=" + value;
     case 2: return printer + " = " + value;
     case 3: return printer;  // a key without a value
     case 4: return printer + "0=" + value;
@@ -336,7 +323,7 @@ void WinIni(Choices& c, sim::Machine& m) {
   const std::string printer = kPrinter;
   const std::string defaultPrinter =
       c.Maybe(40) ? OneOf(c, std::vector<std::string>{printer + ",kb47rk,LPT1:", printer + ",kb47rk,\\\\SERVER\\QUEUE",
-                                                      Lower(printer) + ",kb47rk,LPT1:", printer + " ,kb47rk,LPT1:",
+                                                      sim::LowerAscii(printer) + ",kb47rk,LPT1:", printer + " ,kb47rk,LPT1:",
                                                       printer, printer + "0,kb47rk,LPT1:",
                                                       printer + ",kb47rk," + std::string(150, 'p'),
                                                       printer + std::string(130, ' ') + ",kb47rk,LPT1:"})
@@ -392,7 +379,7 @@ void StartMenu(Choices& c, sim::Machine& m) {
     m.files.MakeDirectory(folder);
     for (const std::string& name : kShortcuts) {
       if (!c.Maybe(75)) continue;
-      const std::string path = folder + "\\" + (c.Maybe(10) ? Upper(name) : name);
+      const std::string path = folder + "\\" + (c.Maybe(10) ? sim::UpperAscii(name) : name);
       if (m.files.Exists(path)) continue;
       if (c.Maybe(3)) {
         m.files.MakeDirectory(path);
@@ -423,7 +410,7 @@ void SystemFiles(Choices& c, sim::Machine& m) {
   for (const std::vector<std::string>* names : {&kSystemFiles, &kDeferredFiles}) {
     for (const std::string& name : *names) {
       if (!c.Maybe(70)) continue;
-      const std::string path = system + "\\" + (c.Maybe(5) ? Lower(name) : name);
+      const std::string path = system + "\\" + (c.Maybe(5) ? sim::LowerAscii(name) : name);
       if (c.Maybe(2)) {
         m.files.MakeDirectory(path);
       } else {
@@ -444,7 +431,7 @@ std::string InfText(Choices& c) {
     case 1: return "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[HP.Files]\r\nHPPCL5MS.DRV\r\n";
     case 2: return "[Files]\r\n" + marker;
     case 3: return "[Files]\r\n\x1A " + marker + "\r\n";
-    case 4: return Lower(marker) + "\r\n";
+    case 4: return sim::LowerAscii(marker) + "\r\n";
     case 5: return marker + ",,,1\r\n";
     case 6: return "\\" + marker + "\r\n";
     case 7: return marker + "=1\r\n";
@@ -459,7 +446,7 @@ std::string InfText(Choices& c) {
     case 16: return "a\r" + marker + "\rb";
     case 17:
       return Pieces(c, {marker, "KB47", "STAT.EXE", " ", "\r\n", "\n", "\t", "\x1A", "\0"s, "x", "=", ",", "\\",
-                        "[Files]", Lower(marker), "\r"},
+                        "[Files]", sim::LowerAscii(marker), "\r"},
                     30);
     default: return std::string(5000, 'f') + "\r\n" + marker + "\r\n";
   }
@@ -477,7 +464,7 @@ void InfFolder(Choices& c, sim::Machine& m) {
                                                                "oem" + n + ".inf.bak", "oem" + n + ".infx",
                                                                "other" + n + ".inf", "oem setup " + n + ".inf",
                                                                "Oem" + n + ".Inf"});
-    if (!used.insert(Upper(name)).second) continue;
+    if (!used.insert(sim::UpperAscii(name)).second) continue;
     const std::string path = folder + "\\" + name;
     if (c.Maybe(3)) {
       m.files.WriteFile(path + "\\oem1.inf", "[Files]\r\nKB47STAT.EXE\r\n");  // a folder of that name

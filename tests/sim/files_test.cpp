@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -166,6 +167,24 @@ struct RemovalCase {
   std::uint32_t error;
 };
 
+// Runs remove for each case on a fresh RefusalMachine: with error 0 the entry is gone from C:\D
+// and nothing else is; with any other error nothing changes.
+template <typename Remove>
+void ExpectRemovals(std::span<const RemovalCase> cases, Remove remove) {
+  for (const RemovalCase& c : cases) {
+    SCOPED_TRACE(c.path);
+    sim::FileSystem files = RefusalMachine();
+    const sim::FileSystem before = files;
+    EXPECT_EQ(remove(files, c.path), c.error);
+    if (c.error == 0) {
+      EXPECT_FALSE(files.Exists(c.path));
+      EXPECT_EQ(files.List("C:\\D").size(), before.List("C:\\D").size() - 1);
+    } else {
+      EXPECT_TRUE(files == before);
+    }
+  }
+}
+
 TEST(FileSystemDelete, RefusesAsWindowsDoes) {
   const RemovalCase cases[] = {
       {"C:\\D\\plain.txt", 0},
@@ -179,18 +198,7 @@ TEST(FileSystemDelete, RefusesAsWindowsDoes) {
       {"C:\\D\\readonly.txt", 5},
       {"C:\\D\\busy.txt", 32},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    sim::FileSystem files = RefusalMachine();
-    const sim::FileSystem before = files;
-    EXPECT_EQ(files.Delete(c.path), c.error);
-    if (c.error == 0) {
-      EXPECT_FALSE(files.Exists(c.path));
-      EXPECT_EQ(files.List("C:\\D").size(), before.List("C:\\D").size() - 1);
-    } else {
-      EXPECT_TRUE(files == before);
-    }
-  }
+  ExpectRemovals(cases, [](sim::FileSystem& files, const char* path) { return files.Delete(path); });
 }
 
 TEST(FileSystemRemoveDirectory, RemovesOnlyAnEmptyFolder) {
@@ -205,17 +213,7 @@ TEST(FileSystemRemoveDirectory, RemovesOnlyAnEmptyFolder) {
       {"C:\\D\\Busy", 32},
       {"C:\\", 5},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    sim::FileSystem files = RefusalMachine();
-    const sim::FileSystem before = files;
-    EXPECT_EQ(files.RemoveDirectory(c.path), c.error);
-    if (c.error == 0) {
-      EXPECT_FALSE(files.Exists(c.path));
-    } else {
-      EXPECT_TRUE(files == before);
-    }
-  }
+  ExpectRemovals(cases, [](sim::FileSystem& files, const char* path) { return files.RemoveDirectory(path); });
 }
 
 TEST(FileSystemWrites, AppendAndReplace) {

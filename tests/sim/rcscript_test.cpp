@@ -244,55 +244,71 @@ TEST(ResourceScript, NamesLanguageAndImplicitStyles) {
 }
 
 TEST(ResourceScript, RejectsWhatItDoesNotReadWithFileAndLine) {
+  // Parses rc, with header as the text of the header it includes, and expects an error that starts
+  // with message.
+  auto expectRejected = [](const char* rc, const char* header, const char* message) {
+    try {
+      sim::ParseResourceScript(rc, header);
+      ADD_FAILURE() << "no error";
+    } catch (const sim::ImageError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind(message, 0), 0u) << error.what();
+    }
+  };
   struct Case {
+    const char* what;
+    const char* rc;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"control kind", "D DIALOG 0,0,1,1\nBEGIN\n  EDITTEXT 5, 1,2,3,4\nEND\n",
+       "uninstall.rc:3: control EDITTEXT is not supported"},
+      {"unknown ID", "D DIALOG 0,0,1,1\nBEGIN\n\n  LTEXT \"a\", IDC_NOPE, 1,2,3,4\nEND\n",
+       "uninstall.rc:4: unknown name IDC_NOPE"},
+      {"missing comma", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\" 5, 1,2,3,4\nEND\n", "uninstall.rc:3: expected ','"},
+      {"open string", "D DIALOG 0,0,1,1\nCAPTION \"abc\nBEGIN\nEND\n", "uninstall.rc:2: string not closed"},
+      {"open comment", "// fine\n/* never closed\nD DIALOG 0,0,1,1\n", "uninstall.rc:2: comment not closed"},
+      {"string table", "STRINGTABLE\nBEGIN\nEND\n", "uninstall.rc:1: STRINGTABLE is not supported"},
+      {"resource type", "\n1 VERSIONINFO\n", "uninstall.rc:2: resource type VERSIONINFO is not supported"},
+      {"conditional", "#ifdef X\n#endif\n", "uninstall.rc:1: #ifdef is not supported"},
+      {"font extras", "D DIALOG 0,0,1,1\nFONT 8, \"MS Sans Serif\", 0, 0, 1\nBEGIN\nEND\n",
+       "uninstall.rc:2: a font weight, italic and character set need DIALOGEX"},
+      {"menu", "D DIALOG 0,0,1,1\nMENU IDM_X\nBEGIN\nEND\n", "uninstall.rc:2: dialog statement MENU is not supported"},
+      {"help ID", "D DIALOGEX 0,0,1,1, 7\nBEGIN\nEND\n", "uninstall.rc:1: a help ID on a dialog is not supported"},
+      {"twice", "D DIALOG 0,0,1,1\nBEGIN\nEND\n\nd DIALOG 0,0,1,1\nBEGIN\nEND\n",
+       "uninstall.rc:5: dialog D is defined twice"},
+      {"no END", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", 5, 1,2,3,4\n", "uninstall.rc:4: dialog D has no END"},
+      {"too many values", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", 5, 1,2,3,4, 0, 0, 0\nEND\n",
+       "uninstall.rc:3: too many values for LTEXT"},
+      {"bad number", "D DIALOG 0,0,1,12ab\nBEGIN\nEND\n", "uninstall.rc:1: bad number 12ab"},
+      {"bad escape", "D DIALOG 0,0,1,1\nCAPTION \"a\\qb\"\nBEGIN\nEND\n", "uninstall.rc:2: unsupported escape \\q"},
+      {"stray character", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", 5; 1,2,3,4\nEND\n",
+       "uninstall.rc:3: unexpected character ';'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    expectRejected(c.rc, "", c.message);
+  }
+  struct HeaderCase {
     const char* what;
     const char* rc;
     const char* header;
     const char* message;
   };
-  const Case cases[] = {
-      {"control kind", "D DIALOG 0,0,1,1\nBEGIN\n  EDITTEXT 5, 1,2,3,4\nEND\n", "",
-       "uninstall.rc:3: control EDITTEXT is not supported"},
-      {"unknown ID", "D DIALOG 0,0,1,1\nBEGIN\n\n  LTEXT \"a\", IDC_NOPE, 1,2,3,4\nEND\n", "",
-       "uninstall.rc:4: unknown name IDC_NOPE"},
-      {"missing comma", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\" 5, 1,2,3,4\nEND\n", "",
-       "uninstall.rc:3: expected ','"},
-      {"open string", "D DIALOG 0,0,1,1\nCAPTION \"abc\nBEGIN\nEND\n", "", "uninstall.rc:2: string not closed"},
-      {"open comment", "// fine\n/* never closed\nD DIALOG 0,0,1,1\n", "", "uninstall.rc:2: comment not closed"},
-      {"string table", "STRINGTABLE\nBEGIN\nEND\n", "", "uninstall.rc:1: STRINGTABLE is not supported"},
-      {"resource type", "\n1 VERSIONINFO\n", "", "uninstall.rc:2: resource type VERSIONINFO is not supported"},
-      {"conditional", "#ifdef X\n#endif\n", "", "uninstall.rc:1: #ifdef is not supported"},
-      {"font extras", "D DIALOG 0,0,1,1\nFONT 8, \"MS Sans Serif\", 0, 0, 1\nBEGIN\nEND\n", "",
-       "uninstall.rc:2: a font weight, italic and character set need DIALOGEX"},
-      {"menu", "D DIALOG 0,0,1,1\nMENU IDM_X\nBEGIN\nEND\n", "", "uninstall.rc:2: dialog statement MENU is not supported"},
-      {"help ID", "D DIALOGEX 0,0,1,1, 7\nBEGIN\nEND\n", "", "uninstall.rc:1: a help ID on a dialog is not supported"},
-      {"twice", "D DIALOG 0,0,1,1\nBEGIN\nEND\n\nd DIALOG 0,0,1,1\nBEGIN\nEND\n", "",
-       "uninstall.rc:5: dialog D is defined twice"},
-      {"no END", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", 5, 1,2,3,4\n", "", "uninstall.rc:4: dialog D has no END"},
-      {"too many values", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", 5, 1,2,3,4, 0, 0, 0\nEND\n", "",
-       "uninstall.rc:3: too many values for LTEXT"},
-      {"bad number", "D DIALOG 0,0,1,12ab\nBEGIN\nEND\n", "", "uninstall.rc:1: bad number 12ab"},
-      {"bad escape", "D DIALOG 0,0,1,1\nCAPTION \"a\\qb\"\nBEGIN\nEND\n", "", "uninstall.rc:2: unsupported escape \\q"},
-      {"stray character", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", 5; 1,2,3,4\nEND\n", "",
-       "uninstall.rc:3: unexpected character ';'"},
+  const HeaderCase headerCases[] = {
       {"macro with arguments", "#include \"resource.h\"\n", "#define ID(x) (x)\n",
        "resource.h:1: macros with arguments are not supported"},
-      {"header statement", "#include \"ids.h\"\n", "#define A 1\nint a\n", "ids.h:2: only #define lines are read here, found int"},
-      {"bad define value", "#include \"resource.h\"\nD DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", A, 1,2,3,4\nEND\n",
-       "\n#define A 1 2\n", "resource.h:2: unexpected 2 in #define A"},
+      {"header statement", "#include \"ids.h\"\n", "#define A 1\nint a\n",
+       "ids.h:2: only #define lines are read here, found int"},
+      {"bad define value", "#include \"resource.h\"\nD DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", A, 1,2,3,4\nEND\n", "\n#define A 1 2\n",
+       "resource.h:2: unexpected 2 in #define A"},
       {"define loop", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", A, 1,2,3,4\nEND\n", "#define A (B)\n#define B A\n",
        "resource.h:1: #define B refers to itself"},
       {"empty define", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", GUARD, 1,2,3,4\nEND\n", "#define GUARD\n",
        "uninstall.rc:3: GUARD is defined without a value"},
   };
-  for (const Case& c : cases) {
+  for (const HeaderCase& c : headerCases) {
     SCOPED_TRACE(c.what);
-    try {
-      sim::ParseResourceScript(c.rc, c.header);
-      ADD_FAILURE() << "no error";
-    } catch (const sim::ImageError& error) {
-      EXPECT_EQ(std::string(error.what()).rfind(c.message, 0), 0u) << error.what();
-    }
+    expectRejected(c.rc, c.header, c.message);
   }
 }
 

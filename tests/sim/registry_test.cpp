@@ -17,6 +17,13 @@ using sim::Registry;
 
 constexpr unsigned char kFill = 0xCC;  // what a buffer holds before a call
 
+// Opens HKEY_LOCAL_MACHINE\subKey for queries; a failure names the key and the error.
+::testing::AssertionResult Opens(const char* subKey, HKEY* key) {
+  const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE, key);
+  if (result == ERROR_SUCCESS) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "HKEY_LOCAL_MACHINE\\" << subKey << " did not open: error " << result;
+}
+
 TEST(RegistryAliases, EachAliasAndItsTargetSeeTheSameKeys) {
   struct Case {
     const char* user;    // SetCurrentUser, or nullptr for the bare machine's .DEFAULT
@@ -140,7 +147,7 @@ TEST(RegQueryValueExA, CopiesWhatFitsAndReportsTheSizeOfWhatDoesNot) {
     sim::Activation active(machine);
     machine.registry.SetValue("HKLM\\Enum\\Root\\printer\\0000", "DeviceDesc", {c.type, c.stored});
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_TRUE(Opens("Enum\\Root\\printer\\0000", &key));
     std::array<unsigned char, 16> buffer;
     buffer.fill(kFill);
     DWORD type = 99;
@@ -160,7 +167,7 @@ TEST(RegQueryValueExA, MissingValuesAndBadHandlesLeaveTheBufferAlone) {
   sim::Activation active(machine);
   machine.registry.SetString("HKLM\\Enum\\Root\\printer\\0000", "DeviceDesc", "RK514");
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+  ASSERT_TRUE(Opens("Enum\\Root\\printer\\0000", &key));
   struct Case {
     const char* what;
     HKEY key;
@@ -191,7 +198,7 @@ TEST(RegOpenKeyExA, OpensExistingKeysOnly) {
   machine.registry.SetString("HKLM\\Enum\\Root\\printer", "Class", "Printer");
   machine.registry.SetString("HKLM\\Enum\\Root\\printer\\0003", "DeviceDesc", "RK514");
   HKEY parent = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer", 0, KEY_QUERY_VALUE, &parent), ERROR_SUCCESS);
+  ASSERT_TRUE(Opens("Enum\\Root\\printer", &parent));
 
   struct Case {
     const char* what;
@@ -251,7 +258,7 @@ TEST(RegDeleteKeyA, RemovesTheKeyWithItsWholeSubtree) {
 
   // Below an open handle.
   HKEY classes = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes", 0, KEY_QUERY_VALUE, &classes), ERROR_SUCCESS);
+  ASSERT_TRUE(Opens("SOFTWARE\\Classes", &classes));
   EXPECT_EQ(RegDeleteKeyA(classes, "CLSID"), ERROR_SUCCESS);
   EXPECT_TRUE(registry.SubkeyNames("HKLM\\SOFTWARE\\Classes").empty());
   EXPECT_TRUE(registry.KeyExists("HKLM\\SOFTWARE\\Classes"));
@@ -264,9 +271,9 @@ TEST(RegDeleteKeyA, HandlesToADeletedKeyAndItsSubkeysFailAsDeleted) {
   machine.registry.SetString("HKLM\\Enum\\Root\\printer\\0000\\Sub", "v", "1");
   machine.registry.SetString("HKLM\\Enum\\Root\\printer\\00001", "DeviceDesc", "a longer name, not a subkey");
   HKEY deleted = nullptr, below = nullptr, sibling = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000", 0, KEY_QUERY_VALUE, &deleted), ERROR_SUCCESS);
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000\\Sub", 0, KEY_QUERY_VALUE, &below), ERROR_SUCCESS);
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\00001", 0, KEY_QUERY_VALUE, &sibling), ERROR_SUCCESS);
+  ASSERT_TRUE(Opens("Enum\\Root\\printer\\0000", &deleted));
+  ASSERT_TRUE(Opens("Enum\\Root\\printer\\0000\\Sub", &below));
+  ASSERT_TRUE(Opens("Enum\\Root\\printer\\00001", &sibling));
 
   ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000"), ERROR_SUCCESS);
   // Created again under the same name: the old handles still name the deleted key.
@@ -310,7 +317,7 @@ TEST(RegistryFaults, AFailingCallReturnsAccessDeniedAndChangesNothing) {
     sim::Activation active(machine);
     machine.registry.SetString("HKLM\\Enum\\Root\\printer\\0000", "DeviceDesc", "RK514");
     HKEY open = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000", 0, KEY_QUERY_VALUE, &open), ERROR_SUCCESS);
+    ASSERT_TRUE(Opens("Enum\\Root\\printer\\0000", &open));
     const Machine before = machine;
     buffer.fill(kFill);
     size = sizeof buffer;

@@ -78,6 +78,14 @@ struct Received {
 std::vector<Received> g_received;
 std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> g_handler;
 
+// Sets g_handler to act on each message and answer FALSE, as most of these dialogs do.
+void OnMessage(std::function<void(HWND, UINT, WPARAM)> act) {
+  g_handler = [act = std::move(act)](HWND window, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+    act(window, message, wParam);
+    return FALSE;
+  };
+}
+
 INT_PTR CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   g_received.push_back({window, message, wParam, lParam, sim::Current().ui().nowMs});
   return g_handler ? g_handler(window, message, wParam, lParam) : FALSE;
@@ -112,13 +120,12 @@ struct Desk {
 
 // Runs body on the open dialog at WM_INITDIALOG, then ends it.
 void AtInit(Desk& desk, const char* name, const std::function<void(HWND)>& body) {
-  g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+  OnMessage([&](HWND window, UINT message, WPARAM) {
     if (message == WM_INITDIALOG) {
       body(window);
       EndDialog(window, 1);
     }
-    return FALSE;
-  };
+  });
   ASSERT_EQ(desk.Show(name), 1);
 }
 
@@ -264,7 +271,7 @@ TEST(ModalLoop, PostedMessagesThenTimersAndEndingAfterTheCurrentMessage) {
   int ticks = 0;
   BOOL endedInside = FALSE;
   HWND shown = nullptr;
-  g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+  OnMessage([&](HWND window, UINT message, WPARAM) {
     if (message == WM_INITDIALOG) {
       shown = window;
       SetTimer(window, 1, 1, nullptr);
@@ -277,8 +284,7 @@ TEST(ModalLoop, PostedMessagesThenTimersAndEndingAfterTheCurrentMessage) {
       MessageBoxA(window, "inside", "Ending", MB_OK);
       PostMessageA(window, WM_TEST + 3, 0, 0);  // never delivered: the dialog is gone by then
     }
-    return FALSE;
-  };
+  });
   EXPECT_EQ(desk.Show("MAIN"), 7);
   EXPECT_TRUE(endedInside);
   EXPECT_EQ(Messages(), (std::vector<UINT>{WM_INITDIALOG, WM_TEST + 0, WM_TEST + 1, WM_TIMER, WM_TIMER, WM_TEST + 2}));
@@ -299,11 +305,10 @@ TEST(ModalLoop, PostedMessagesThenTimersAndEndingAfterTheCurrentMessage) {
   EXPECT_EQ(MessageBoxA(shown, "late", "Late", MB_OK), 0);
   EXPECT_EQ(desk.ui().messageBoxes.size(), 1u);
   g_received.clear();
-  g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+  OnMessage([&](HWND window, UINT message, WPARAM) {
     if (message == WM_INITDIALOG) PostMessageA(window, WM_TEST + 9, 0, 0);
     if (message == WM_TEST + 9) EndDialog(window, 1);
-    return FALSE;
-  };
+  });
   EXPECT_EQ(desk.Show("PLAIN"), 1);
   EXPECT_EQ(Messages(), (std::vector<UINT>{WM_INITDIALOG, WM_TEST + 9}));
   EXPECT_EQ(desk.ui().nowMs, 110u);
@@ -322,12 +327,11 @@ TEST(ModalLoop, TimerPeriodIsNeverShorterThanTheGranularity) {
     desk.ui().timerGranularityMs = c.granularityMs;
     desk.ui().nowMs = 1000;
     std::vector<std::uint64_t> times;
-    g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+    OnMessage([&](HWND window, UINT message, WPARAM) {
       if (message == WM_INITDIALOG) SetTimer(window, 1, c.elapseMs, nullptr);
       if (message == WM_TIMER) times.push_back(desk.ui().nowMs);
       if (times.size() == 3) EndDialog(window, 1);
-      return FALSE;
-    };
+    });
     desk.Show("MAIN");
     EXPECT_EQ(times, (std::vector<std::uint64_t>{1000 + c.periodMs, 1000 + 2 * c.periodMs, 1000 + 3 * c.periodMs}));
     EXPECT_EQ(desk.Last().shownAtMs, 1000u);
@@ -338,7 +342,7 @@ TEST(ModalLoop, TimersRunSideBySideUntilKilled) {
   Desk desk;
   std::vector<std::pair<WPARAM, std::uint64_t>> ticks;
   BOOL killed = FALSE, killedUnknown = TRUE;
-  g_handler = [&](HWND window, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+  OnMessage([&](HWND window, UINT message, WPARAM wParam) {
     if (message == WM_INITDIALOG) {
       SetTimer(window, 1, 100, nullptr);
       SetTimer(window, 2, 1, nullptr);
@@ -350,8 +354,7 @@ TEST(ModalLoop, TimersRunSideBySideUntilKilled) {
       }
       if (ticks.size() == 6) EndDialog(window, 1);
     }
-    return FALSE;
-  };
+  });
   desk.Show("MAIN");
   EXPECT_TRUE(killed);
   EXPECT_FALSE(killedUnknown);
@@ -363,13 +366,12 @@ TEST(ModalLoop, EndingADialogStopsItsTimers) {
   Desk desk;
   ScriptedUser user({});
   desk.ui().SetUser(&user);
-  g_handler = [](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+  OnMessage([](HWND window, UINT message, WPARAM) {
     if (message == WM_INITDIALOG) {
       SetTimer(window, 1, 1, nullptr);
       EndDialog(window, 3);
     }
-    return FALSE;
-  };
+  });
   EXPECT_EQ(desk.Show("MAIN"), 3);
   g_handler = nullptr;
   // Had MAIN's timer outlived it, the clock would run on instead of PLAIN being left unanswered.
@@ -408,10 +410,9 @@ TEST(Input, ButtonsEnterEscapeAndTheCloseButton) {
     InitCommonControls();
     ScriptedUser user({{c.dialog, c.input}});
     desk.ui().SetUser(&user);
-    g_handler = [](HWND window, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+    OnMessage([](HWND window, UINT message, WPARAM wParam) {
       if (message == WM_COMMAND) EndDialog(window, static_cast<INT_PTR>(wParam));
-      return FALSE;
-    };
+    });
     EXPECT_EQ(desk.Show(c.dialog), MAKEWPARAM(c.command, 0));
     EXPECT_EQ(Messages(), c.messages);
     const sim::ControlState* from = c.fromControl == 0 ? nullptr : desk.Last().Control(c.fromControl);
@@ -485,14 +486,13 @@ TEST(ScriptedUser, SeesEachChangeAndTheClosedDialog) {
   } user(std::vector<Step>{});
   Desk desk;
   desk.ui().SetUser(&user);
-  g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+  OnMessage([&](HWND window, UINT message, WPARAM) {
     if (message == WM_INITDIALOG) {
       SetWindowTextA(window, "Set");
       SetTimer(window, 1, 1, nullptr);
     }
     if (message == WM_TIMER && desk.ui().nowMs == 110) EndDialog(window, 4);
-    return FALSE;
-  };
+  });
   desk.Show("MAIN");
   EXPECT_EQ(user.seen, (std::vector<std::string>{"Set@0", "Set@55", "Set@110", "closed 4"}));
 }
@@ -518,21 +518,19 @@ TEST(Unanswered, NamesWhatWasShownAndWhatTheScriptExpected) {
        "the message box \"Title\" saying \"Body\" was shown after the script's last step"},
       {"dialog closing with its step unused", {{"MAIN", {Input::Escape}, 0, 100}},
        [](Desk& desk) {
-         g_handler = [](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+         OnMessage([](HWND window, UINT message, WPARAM) {
            if (message == WM_INITDIALOG) SetTimer(window, 1, 1, nullptr);
            if (message == WM_TIMER) EndDialog(window, 1);
-           return FALSE;
-         };
+         });
          desk.Show("MAIN");
        },
        "MAIN \"Main\" closed before the script's step MAIN with Escape after 100 timer messages"},
       {"timer that nothing ever stops", {},
        [](Desk& desk) {
          desk.ui().hangAfterMs = 1000;
-         g_handler = [](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+         OnMessage([](HWND window, UINT message, WPARAM) {
            if (message == WM_INITDIALOG) SetTimer(window, 1, 1, nullptr);
-           return FALSE;
-         };
+         });
          desk.Show("MAIN");
        },
        "MAIN \"Main\" is still open after 1000 ms of timer messages and nothing ends it"},
@@ -611,10 +609,9 @@ TEST(DialogBox, FindsTheTemplateAndNeedsEachControlsClass) {
     Desk desk;
     if (c.commonControls) InitCommonControls();
     EXPECT_EQ(desk.ui().commonControlsInitialised, c.commonControls);
-    g_handler = [](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+    OnMessage([](HWND window, UINT message, WPARAM) {
       if (message == WM_INITDIALOG) EndDialog(window, 1);
-      return FALSE;
-    };
+    });
     HINSTANCE module = c.loadedModule ? desk.module : reinterpret_cast<HINSTANCE>(0x1234);
     desk.machine.lastError = 0;
     EXPECT_EQ(DialogBoxParamA(module, c.name, nullptr, TestProc, 0), c.result);
@@ -645,10 +642,9 @@ TEST(UiFaults, EachCallFailsInItsOwnWay) {
          EXPECT_EQ(timer, 0u);
          ScriptedUser user({});
          desk.ui().SetUser(&user);
-         g_handler = [](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+         OnMessage([](HWND window, UINT message, WPARAM) {
            if (message == WM_INITDIALOG) SetTimer(window, 1, 1, nullptr);
-           return FALSE;
-         };
+         });
          EXPECT_NE(UnansweredText([&] { desk.Show("MAIN"); }), "(nothing thrown)");  // no timer runs
        }},
       {"PostMessageA", 0,
@@ -656,11 +652,10 @@ TEST(UiFaults, EachCallFailsInItsOwnWay) {
          ScriptedUser user({{"MAIN", {Input::Escape}}});
          desk.ui().SetUser(&user);
          BOOL posted = TRUE;
-         g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+         OnMessage([&](HWND window, UINT message, WPARAM) {
            if (message == WM_INITDIALOG) posted = PostMessageA(window, WM_TEST, 0, 0);
            if (message == WM_COMMAND) EndDialog(window, 2);
-           return FALSE;
-         };
+         });
          EXPECT_EQ(desk.Show("MAIN"), 2);
          EXPECT_FALSE(posted);
          EXPECT_EQ(Messages(), (std::vector<UINT>{WM_INITDIALOG, WM_COMMAND}));
@@ -694,14 +689,13 @@ TEST(UiFaults, EachCallFailsInItsOwnWay) {
       {"EndDialog", 1,
        [](Desk& desk) {
          BOOL first = TRUE;
-         g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+         OnMessage([&](HWND window, UINT message, WPARAM) {
            if (message == WM_INITDIALOG) {
              first = EndDialog(window, 5);
              PostMessageA(window, WM_TEST, 0, 0);
            }
            if (message == WM_TEST) EndDialog(window, 6);
-           return FALSE;
-         };
+         });
          EXPECT_EQ(desk.Show("MAIN"), 6);
          EXPECT_FALSE(first);
          EXPECT_EQ(Messages(), (std::vector<UINT>{WM_INITDIALOG, WM_TEST}));
@@ -709,12 +703,11 @@ TEST(UiFaults, EachCallFailsInItsOwnWay) {
       {"KillTimer", 0,
        [](Desk& desk) {
          BOOL killed = TRUE;
-         g_handler = [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+         OnMessage([&](HWND window, UINT message, WPARAM) {
            if (message == WM_INITDIALOG) SetTimer(window, 1, 1, nullptr);
            if (message == WM_TIMER && desk.ui().nowMs == 55) killed = KillTimer(window, 1);
            if (message == WM_TIMER && desk.ui().nowMs == 165) EndDialog(window, 1);
-           return FALSE;
-         };
+         });
          desk.Show("MAIN");
          EXPECT_FALSE(killed);
          EXPECT_EQ(desk.Last().timerMessages, 3);

@@ -6,10 +6,14 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "product_table.h"
 #include "sim/errors.h"
 #include "sim/profile.h"
+#include "sim/text.h"
 #include "win32.h"
 
 namespace safety {
@@ -19,14 +23,6 @@ constexpr std::size_t kBufferSize = 260;  // the program's path buffers: 259 cha
 constexpr char kGroupTail[] = "\\ZANTEROVA RK514";
 constexpr char kShellFolders[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
 
 bool Fits(std::string_view path) { return path.size() < kBufferSize; }
 
@@ -74,7 +70,7 @@ void CompareKeys(const std::string& path, const sim::RegKey& before, const sim::
     const auto found = after.subkeys.find(name);
     if (found == after.subkeys.end()) {
       // A removable key goes with everything beneath it; any other key must stay.
-      if (removable.count(Upper(childPath)) == 0) report.push_back("registry: key gone: " + childPath);
+      if (removable.count(sim::UpperAscii(childPath)) == 0) report.push_back("registry: key gone: " + childPath);
       continue;
     }
     CompareKeys(childPath, child, found->second, removable, report);
@@ -89,7 +85,7 @@ std::set<std::string> RemovableKeys(const sim::Machine& before) {
   const bool laterRelease = (before.buildNumber & 0xFFFF) > 950;
   for (const product::FixedKey& key : product::kFixedKeys) {
     if (key.laterReleaseOnly && !laterRelease) continue;
-    removable.insert(Upper(before.registry.Resolve(std::string(key.root) + "\\" + key.path)));
+    removable.insert(sim::UpperAscii(before.registry.Resolve(std::string(key.root) + "\\" + key.path)));
   }
   for (const product::InstanceList& list : product::kInstanceLists) {
     const std::string basePath = std::string("HKEY_LOCAL_MACHINE\\") + list.base;
@@ -99,7 +95,7 @@ std::set<std::string> RemovableKeys(const sim::Machine& before) {
       if (WalkNumber(child.name) < 0) continue;
       const auto value = child.values.find(list.valueName);
       if (value != child.values.end() && ReadsAsPrinterName(value->second.second)) {
-        removable.insert(Upper(before.registry.Resolve(basePath) + "\\" + child.name));
+        removable.insert(sim::UpperAscii(before.registry.Resolve(basePath) + "\\" + child.name));
       }
     }
   }
@@ -129,14 +125,8 @@ std::string_view TrimProfile(std::string_view text) {
 }
 
 std::vector<std::string> RawLines(std::string_view bytes) {
-  std::vector<std::string> lines;
-  while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
-    const std::size_t length = end == std::string_view::npos ? bytes.size() : end + 1;
-    lines.emplace_back(bytes.substr(0, length));
-    bytes.remove_prefix(length);
-  }
-  return lines;
+  const std::vector<std::string_view> lines = sim::SplitLinesKeepingEnds(bytes);
+  return {lines.begin(), lines.end()};
 }
 
 // Which lines of win.ini the profile stage may remove: every line of an allowed port section
@@ -272,7 +262,7 @@ void Collect(const sim::FileSystem& files, const std::string& listPath, const st
     } else {
       entry.bytes = files.ReadFile(entry.path).value_or("");
     }
-    out[Upper(entry.path)] = std::move(entry);
+    out[sim::UpperAscii(entry.path)] = std::move(entry);
   }
 }
 
@@ -290,7 +280,7 @@ Entries AllEntries(const sim::FileSystem& files) {
 std::optional<std::string> Resolved(const sim::Machine& before, const std::string& path) {
   if (!Fits(path)) return std::nullopt;
   try {
-    return Upper(before.files.LongPath(path));
+    return sim::UpperAscii(before.files.LongPath(path));
   } catch (const sim::Unmodelled&) {
     return std::nullopt;
   }
@@ -341,7 +331,7 @@ void CheckFiles(const sim::Machine& before, const sim::Machine& after, const All
   const Entries was = AllEntries(before.files);
   const Entries is = AllEntries(after.files);
   const RemovableEntries removable = Removable(before, allowance);
-  const std::string winIni = Upper(before.files.LongPath(before.WinIniPath()));
+  const std::string winIni = sim::UpperAscii(before.files.LongPath(before.WinIniPath()));
   std::string wininit;  // where the rename list goes, if the program can name it
   if (Fits(before.windowsDirectory)) {
     wininit = Resolved(before, before.windowsDirectory + "\\wininit.ini").value_or("");

@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cpu.h"
@@ -41,6 +43,18 @@ std::optional<pecheck::Version> ParseVersion(const std::string& text)
     return std::nullopt;
   }
   return pecheck::Version{static_cast<std::uint16_t>(major), static_cast<std::uint16_t>(minor)};
+}
+
+// The number that an option's word stands for (--machine i386), if it is one of the choices.
+std::optional<std::uint16_t> Named(
+    const std::string& word, std::initializer_list<std::pair<const char*, std::uint16_t>> choices)
+{
+  for (const auto& [name, number] : choices) {
+    if (word == name) {
+      return number;
+    }
+  }
+  return std::nullopt;
 }
 
 // What `objdump -d` prints for the file; nothing if it cannot be run or fails.
@@ -119,19 +133,15 @@ int main(int argc, char** argv)
         return Usage(value + ": " + error);
       }
     } else if (arg == "--machine") {
-      if (value == "i386") {
-        expected.machine = pecheck::MACHINE_I386;
-      } else if (value == "amd64") {
-        expected.machine = pecheck::MACHINE_AMD64;
-      } else {
+      expected.machine =
+          Named(value, {{"i386", pecheck::MACHINE_I386}, {"amd64", pecheck::MACHINE_AMD64}});
+      if (!expected.machine) {
         return Usage("unknown machine " + value);
       }
     } else if (arg == "--subsystem") {
-      if (value == "gui") {
-        expected.subsystem = pecheck::SUBSYSTEM_GUI;
-      } else if (value == "console") {
-        expected.subsystem = pecheck::SUBSYSTEM_CONSOLE;
-      } else {
+      expected.subsystem =
+          Named(value, {{"gui", pecheck::SUBSYSTEM_GUI}, {"console", pecheck::SUBSYSTEM_CONSOLE}});
+      if (!expected.subsystem) {
         return Usage("unknown subsystem " + value);
       }
     } else if (arg == "--subsystem-version" || arg == "--os-version") {

@@ -5,8 +5,9 @@
 #include "pe.h"
 
 #include <algorithm>
-#include <cctype>
 #include <sstream>
+
+#include "sim/text.h"
 
 namespace pecheck {
 namespace {
@@ -74,19 +75,10 @@ std::optional<std::uint64_t> FileOffset(const std::vector<Section>& sections, st
   return std::nullopt;
 }
 
-std::string Upper(std::string_view text)
-{
-  std::string upper(text);
-  for (char& c : upper) {
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return upper;
-}
-
 // A DLL name as the allowed list writes it: upper case, without ".DLL" ("msvcrt.dll" is MSVCRT).
 std::string DllKey(std::string_view name)
 {
-  std::string key = Upper(name);
+  std::string key = sim::UpperAscii(name);
   if (key.size() > 4 && key.ends_with(".DLL")) {
     key.resize(key.size() - 4);
   }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "profile_text.h"
+#include "sim/text.h"
 
 namespace sandbox {
 namespace {
@@ -90,11 +91,11 @@ void DiffFiles(const sim::FileSystem& before, const sim::FileSystem& after, cons
     const std::string folder = std::move(stack.back());
     stack.pop_back();
     std::map<std::string, sim::DirEntry> now;
-    for (sim::DirEntry& entry : after.List(folder)) now.emplace(Upper(entry.name), std::move(entry));
+    for (sim::DirEntry& entry : after.List(folder)) now.emplace(sim::UpperAscii(entry.name), std::move(entry));
     std::vector<std::string> below;
     for (const sim::DirEntry& entry : before.List(folder)) {
       const std::string path = JoinPath(folder, entry.name);
-      auto it = now.find(Upper(entry.name));
+      auto it = now.find(sim::UpperAscii(entry.name));
       if (it == now.end()) {
         if (entry.isDirectory) AddRemovedFolder(before, path, diff);
         else diff.removed.push_back({kFile, path, "", ""});
@@ -111,14 +112,14 @@ void DiffFiles(const sim::FileSystem& before, const sim::FileSystem& after, cons
       } else if (!(entry.attributes == then.attributes)) {
         diff.changed.push_back({{kind, path, "", ""}, "attributes changed"});
       } else {
-        const std::string key = Upper(path);
+        const std::string key = sim::UpperAscii(path);
         if (key != apart.winIni && key != apart.wininit && before.ReadFile(path) != after.ReadFile(path))
           diff.changed.push_back({{kind, path, "", ""}, "changed"});
       }
     }
     for (const auto& [upper, entry] : now) {
       const std::string path = JoinPath(folder, entry.name);
-      if (Upper(path) == apart.wininit) continue;  // shown with the lines added to it
+      if (sim::UpperAscii(path) == apart.wininit) continue;  // shown with the lines added to it
       diff.changed.push_back({{entry.isDirectory ? kFolder : kFile, path, "", ""}, "added"});
     }
     stack.insert(stack.end(), below.rbegin(), below.rend());
@@ -154,7 +155,7 @@ void DiffProfile(std::string beforeBytes, std::string afterBytes, const std::str
     else if (line.kind == sim::ProfileLine::Blank) blankLines = true;
     else addedKeys.push_back({kProfileKey, sectionOf(b, b.HeaderAbove(j)), line.name, ""});
   }
-  auto same = [](const Item& x, const Item& y) { return Upper(x.path) == Upper(y.path) && Upper(x.name) == Upper(y.name); };
+  auto same = [](const Item& x, const Item& y) { return sim::UpperAscii(x.path) == sim::UpperAscii(y.path) && sim::UpperAscii(x.name) == sim::UpperAscii(y.name); };
   for (const Item& key : removedKeys) {
     auto again = std::find_if(addedKeys.begin(), addedKeys.end(), [&](const Item& added) { return same(key, added); });
     if (again == addedKeys.end()) {
@@ -180,13 +181,7 @@ void DiffWininit(const sim::Machine& before, const sim::Machine& after, MachineD
   const std::size_t common = std::mismatch(kept.begin(), kept.end(), now->begin(), now->end()).first - kept.begin();
   std::string_view added = std::string_view(*now).substr(common);
   if (common > 0 && kept[common - 1] != '\n' && added.substr(0, 2) == "\r\n") added.remove_prefix(2);
-  while (!added.empty()) {
-    const std::size_t end = added.find('\n');
-    std::string_view line = added.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    diff.wininitLines.emplace_back(line);
-    added.remove_prefix(end == std::string_view::npos ? added.size() : end + 1);
-  }
+  for (std::string_view line : sim::SplitLines(added)) diff.wininitLines.emplace_back(line);
 }
 
 }  // namespace
@@ -255,7 +250,7 @@ MachineDiff DiffMachines(const sim::Machine& before, const sim::Machine& after) 
   DiffRegistry(before.registry.Users(), after.registry.Users(), "HKEY_USERS", diff);
   const std::string winIni = after.files.LongPath(after.WinIniPath());
   DiffProfile(before.files.ReadFile(winIni).value_or(""), after.files.ReadFile(winIni).value_or(""), winIni, diff);
-  const ShownApart apart{Upper(winIni), Upper(after.files.LongPath(JoinPath(after.windowsDirectory, "wininit.ini")))};
+  const ShownApart apart{sim::UpperAscii(winIni), sim::UpperAscii(after.files.LongPath(JoinPath(after.windowsDirectory, "wininit.ini")))};
   const std::vector<char> drivesBefore = before.files.Drives();
   for (char drive : drivesBefore) DiffFiles(before.files, after.files, std::string(1, drive) + ":\\", apart, diff);
   for (char drive : after.files.Drives()) {

@@ -11,14 +11,6 @@ std::string ItemText(const Item& item) {
   return item.path;
 }
 
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
-
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string path(folder);
   if (path.empty() || path.back() != '\\') path += '\\';

@@ -32,9 +32,6 @@ struct Change {
 // "=" when it is shown).
 std::string ItemText(const Item& item);
 
-// ASCII letters upper case, every other byte as it is: names compared as Windows compares them.
-std::string Upper(std::string_view text);
-
 // folder + "\" + name, without doubling a folder's final backslash ("C:\").
 std::string JoinPath(std::string_view folder, std::string_view name);
 

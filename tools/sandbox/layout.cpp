@@ -406,22 +406,32 @@ void MoveFocus(const std::vector<T>& order, T& focus, int by) {
   focus = order[static_cast<std::size_t>(index)];
 }
 
+// Tab and the arrow keys move the focus among the buttons: by this step, 0 for every other key.
+int FocusStep(Key key) {
+  switch (key) {
+    case Key::Tab:
+    case Key::Right:
+    case Key::Down:
+      return 1;
+    case Key::BackTab:
+    case Key::Left:
+    case Key::Up:
+      return -1;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 std::optional<sim::Input> DialogKey(const sim::DialogState& dialog, int& focusId, KeyPress key) {
   std::vector<int> buttons = TabButtons(dialog);
   bool onButton = std::find(buttons.begin(), buttons.end(), focusId) != buttons.end();
+  if (const int step = FocusStep(key.key)) {
+    MoveFocus(buttons, focusId, step);
+    return std::nullopt;
+  }
   switch (key.key) {
-    case Key::Tab:
-    case Key::Right:
-    case Key::Down:
-      MoveFocus(buttons, focusId, 1);
-      return std::nullopt;
-    case Key::BackTab:
-    case Key::Left:
-    case Key::Up:
-      MoveFocus(buttons, focusId, -1);
-      return std::nullopt;
     case Key::Enter:
       if (onButton) return sim::Input{sim::Input::Button, focusId};
       return sim::Input{sim::Input::Enter, 0};
@@ -433,8 +443,7 @@ std::optional<sim::Input> DialogKey(const sim::DialogState& dialog, int& focusId
     case Key::Close:
       if ((dialog.tmpl.style & WS_SYSMENU) == 0) return std::nullopt;
       return sim::Input{sim::Input::Close, 0};
-    case Key::Letter:
-    case Key::Other:
+    default:
       break;
   }
   return std::nullopt;
@@ -443,17 +452,11 @@ std::optional<sim::Input> DialogKey(const sim::DialogState& dialog, int& focusId
 std::optional<int> MessageBoxKey(unsigned style, int& focusedButton, KeyPress key) {
   std::vector<int> buttons = MessageBoxButtons(style);
   auto has = [&](int id) { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); };
+  if (const int step = FocusStep(key.key)) {
+    MoveFocus(buttons, focusedButton, step);
+    return std::nullopt;
+  }
   switch (key.key) {
-    case Key::Tab:
-    case Key::Right:
-    case Key::Down:
-      MoveFocus(buttons, focusedButton, 1);
-      return std::nullopt;
-    case Key::BackTab:
-    case Key::Left:
-    case Key::Up:
-      MoveFocus(buttons, focusedButton, -1);
-      return std::nullopt;
     case Key::Enter:
     case Key::Space:
       if (has(focusedButton)) return focusedButton;
@@ -470,7 +473,7 @@ std::optional<int> MessageBoxKey(unsigned style, int& focusedButton, KeyPress ke
       }
       return std::nullopt;
     }
-    case Key::Other:
+    default:
       break;
   }
   return std::nullopt;

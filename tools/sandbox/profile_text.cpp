@@ -1,6 +1,8 @@
 // win.ini's lines, read one at a time: see profile_text.h.
 #include "profile_text.h"
 
+#include "sim/text.h"
+
 namespace sandbox {
 namespace {
 
@@ -14,13 +16,7 @@ bool MayBeHeader(std::string_view line) {
 }  // namespace
 
 ProfileText::ProfileText(std::string bytes) : bytes_(std::move(bytes)) {
-  std::string_view rest = bytes_;
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    const std::size_t length = end == std::string_view::npos ? rest.size() : end + 1;
-    lines_.push_back(rest.substr(0, length));
-    rest.remove_prefix(length);
-  }
+  lines_ = sim::SplitLinesKeepingEnds(bytes_);
   headerAbove_.assign(lines_.size(), kNone);
   std::size_t header = kNone;
   for (std::size_t i = 0; i < lines_.size(); ++i) {

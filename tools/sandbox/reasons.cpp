@@ -7,6 +7,7 @@
 
 #include "product.h"
 #include "profile_text.h"
+#include "sim/text.h"
 
 namespace sandbox {
 namespace {
@@ -74,8 +75,8 @@ void NamedValues(const sim::RegKey& root, const std::string& rootName, const std
   while (!stack.empty()) {
     auto [key, path] = std::move(stack.back());
     stack.pop_back();
-    const std::string upper = Upper(path);
-    if (std::any_of(listedKeys.begin(), listedKeys.end(), [&](const std::string& top) { return IsAtOrBelow(upper, Upper(top)); }))
+    const std::string upper = sim::UpperAscii(path);
+    if (std::any_of(listedKeys.begin(), listedKeys.end(), [&](const std::string& top) { return IsAtOrBelow(upper, sim::UpperAscii(top)); }))
       continue;
     for (const auto& [lower, value] : key->values) {
       if (IsTextValue(value.second) && NamesProduct(ValueText(value.second)))
@@ -105,12 +106,12 @@ std::vector<std::string> RegistryKeys(const sim::Machine& machine, const std::ve
   std::set<std::string> seen;
   for (const std::string& candidate : candidates) {
     const std::string path = registry.Resolve(candidate);
-    if (registry.KeyExists(path) && seen.insert(Upper(path)).second) present.push_back(path);
+    if (registry.KeyExists(path) && seen.insert(sim::UpperAscii(path)).second) present.push_back(path);
   }
-  std::sort(present.begin(), present.end(), [](const std::string& a, const std::string& b) { return Upper(a) < Upper(b); });
+  std::sort(present.begin(), present.end(), [](const std::string& a, const std::string& b) { return sim::UpperAscii(a) < sim::UpperAscii(b); });
   std::vector<std::string> listed;  // sorted, so a key comes right before the keys below it
   for (const std::string& path : present) {
-    if (listed.empty() || !IsAtOrBelow(Upper(path), Upper(listed.back()))) listed.push_back(path);
+    if (listed.empty() || !IsAtOrBelow(sim::UpperAscii(path), sim::UpperAscii(listed.back()))) listed.push_back(path);
   }
   return listed;
 }
@@ -189,7 +190,7 @@ std::vector<Item> ProductItems(const sim::Machine& machine, const std::vector<co
     } catch (const sim::Unmodelled&) {
       continue;  // not a path the simulated drives hold
     }
-    if (!seen.insert(Upper(path)).second) continue;
+    if (!seen.insert(sim::UpperAscii(path)).second) continue;
     items.push_back({machine.files.IsDirectory(path) ? kFolder : kFile, path, "", ""});
   }
   // The same line twice (a section given twice) is one piece for the report.
@@ -220,9 +221,9 @@ Remnant Reasons::RegistryKey(const Item& item) const {
   const Product& product = TheProduct();
   if (std::optional<long> result = calls_.KeyDeletion(item.path))
     return Because(item, "deletionFailed", "its deletion was tried and failed (RegDeleteKeyA returned " + std::to_string(*result) + ")");
-  const std::string upper = Upper(item.path);
+  const std::string upper = sim::UpperAscii(item.path);
   for (const InstancePass& pass : product.instancePasses) {
-    const std::string base = Upper(after_.registry.Resolve(pass.baseKey)) + "\\";
+    const std::string base = sim::UpperAscii(after_.registry.Resolve(pass.baseKey)) + "\\";
     if (upper.rfind(base, 0) != 0 || upper.find('\\', base.size()) != std::string::npos) continue;
     const std::string& valueName = pass.valueName;
     if (std::optional<RunCalls::KeyVisit> visit = calls_.Visit(item.path)) {
@@ -250,7 +251,7 @@ Remnant Reasons::RegistryKey(const Item& item) const {
     return Because(item, "outsideProbeBudget", "outside the probe budget: the walk tried names up to " + FourDigits(highest));
   }
   for (const ProductKey& key : product.keys) {
-    if (key.laterReleasesOnly && Upper(after_.registry.Resolve(key.path)) == upper &&
+    if (key.laterReleasesOnly && sim::UpperAscii(after_.registry.Resolve(key.path)) == upper &&
         (after_.buildNumber & 0xFFFF) <= product.buildGate)
       return Because(item, "buildGated",
                      "kept on " + BuildText() + ": the removal deletes it on builds above " +

@@ -4,6 +4,7 @@
 #include "items.h"
 #include "product.h"
 #include "sim/errors.h"
+#include "sim/text.h"
 
 namespace sandbox {
 namespace {
@@ -21,7 +22,7 @@ std::string TrimBlanks(std::string text) {
 }
 
 std::string ProfileKey(const std::string& section, const std::string& key) {
-  return Upper(TrimBlanks(section)) + "\n" + Upper(TrimBlanks(key));
+  return sim::UpperAscii(TrimBlanks(section)) + "\n" + sim::UpperAscii(TrimBlanks(key));
 }
 
 long Number(const std::string& text) {
@@ -45,17 +46,17 @@ RunCalls::RunCalls(sim::Machine& machine, const sim::Machine& names) : names_(na
 
 std::string RunCalls::KeyOfRegistryPath(const std::string& path) const {
   try {
-    return Upper(names_.registry.Resolve(path));
+    return sim::UpperAscii(names_.registry.Resolve(path));
   } catch (const sim::Unmodelled&) {
-    return Upper(path);
+    return sim::UpperAscii(path);
   }
 }
 
 std::string RunCalls::KeyOfFilePath(const std::string& path) const {
   try {
-    return Upper(names_.files.LongPath(path));
+    return sim::UpperAscii(names_.files.LongPath(path));
   } catch (const sim::Unmodelled&) {
-    return Upper(path);
+    return sim::UpperAscii(path);
   }
 }
 
@@ -90,7 +91,7 @@ void RunCalls::Read(sim::Machine& machine) {
       lastRead.reset();
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
       if (!path) continue;
-      const std::string key = Upper(*path);
+      const std::string key = sim::UpperAscii(*path);
       // Numbered names below a base key: how far a walk got.
       const std::size_t slash = key.rfind('\\');
       const std::string last = key.substr(slash + 1);
@@ -108,10 +109,10 @@ void RunCalls::Read(sim::Machine& machine) {
       opened.reset();
       auto handle = handles_.find(args[0]);
       if (op == "RegCloseKey" || handle == handles_.end()) continue;
-      KeyVisit& visit = visits_[Upper(handle->second)];
+      KeyVisit& visit = visits_[sim::UpperAscii(handle->second)];
       visit.read = true;
       visit.readResult = Number(call.result);
-      if (visit.readResult == 0) lastRead = Upper(handle->second);
+      if (visit.readResult == 0) lastRead = sim::UpperAscii(handle->second);
     } else if (op == "lstrcmpA" && args.size() >= 2 && args[1] == printerName && lastRead) {
       KeyVisit& visit = visits_[*lastRead];
       visit.compared = true;
@@ -120,8 +121,8 @@ void RunCalls::Read(sim::Machine& machine) {
     } else if (op == "RegDeleteKeyA" && args.size() >= 2) {
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
       if (!path) continue;
-      if (keyDeletions_.count(Upper(*path)) == 0) keyOrder_.push_back(*path);
-      keyDeletions_[Upper(*path)] = Number(call.result);
+      if (keyDeletions_.count(sim::UpperAscii(*path)) == 0) keyOrder_.push_back(*path);
+      keyDeletions_[sim::UpperAscii(*path)] = Number(call.result);
     } else if (op == "WriteProfileStringA" && args.size() >= 3) {
       std::optional<std::string> section = Unquote(args[0]);
       std::optional<std::string> key = Unquote(args[1]);

@@ -10,7 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "shortnames.h"
 #include "sim/files.h"
+#include "sim/text.h"
 
 namespace sim {
 
@@ -33,12 +35,6 @@ struct FileSystem::Node {
 };
 
 using Node = FileSystem::Node;
-
-// Declared in shortnames.cpp.
-bool IsValidShortName(std::string_view name);
-bool IsValidLongChar(unsigned char c);
-std::string AliasBasis(std::string_view longName, std::string* extension);
-std::string UpperAscii(std::string_view text);
 
 namespace tree {
 

@@ -1,6 +1,8 @@
 // The simulated drives: one tree of folders and files per drive letter. A folder keeps its entries
 // in creation order (as a FAT directory yields them) and an index by upper-cased long name and
 // alias beside it, so that a lookup or a deletion costs the same in a folder of 10,000 files.
+#include "sim/files.h"
+
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -8,19 +10,10 @@
 
 #include "file_tree.h"
 #include "sim/errors.h"
+#include "sim/text.h"
+#include "win32.h"
 
 namespace sim {
-
-namespace {
-
-constexpr std::uint32_t kFileNotFound = 2;
-constexpr std::uint32_t kPathNotFound = 3;
-constexpr std::uint32_t kAccessDenied = 5;
-constexpr std::uint32_t kSharingViolation = 32;
-constexpr std::uint32_t kDirNotEmpty = 145;
-constexpr std::uint32_t kDirectory = 267;  // ERROR_DIRECTORY: the name is not a folder
-
-}  // namespace
 
 namespace tree {
 
@@ -75,20 +68,20 @@ Node* Child(const Node& folder, std::string_view name) {
 struct Resolved {
   Node* parent = nullptr;  // the folder that holds (or would hold) the last component
   Node* node = nullptr;    // nullptr when missing
-  std::uint32_t error = 0; // kPathNotFound when a folder on the way is missing
+  std::uint32_t error = 0; // ERROR_PATH_NOT_FOUND when a folder on the way is missing
 };
 
 Resolved Walk(Node* root, const ParsedPath& parsed) {
   Resolved result;
   if (root == nullptr) {
-    result.error = kPathNotFound;
+    result.error = ERROR_PATH_NOT_FOUND;
     return result;
   }
   Node* folder = root;
   for (std::size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
     folder = Child(*folder, parsed.parts[i]);
     if (folder == nullptr || !folder->isDirectory) {
-      result.error = kPathNotFound;
+      result.error = ERROR_PATH_NOT_FOUND;
       return result;
     }
   }
@@ -352,8 +345,8 @@ Resolved ResolveFor(std::map<char, std::unique_ptr<Node>>& drives, std::string_v
 
 // The refusals that writing a file meets: a folder or a read-only file, a file in use.
 std::uint32_t WriteRefusal(const Node& node) {
-  if (node.isDirectory || node.attributes.readOnly) return kAccessDenied;
-  if (node.attributes.inUse) return kSharingViolation;
+  if (node.isDirectory || node.attributes.readOnly) return ERROR_ACCESS_DENIED;
+  if (node.attributes.inUse) return ERROR_SHARING_VIOLATION;
   return 0;
 }
 
@@ -362,7 +355,7 @@ std::uint32_t WriteRefusal(const Node& node) {
 std::uint32_t FileSystem::Delete(std::string_view path) {
   const Resolved found = ResolveFor(drives_, path);
   if (found.error != 0) return found.error;
-  if (found.node == nullptr) return kFileNotFound;
+  if (found.node == nullptr) return ERROR_FILE_NOT_FOUND;
   if (const std::uint32_t refusal = WriteRefusal(*found.node)) return refusal;
   Remove(*found.parent, found.node);
   return 0;
@@ -371,12 +364,12 @@ std::uint32_t FileSystem::Delete(std::string_view path) {
 std::uint32_t FileSystem::RemoveDirectory(std::string_view path) {
   const Resolved found = ResolveFor(drives_, path);
   if (found.error != 0) return found.error;
-  if (found.node == nullptr) return kFileNotFound;
-  if (found.parent == nullptr) return kAccessDenied;  // the root of a drive
-  if (!found.node->isDirectory) return kDirectory;
-  if (found.node->attributes.readOnly) return kAccessDenied;
-  if (found.node->attributes.inUse) return kSharingViolation;
-  if (!found.node->entries.empty()) return kDirNotEmpty;
+  if (found.node == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (found.parent == nullptr) return ERROR_ACCESS_DENIED;  // the root of a drive
+  if (!found.node->isDirectory) return ERROR_DIRECTORY;
+  if (found.node->attributes.readOnly) return ERROR_ACCESS_DENIED;
+  if (found.node->attributes.inUse) return ERROR_SHARING_VIOLATION;
+  if (!found.node->entries.empty()) return ERROR_DIR_NOT_EMPTY;
   Remove(*found.parent, found.node);
   return 0;
 }
@@ -384,7 +377,7 @@ std::uint32_t FileSystem::RemoveDirectory(std::string_view path) {
 std::uint32_t FileSystem::Append(std::string_view path, std::string_view bytes) {
   const Resolved found = ResolveFor(drives_, path);
   if (found.error != 0) return found.error;
-  if (found.node == nullptr) return kFileNotFound;
+  if (found.node == nullptr) return ERROR_FILE_NOT_FOUND;
   if (const std::uint32_t refusal = WriteRefusal(*found.node)) return refusal;
   found.node->bytes.append(bytes);
   return 0;
@@ -393,7 +386,7 @@ std::uint32_t FileSystem::Append(std::string_view path, std::string_view bytes) 
 std::uint32_t FileSystem::Replace(std::string_view path, std::string_view bytes) {
   const Resolved found = ResolveFor(drives_, path);
   if (found.error != 0) return found.error;
-  if (found.parent == nullptr) return kAccessDenied;  // the root of a drive
+  if (found.parent == nullptr) return ERROR_ACCESS_DENIED;  // the root of a drive
   Node* file = found.node;
   if (file == nullptr) {
     file = Insert(*found.parent, NewNode(Parse(path).parts.back(), false));
@@ -417,8 +410,8 @@ std::uint32_t FileSystem::Search(std::string_view pattern, std::vector<DirEntry>
 
   const auto drive = drives_.find(folderPath.drive);
   const Node* folder = Walk(drive == drives_.end() ? nullptr : drive->second.get(), folderPath).node;
-  if (folder == nullptr || !folder->isDirectory) return kPathNotFound;
-  if (name.empty()) return kFileNotFound;
+  if (folder == nullptr || !folder->isDirectory) return ERROR_PATH_NOT_FOUND;
+  if (name.empty()) return ERROR_FILE_NOT_FOUND;
 
   if (!HasWildcard(name)) {  // an exact name: one lookup, whatever the folder holds
     if (const Node* entry = Child(*folder, name)) found.push_back(EntryOf(*entry));
@@ -433,7 +426,7 @@ std::uint32_t FileSystem::Search(std::string_view pattern, std::vector<DirEntry>
         found.push_back(EntryOf(*entry));
     }
   }
-  return found.empty() ? kFileNotFound : 0;
+  return found.empty() ? ERROR_FILE_NOT_FOUND : 0;
 }
 
 std::vector<DirEntry> FileSystem::Find(std::string_view pattern) const {
@@ -452,7 +445,6 @@ bool FileSystem::WildcardMatch(std::string_view pattern, std::string_view name) 
   if (pattern.size() > kLongest || name.size() > kLongest)
     throw Unmodelled("WildcardMatch: names over 1023 characters are not modelled");
   const std::size_t p = pattern.size(), n = name.size();
-  auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
   // dosQuestion[i]: the ? at i is followed by ?s and then a dot or the end of the pattern.
   // onlyWildcardsAfter[i]: pattern[i..] holds nothing but * and ?.
   std::array<bool, kLongest + 1> dosQuestion{}, onlyWildcardsAfter{};
@@ -480,7 +472,7 @@ bool FileSystem::WildcardMatch(std::string_view pattern, std::string_view name) 
       } else if (c == '.') {
         ok = (j < n && name[j] == '.' && next[j + 1]) || (j == n && onlyWildcardsAfter[i + 1] && next[j]);
       } else {
-        ok = j < n && fold(c) == fold(name[j]) && next[j + 1];
+        ok = j < n && UpperAscii(c) == UpperAscii(name[j]) && next[j + 1];
       }
       row[j] = ok;
     }

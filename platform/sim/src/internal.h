@@ -30,6 +30,11 @@ struct Machine::Handles {
   std::set<SimFile*> files;  // open C runtime files
 };
 
+// What the user was shown, for the messages of Unanswered: WELCOME "caption", the message box
+// "title" saying "text".
+std::string Shown(const DialogState& dialog);
+std::string Shown(const MessageBoxRecord& box);
+
 // Argument texts for the trace.
 std::string Quote(const char* text);  // "text" with the bytes as they are, or NULL
 std::string HkeyName(HKEY key);       // HKEY_LOCAL_MACHINE, or hkey#4096

@@ -10,6 +10,8 @@
 //   - deleting the section removes the first of them only; the later ones stay;
 //   - deleting a key removes its first line, searching the same-named sections in file order;
 //   - setting a key changes it in, or adds it to, the first of them.
+#include "sim/profile.h"
+
 #include <algorithm>
 #include <deque>
 #include <optional>
@@ -19,8 +21,7 @@
 
 #include "internal.h"
 #include "sim/errors.h"
-#include "sim/profile.h"
-#include "sim/registry.h"
+#include "sim/text.h"
 #include "win32.h"
 
 namespace {
@@ -85,15 +86,11 @@ struct Profile {
   }
 };
 
-std::vector<Line> SplitLines(std::string_view bytes) {
+std::vector<Line> ParseLines(std::string_view bytes) {
+  const std::vector<std::string_view> raw = sim::SplitLinesKeepingEnds(bytes);
   std::vector<Line> lines;
-  lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
-  while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
-    const std::size_t length = end == std::string_view::npos ? bytes.size() : end + 1;
-    lines.push_back(ParseLine(bytes.substr(0, length)));
-    bytes.remove_prefix(length);
-  }
+  lines.reserve(raw.size());
+  for (std::string_view line : raw) lines.push_back(ParseLine(line));
   return lines;
 }
 
@@ -203,7 +200,7 @@ std::string ReadProfileString(std::optional<std::string_view> iniBytes, std::str
   // The default loses its trailing spaces, as documented.
   while (!defaultText.empty() && defaultText.back() == ' ') defaultText.remove_suffix(1);
   if (!iniBytes) return std::string(defaultText);
-  const std::vector<Line> lines = SplitLines(*iniBytes);
+  const std::vector<Line> lines = ParseLines(*iniBytes);
   const std::vector<Range> ranges = SectionsNamed(lines, Trim(section));
   if (ranges.empty()) return std::string(defaultText);
   const std::size_t at = FindKey(lines, ranges[0], Trim(key));
@@ -262,7 +259,7 @@ BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
     return fail(ERROR_ACCESS_DENIED);
   }
   const std::string ini = files.ReadFile(path).value_or("");
-  Profile profile{SplitLines(ini), {}};
+  Profile profile{ParseLines(ini), {}};
   const std::string_view sectionName = Trim(section);
   bool changed;
   if (key == nullptr) {
@@ -285,7 +282,7 @@ std::vector<ProfileLine> ReadProfileLines(std::string_view bytes) {
   static_assert(int{Line::Blank} == ProfileLine::Blank && int{Line::Header} == ProfileLine::Header &&
                 int{Line::Entry} == ProfileLine::Entry);
   std::vector<ProfileLine> lines;
-  for (const Line& line : SplitLines(bytes)) {
+  for (const Line& line : ParseLines(bytes)) {
     lines.push_back({std::string(line.raw), static_cast<ProfileLine::Kind>(line.kind), std::string(line.name),
                      std::string(line.value), line.hasValue});
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/errors.h"
+#include "sim/text.h"
 #include "sim/ui.h"
 
 namespace sim {
@@ -65,11 +66,6 @@ struct Token {
 
 bool NameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool NameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // A #define: its body, kept as text and read only when the name is used.
 struct Define {
@@ -316,10 +312,10 @@ class Parser {
   // defines is that number, as the preprocessor makes it.
   std::string ResourceName(const Token& token) {
     if (token.kind == Token::Number) return "#" + std::to_string(token.number);
-    if (token.kind == Token::String) return Upper(token.text);
+    if (token.kind == Token::String) return UpperAscii(token.text);
     if (token.kind == Token::Name) {
       if (defines_.count(token.text) != 0) return "#" + std::to_string(Value(token.text, token.line, 0) & 0xFFFF);
-      return Upper(token.text);
+      return UpperAscii(token.text);
     }
     reader_.Fail(token.line, "expected a resource name, found " + Text(token));
   }
@@ -406,6 +402,18 @@ class Parser {
   }
   int Coordinate() { return static_cast<std::int16_t>(Expression() & 0xFFFF); }
 
+  // "x, y, cx, cy": where a dialog or a control stands, and its size.
+  template <typename Template>
+  void Rectangle(Template& t) {
+    t.x = Coordinate();
+    Comma();
+    t.y = Coordinate();
+    Comma();
+    t.cx = Coordinate();
+    Comma();
+    t.cy = Coordinate();
+  }
+
   // A style: terms joined by |, each added to the implicit style, or taken from it after NOT.
   std::uint32_t Style(std::uint32_t implicit) {
     std::uint32_t style = implicit;
@@ -424,13 +432,7 @@ class Parser {
     dialog.name = name;
     dialog.extended = extended;
     MemoryFlags();
-    dialog.x = Coordinate();
-    Comma();
-    dialog.y = Coordinate();
-    Comma();
-    dialog.cx = Coordinate();
-    Comma();
-    dialog.cy = Coordinate();
+    Rectangle(dialog);
     if (IsPunct(Peek(), ',')) reader_.Fail(Peek().line, "a help ID on a dialog is not supported");
 
     // Without STYLE a dialog is WS_POPUP | WS_BORDER | WS_SYSMENU; CAPTION and FONT add their
@@ -513,19 +515,13 @@ class Parser {
     if (generic) {
       control.className = Expect(Token::String, "a window class").text;
       // The system's own classes are matched without regard to case.
-      std::string upper = Upper(control.className);
+      std::string upper = UpperAscii(control.className);
       if (upper == "BUTTON" || upper == "STATIC") control.className = upper == "BUTTON" ? "button" : "static";
       Comma();
       control.style = Style(implicit);
       Comma();
     }
-    control.x = Coordinate();
-    Comma();
-    control.y = Coordinate();
-    Comma();
-    control.cx = Coordinate();
-    Comma();
-    control.cy = Coordinate();
+    Rectangle(control);
     if (generic) {
       if (OptionalComma()) control.exStyle = static_cast<std::uint32_t>(Expression());
     } else {

@@ -7,6 +7,7 @@
 
 #include "sim/errors.h"
 #include "sim/registry.h"
+#include "sim/text.h"
 
 namespace sim {
 namespace {
@@ -48,15 +49,7 @@ class RegParser {
  public:
   RegParser(Registry& registry, std::string_view text, std::string fileName)
       : registry_(registry), fileName_(std::move(fileName)) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-      std::size_t end = text.find('\n', start);
-      std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      lines_.emplace_back(line);
-      if (end == std::string_view::npos) break;
-      start = end + 1;
-    }
+    lines_ = SplitLines(text);
   }
 
   void Run() {

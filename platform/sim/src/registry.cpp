@@ -11,8 +11,6 @@
 namespace sim {
 namespace {
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The root names a path may start with, and where each one leads.
 enum class Root { LocalMachine, Users, ClassesRoot, CurrentConfig, CurrentUser };
 struct RootName {
@@ -47,24 +45,6 @@ std::vector<std::string> SplitNames(std::string_view path, std::string_view whol
 }
 
 }  // namespace
-
-bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
-  std::size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    auto ca = static_cast<unsigned char>(UpperAscii(a[i]));
-    auto cb = static_cast<unsigned char>(UpperAscii(b[i]));
-    if (ca != cb) return ca < cb;
-  }
-  return a.size() < b.size();
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
 
 bool RegKey::operator==(const RegKey& other) const {
   return name == other.name && subkeys == other.subkeys && values == other.values;

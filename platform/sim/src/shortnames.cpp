@@ -1,16 +1,10 @@
 // 8.3 names the way Windows 95 and 98 make them: which long names are valid short names as they
 // stand, and the basis and extension from which a long name's ~N alias is built.
-#include <string>
-#include <string_view>
+#include "shortnames.h"
+
+#include "sim/text.h"
 
 namespace sim {
-
-std::string UpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return upper;
-}
 
 // Characters that no Windows name may hold.
 bool IsValidLongChar(unsigned char c) {

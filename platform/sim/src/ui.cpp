@@ -1,8 +1,9 @@
 // The simulated window manager: modal dialogs built from the loaded resource script, their
 // controls (text, a progress bar's range, step and position), one thread's message queue, timers
 // on a virtual clock, message boxes and the restart request. A User answers what is shown.
+#include "sim/ui.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -13,60 +14,16 @@
 #include <vector>
 
 #include "internal.h"
-#include "sim/ui.h"
+#include "sim/text.h"
 
 namespace sim {
 namespace {
 
-constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorInvalidWindowHandle = 1400;
-constexpr std::uint32_t kErrorCannotFindWndClass = 1407;
-constexpr std::uint32_t kErrorControlIdNotFound = 1421;
-constexpr std::uint32_t kErrorResourceDataNotFound = 1812;
-constexpr std::uint32_t kErrorResourceNameNotFound = 1814;
-constexpr std::uint32_t kErrorNotEnoughQuota = 1816;
-
 constexpr UINT kScClose = 0xF060;          // WM_SYSCOMMAND's close command
 constexpr WORD kBnClicked = 0;             // BN_CLICKED
-constexpr std::uint32_t kWsDisabled = 0x08000000;
-constexpr std::uint32_t kWsSysmenu = 0x00080000;
-constexpr std::uint32_t kWsTabstop = 0x00010000;
 constexpr std::uint32_t kButtonTypeMask = 0x0F;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 std::uintptr_t Key(const void* handle) { return reinterpret_cast<std::uintptr_t>(handle); }
-
-std::string InputText(const Input& input) {
-  switch (input.kind) {
-    case Input::Button: return "button " + std::to_string(input.buttonId);
-    case Input::Enter: return "Enter";
-    case Input::Escape: return "Escape";
-    case Input::Close: return "the close button";
-  }
-  return "?";
-}
-
-std::string StepText(const ScriptedUser::Step& step) {
-  if (step.where == "MessageBox") return "a message box answered " + std::to_string(step.answer);
-  std::string text = step.where + " with " + InputText(step.input);
-  if (step.afterTimerMessages > 0) text += " after " + std::to_string(step.afterTimerMessages) + " timer messages";
-  return text;
-}
-
-std::string Shown(const DialogState& dialog) { return dialog.tmpl.name + " \"" + dialog.caption + "\""; }
-
-std::string Shown(const MessageBoxRecord& box) {
-  return "the message box \"" + box.title + "\" saying \"" + box.text + "\"";
-}
 
 // The buttons of a message box, by the low four bits of its style.
 std::vector<int> MessageBoxButtons(UINT style) {
@@ -90,6 +47,12 @@ void ClampPosition(ControlState& bar) {
 }
 
 }  // namespace
+
+std::string Shown(const DialogState& dialog) { return dialog.tmpl.name + " \"" + dialog.caption + "\""; }
+
+std::string Shown(const MessageBoxRecord& box) {
+  return "the message box \"" + box.title + "\" saying \"" + box.text + "\"";
+}
 
 struct Ui::Impl {
   struct Dialog {
@@ -178,8 +141,7 @@ std::string TemplateKey(LPCSTR name) {
   if (Key(name) <= 0xFFFF) return "#" + std::to_string(Key(name));
   std::string key = name;
   if (key.size() > 1 && key[0] == '#') return "#" + std::to_string(std::strtoul(key.c_str() + 1, nullptr, 10));
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return key;
+  return UpperAscii(key);
 }
 
 LRESULT CopyText(const std::string& text, WPARAM size, LPARAM buffer) {
@@ -285,7 +247,7 @@ void DeliverInput(Machine& machine, Ui::Impl::Dialog& dialog, const Input& input
     case Input::Button: {
       for (const ControlState& control : dialog.state.controls) {
         if (control.tmpl.id != input.buttonId || !EqualNoCase(control.tmpl.className, "button")) continue;
-        if (control.tmpl.style & kWsDisabled)
+        if (control.tmpl.style & WS_DISABLED)
           throw Unanswered("the user pressed button " + std::to_string(input.buttonId) + " of " +
                            Shown(dialog.state) + ", which is disabled");
         command(input.buttonId, control.hwnd);
@@ -309,7 +271,7 @@ void DeliverInput(Machine& machine, Ui::Impl::Dialog& dialog, const Input& input
       command(IDCANCEL, ui.ControlWindow(dialog, IDCANCEL));
       return;
     case Input::Close:
-      if ((dialog.state.tmpl.style & kWsSysmenu) == 0)
+      if ((dialog.state.tmpl.style & WS_SYSMENU) == 0)
         throw Unanswered("the user closed " + Shown(dialog.state) + ", which has no close button");
       DialogMessage(machine, dialog, WM_SYSCOMMAND, kScClose, 0);
       return;
@@ -395,35 +357,6 @@ const ControlState* DialogState::Control(int id) const {
   return nullptr;
 }
 
-std::optional<Input> ScriptedUser::NextInput(const DialogState& dialog, std::uint64_t /*nowMs*/) {
-  if (next_ >= steps_.size()) return std::nullopt;
-  const Step& step = steps_[next_];
-  // A step for another dialog, or for a message box, waits: this dialog may close by itself.
-  if (step.where == "MessageBox" || !EqualNoCase(step.where, dialog.tmpl.name)) return std::nullopt;
-  if (dialog.timerMessages < step.afterTimerMessages) return std::nullopt;
-  ++next_;
-  return step.input;
-}
-
-int ScriptedUser::AnswerMessageBox(const MessageBoxRecord& box) {
-  if (next_ >= steps_.size()) throw Unanswered(Shown(box) + " was shown after the script's last step");
-  const Step& step = steps_[next_];
-  if (step.where != "MessageBox")
-    throw Unanswered("the script expects " + StepText(step) + ", but " + Shown(box) + " was shown");
-  ++next_;
-  return step.answer;
-}
-
-void ScriptedUser::DialogClosed(const DialogState& dialog) {
-  if (next_ < steps_.size() && EqualNoCase(steps_[next_].where, dialog.tmpl.name))
-    throw Unanswered(Shown(dialog) + " closed before the script's step " + StepText(steps_[next_]));
-}
-
-std::string ScriptedUser::Expecting() const {
-  if (next_ >= steps_.size()) return "the script has no steps left";
-  return "the script's next step is " + StepText(steps_[next_]);
-}
-
 }  // namespace sim
 
 using sim::Hex;
@@ -440,12 +373,12 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
     machine.lastError = error;
     return call.Return<INT_PTR>(-1);
   };
-  if (call.Fails()) return fail(sim::kErrorNotEnoughMemory);
+  if (call.Fails()) return fail(ERROR_NOT_ENOUGH_MEMORY);
   auto module = ui.modules.find(sim::Key(instance));
-  if (module == ui.modules.end()) return fail(sim::kErrorResourceDataNotFound);
+  if (module == ui.modules.end()) return fail(ERROR_RESOURCE_DATA_NOT_FOUND);
   auto found = module->second.find(sim::TemplateKey(templateName));
-  if (found == module->second.end()) return fail(sim::kErrorResourceNameNotFound);
-  if (owner != nullptr && ui.Find(owner) == nullptr) return fail(sim::kErrorInvalidWindowHandle);
+  if (found == module->second.end()) return fail(ERROR_RESOURCE_NAME_NOT_FOUND);
+  if (owner != nullptr && ui.Find(owner) == nullptr) return fail(ERROR_INVALID_WINDOW_HANDLE);
   if (proc == nullptr) throw sim::Unmodelled("DialogBoxParamA: a dialog without a procedure is not modelled");
   const sim::DialogTemplate& tmpl = found->second;
 
@@ -453,7 +386,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
   for (const sim::ControlTemplate& control : tmpl.controls) {
     bool registered = sim::EqualNoCase(control.className, "button") || sim::EqualNoCase(control.className, "static") ||
                       (sim::EqualNoCase(control.className, PROGRESS_CLASSA) && machine.ui().commonControlsInitialised);
-    if (!registered) return fail(sim::kErrorCannotFindWndClass);
+    if (!registered) return fail(ERROR_CANNOT_FIND_WND_CLASS);
   }
 
   auto owned = std::make_unique<sim::Ui::Impl::Dialog>();
@@ -488,7 +421,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
   HWND focus = nullptr;
   for (const sim::ControlState& control : dialog->state.controls) {
     std::uint32_t style = control.tmpl.style;
-    if ((style & sim::kWsTabstop) && (style & WS_VISIBLE) && !(style & sim::kWsDisabled)) {
+    if ((style & WS_TABSTOP) && (style & WS_VISIBLE) && !(style & WS_DISABLED)) {
       focus = control.hwnd;
       break;
     }
@@ -516,7 +449,7 @@ BOOL WINAPI EndDialog(HWND window, INT_PTR result) {
   TracedCall call("EndDialog", {ui.Name(window), std::to_string(result)});
   const sim::Ui::Impl::Window* found = ui.Find(window);
   if (call.Fails() || found == nullptr || found->control >= 0) {
-    call.machine().lastError = sim::kErrorInvalidWindowHandle;
+    call.machine().lastError = ERROR_INVALID_WINDOW_HANDLE;
     return call.Return<BOOL>(FALSE);
   }
   found->dialog->state.ended = true;
@@ -530,11 +463,11 @@ HWND WINAPI GetDlgItem(HWND window, int id) {
   const sim::Ui::Impl::Window* found = ui.Find(window);
   HWND control = nullptr;
   if (found == nullptr) {
-    call.machine().lastError = sim::kErrorInvalidWindowHandle;
+    call.machine().lastError = ERROR_INVALID_WINDOW_HANDLE;
   } else if (!call.Fails() && found->control < 0) {
     control = ui.ControlWindow(*found->dialog, id);
   }
-  if (control == nullptr && found != nullptr) call.machine().lastError = sim::kErrorControlIdNotFound;
+  if (control == nullptr && found != nullptr) call.machine().lastError = ERROR_CONTROL_ID_NOT_FOUND;
   call.Done(ui.Name(control));
   return control;
 }
@@ -544,7 +477,7 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
   TracedCall call("SetWindowTextA", {ui.Name(window), Quote(text)});
   const sim::Ui::Impl::Window* found = ui.Find(window);
   if (call.Fails() || found == nullptr) {
-    call.machine().lastError = sim::kErrorInvalidWindowHandle;
+    call.machine().lastError = ERROR_INVALID_WINDOW_HANDLE;
     return call.Return<BOOL>(FALSE);
   }
   // As on Windows, the text is set by the window's own handling of WM_SETTEXT.
@@ -560,7 +493,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   TracedCall call("SendMessageA", {ui.Name(window), sim::MessageName(message),
                                    Hex(static_cast<std::uint32_t>(wParam)), lParamText});
   const sim::Ui::Impl::Window* found = ui.Find(window);
-  if (found == nullptr) call.machine().lastError = sim::kErrorInvalidWindowHandle;
+  if (found == nullptr) call.machine().lastError = ERROR_INVALID_WINDOW_HANDLE;
   if (call.Fails() || found == nullptr) return call.Return<LRESULT>(0);
   sim::Ui::Impl::Window target = *found;
   return call.Return(sim::WindowMessage(call.machine(), target, message, wParam, lParam));
@@ -572,11 +505,11 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
                                    Hex(static_cast<std::uint32_t>(wParam)), Hex(static_cast<std::uint32_t>(lParam))});
   if (window == nullptr) throw sim::Unmodelled("PostMessageA: thread messages (no window) are not modelled");
   if (call.Fails()) {
-    call.machine().lastError = sim::kErrorNotEnoughQuota;
+    call.machine().lastError = ERROR_NOT_ENOUGH_QUOTA;
     return call.Return<BOOL>(FALSE);
   }
   if (ui.Find(window) == nullptr) {
-    call.machine().lastError = sim::kErrorInvalidWindowHandle;
+    call.machine().lastError = ERROR_INVALID_WINDOW_HANDLE;
     return call.Return<BOOL>(FALSE);
   }
   ui.queue.push_back({window, message, wParam, lParam});
@@ -592,11 +525,11 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) 
   const sim::Ui::Impl::Window* found = ui.Find(window);
   if (found != nullptr && found->control >= 0) throw sim::Unmodelled("SetTimer: timers of controls are not modelled");
   if (call.Fails()) {
-    machine.lastError = sim::kErrorNotEnoughMemory;
+    machine.lastError = ERROR_NOT_ENOUGH_MEMORY;
     return call.Return<UINT_PTR>(0);
   }
   if (found == nullptr) {
-    machine.lastError = sim::kErrorInvalidWindowHandle;
+    machine.lastError = ERROR_INVALID_WINDOW_HANDLE;
     return call.Return<UINT_PTR>(0);
   }
   // Windows 98 counts time in ticks of the system timer: no period is shorter than one tick.
@@ -618,13 +551,13 @@ BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
   sim::Ui::Impl& ui = sim::UiOf(sim::Current());
   TracedCall call("KillTimer", {ui.Name(window), std::to_string(id)});
   if (call.Fails()) {
-    call.machine().lastError = sim::kErrorInvalidParameter;
+    call.machine().lastError = ERROR_INVALID_PARAMETER;
     return call.Return<BOOL>(FALSE);
   }
   std::size_t removed = std::erase_if(
       ui.timers, [&](const sim::Ui::Impl::Timer& timer) { return timer.window == window && timer.id == id; });
   if (removed == 0) {
-    call.machine().lastError = sim::kErrorInvalidParameter;
+    call.machine().lastError = ERROR_INVALID_PARAMETER;
     return call.Return<BOOL>(FALSE);
   }
   return call.Return<BOOL>(TRUE);
@@ -635,12 +568,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT style) {
   TracedCall call("MessageBoxA", {ui.Name(owner), Quote(text), Quote(title), Hex(style)});
   sim::Machine& machine = call.machine();
   if (call.Fails()) {
-    machine.lastError = sim::kErrorNotEnoughMemory;
+    machine.lastError = ERROR_NOT_ENOUGH_MEMORY;
     return call.Return(0);
   }
   // An owner that is no longer on screen makes the call fail, as a stale handle does on Windows.
   if (owner != nullptr && ui.Find(owner) == nullptr) {
-    machine.lastError = sim::kErrorInvalidWindowHandle;
+    machine.lastError = ERROR_INVALID_WINDOW_HANDLE;
     return call.Return(0);
   }
   std::vector<int> buttons = sim::MessageBoxButtons(style);
@@ -668,7 +601,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT style) {
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reserved) {
   TracedCall call("ExitWindowsEx", {std::to_string(flags), std::to_string(reserved)});
   if (call.Fails()) {
-    call.machine().lastError = sim::kErrorNotEnoughMemory;
+    call.machine().lastError = ERROR_NOT_ENOUGH_MEMORY;
     return call.Return<BOOL>(FALSE);
   }
   // The request is kept; the simulated machine does not restart.

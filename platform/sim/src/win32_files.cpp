@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr DWORD kErrorReadFault = 30;  // ERROR_READ_FAULT: what a failed directory read gives
-
 std::string SearchName(HANDLE search) {
   if (search == INVALID_HANDLE_VALUE) return "INVALID_HANDLE_VALUE";
   if (search == nullptr) return "NULL";
@@ -89,7 +87,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
   sim::TracedCall call("FindNextFileA", {SearchName(search), "data"});
   if (data == nullptr) throw sim::Unmodelled("FindNextFileA: a NULL find data pointer is not modelled");
-  if (call.Fails()) return Finish(call, kErrorReadFault);
+  if (call.Fails()) return Finish(call, ERROR_READ_FAULT);  // what a failed directory read gives
   auto& searches = call.machine().handles().searches;
   const auto open = searches.find(reinterpret_cast<std::uintptr_t>(search));
   if (open == searches.end()) return Finish(call, ERROR_INVALID_HANDLE);

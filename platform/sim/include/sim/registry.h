@@ -12,14 +12,9 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+#include "sim/text.h"
 
-// Orders names as Windows compares them: ASCII letters without case, other bytes as they are.
-struct NoCaseLess {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const;
-};
-bool EqualNoCase(std::string_view a, std::string_view b);
+namespace sim {
 
 struct RegValue {
   std::uint32_t type = 1;           // REG_SZ
