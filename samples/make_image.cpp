@@ -16,11 +16,7 @@ int main(int argc, char** argv) {
     return 64;
   }
   machines::Scenario scenario;
-  std::string error;
-  if (!machines::LoadScenarioFile(argv[1], scenario, error)) {
-    std::fprintf(stderr, "make_image: %s\n", error.c_str());
-    return 65;
-  }
+  if (!machines::LoadScenarioOrSay("make_image", argv[1], scenario)) return 65;
   try {
     sim::Machine machine = machines::MachineFor(scenario);
     machine.buildNumber = scenario.release == "win95" ? sim::kBuildWin95 : sim::kBuildWin98;

@@ -73,14 +73,21 @@ class Flow : public ::testing::Test {
     machine.trace().onCall = [this](const sim::Call& call) { OnCall(call); };
   }
 
-  int Run(std::vector<Step> steps) {
+  // Runs the program under a user taking these steps; fails where it ends with another exit
+  // code or before the user has taken every step.
+  ::testing::AssertionResult Run(std::vector<Step> steps, int exitCode) {
     PatientUser user(std::move(steps));
     machine.ui().SetUser(&user);
     HINSTANCE instance = machine.ui().LoadModule(rk514::kResourceScript, rk514::kResourceHeader);
-    int result = WinMain(instance, NULL, const_cast<LPSTR>(""), SW_SHOWNORMAL);
+    const int result = WinMain(instance, NULL, const_cast<LPSTR>(""), SW_SHOWNORMAL);
     machine.ui().SetUser(nullptr);
-    EXPECT_EQ(user.StepsLeft(), 0u) << "the user had more to do";
-    return result;
+    std::string problems;
+    if (result != exitCode) problems = "exit code " + std::to_string(result) + ", expected " + std::to_string(exitCode);
+    if (user.StepsLeft() != 0)
+      problems += (problems.empty() ? "" : "; ") + std::string("the program ended before the user was done: ") +
+                  user.Expecting();
+    if (problems.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << problems;
   }
 
   // The machine as one removal, and no more, leaves it.
@@ -143,7 +150,7 @@ struct PromptCase {
 class ConfirmedRun : public Flow, public ::testing::WithParamInterface<PromptCase> {};
 
 TEST_P(ConfirmedRun, RemovesOnceThenOffersTheRestart) {
-  EXPECT_EQ(Run({Click("WELCOME", IDOK), Answer(GetParam().answer)}), 2);
+  EXPECT_TRUE(Run({Click("WELCOME", IDOK), Answer(GetParam().answer)}, 2));
 
   EXPECT_FALSE(machine.files.Exists(product));
   EXPECT_TRUE(machine.SameState(RemovedOnce())) << "the removal ran more or less than once";
@@ -178,7 +185,7 @@ class WelcomeCancelled : public Flow, public ::testing::WithParamInterface<Cance
 
 TEST_P(WelcomeCancelled, ShowsTheAbortedMessageAndRemovesNothing) {
   g_confirmed = 7;  // neither 1 nor 0: shows when the dialog procedure sets it
-  EXPECT_EQ(Run({GetParam().step, Answer(IDOK)}), 2);
+  EXPECT_TRUE(Run({GetParam().step, Answer(IDOK)}, 2));
 
   EXPECT_TRUE(machine.SameState(untouched));
   EXPECT_EQ(removalStartedAt, std::nullopt);
@@ -209,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Flow, OkSetsTheFlagOnlyAfterEndingTheDialog) {
   g_confirmed = 7;
-  Run({Press("WELCOME", sim::Input::Enter), Answer(IDNO)});
+  EXPECT_TRUE(Run({Press("WELCOME", sim::Input::Enter), Answer(IDNO)}, 2));
   ASSERT_FALSE(confirmedAtEndDialog.empty());
   EXPECT_EQ(confirmedAtEndDialog[0], 7);
   EXPECT_EQ(g_confirmed, 1);
@@ -219,7 +226,7 @@ TEST_F(Flow, OkSetsTheFlagOnlyAfterEndingTheDialog) {
 // The bar: its range and step, 70 steps in all, every one of them before the removal starts,
 // and the removal on the 71st timer message.
 TEST_F(Flow, BarStepsSeventyTimesThenTheRemovalRuns) {
-  Run({Click("WELCOME", IDOK), Answer(IDNO)});
+  EXPECT_TRUE(Run({Click("WELCOME", IDOK), Answer(IDNO)}, 2));
   ASSERT_EQ(ui().closedDialogs.size(), 2u);
   const sim::DialogState& progress = ui().closedDialogs[1];
   EXPECT_EQ(progress.caption, "Disinstalling the driver");
@@ -258,9 +265,7 @@ class EarlyClose : public Flow, public ::testing::WithParamInterface<EarlyCloseC
 
 TEST_P(EarlyClose, ReportsThatNothingWasRemoved) {
   const EarlyCloseCase& c = GetParam();
-  EXPECT_EQ(Run({Click("WELCOME", IDOK), Press("UNINSTALL", c.kind, c.afterTimerMessages),
-                 Answer(IDOK)}),
-            2);
+  EXPECT_TRUE(Run({Click("WELCOME", IDOK), Press("UNINSTALL", c.kind, c.afterTimerMessages), Answer(IDOK)}, 2));
 
   EXPECT_TRUE(machine.SameState(untouched));
   EXPECT_EQ(removalStartedAt, std::nullopt);
@@ -297,7 +302,7 @@ class Refused : public Flow, public ::testing::WithParamInterface<FaultCase> {};
 TEST_P(Refused, RunStillEndsAsTheUserChose) {
   const FaultCase& c = GetParam();
   c.inject(machine.faults());
-  EXPECT_EQ(Run(c.steps), c.exitCode);
+  EXPECT_TRUE(Run(c.steps, c.exitCode));
 
   EXPECT_TRUE(machine.SameState(c.removed ? RemovedOnce() : untouched));
   EXPECT_EQ(removalStartedAt.has_value(), c.removed);

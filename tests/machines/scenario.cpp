@@ -2,6 +2,7 @@
 #include "scenario.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -181,6 +182,13 @@ bool LoadScenarioFile(const std::string& path, Scenario& scenario, std::string& 
     return ++depth < 8 && ReadFileBytes(folder + included, includedText);  // no include loops
   };
   return ParseScenario(text, name, scenario, error, readInclude);
+}
+
+bool LoadScenarioOrSay(const char* tool, const std::string& path, Scenario& scenario) {
+  std::string error;
+  if (LoadScenarioFile(path, scenario, error)) return true;
+  std::fprintf(stderr, "%s%s%s\n", tool, *tool ? ": " : "", error.c_str());
+  return false;
 }
 
 bool ParseScenario(std::string_view text, const std::string& fileName, Scenario& scenario,

@@ -78,6 +78,10 @@ std::string_view NextLine(std::string_view& text);
 // and extension.
 bool LoadScenarioFile(const std::string& path, Scenario& scenario, std::string& error);
 
+// LoadScenarioFile for a command-line tool: what is wrong goes to standard error after the tool's
+// name and ": " (none when tool is empty).
+bool LoadScenarioOrSay(const char* tool, const std::string& path, Scenario& scenario);
+
 // Replaces a leading $WINDIR, $SYSDIR or $PROGRAMS by the folder it stands for; a path that
 // starts with none of them is returned as it is.
 std::string ExpandPath(std::string_view path, const std::string& windowsDir,

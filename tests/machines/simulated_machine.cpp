@@ -126,6 +126,11 @@ sim::Machine MachineFor(const Scenario& scenario) {
   machine.registry.SetString(
       "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
       "Programs", kSimProgramsFolder);
+  ApplyScenario(scenario, machine);
+  return machine;
+}
+
+void ApplyScenario(const Scenario& scenario, sim::Machine& machine) {
   for (const RegistryEntry& entry : scenario.registry) {
     const std::string key = LongRoot(entry.root) + "\\" + entry.path;
     if (entry.kind == RegistryEntry::Key) {
@@ -154,7 +159,6 @@ sim::Machine MachineFor(const Scenario& scenario) {
                                                  machine.systemDirectory));
   }
   machine.trace().Clear();
-  return machine;
 }
 
 StateDump DumpMachine(sim::Machine& machine, const Watch& watch) {

@@ -16,6 +16,11 @@ inline constexpr char kSimProgramsFolder[] = "C:\\WINDOWS\\Start Menu\\Programs"
 // the ones Wine reports for its win95 and win98 settings.
 sim::Machine MachineFor(const Scenario& scenario);
 
+// Adds the scenario's keys, values, win.ini entries and files to a machine that already holds
+// a state of its own (its build is kept; the scenario's release is not looked at). The calls that
+// write win.ini are not left in the machine's trace, which is empty afterwards.
+void ApplyScenario(const Scenario& scenario, sim::Machine& machine);
+
 // The dump of a simulated machine, field for field as probe.exe writes it under Wine.
 StateDump DumpMachine(sim::Machine& machine, const Watch& watch);
 

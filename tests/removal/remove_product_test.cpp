@@ -52,14 +52,16 @@ TEST(RemoveProduct, LeavesTheMachineAsItWasBeforeTheDriver) {
   for (const RunCase& run : kRuns) {
     SCOPED_TRACE(run.what);
     sim::Machine machine = run.installed ? fixtures::InstalledMachine(run.build) : fixtures::CleanMachine(run.build);
+    const sim::Machine before(machine);
     sim::Activation active(machine);
     RemoveProduct();
 
-    // All that stays until the next start: the five files that wininit.ini names.
+    // All that stays until the next start: the five files that wininit.ini names, as they were.
     sim::Machine expected = fixtures::CleanMachine(run.build);
     if (run.installed) {
       for (const std::string& name : product::kDeferredFiles) {
-        expected.files.WriteFile("C:\\WINDOWS\\SYSTEM\\" + name, name);
+        const std::string path = "C:\\WINDOWS\\SYSTEM\\" + name;
+        expected.files.WriteFile(path, before.files.ReadFile(path).value());
       }
     }
     expected.files.WriteFile("C:\\WINDOWS\\wininit.ini", NewWininit());

@@ -36,12 +36,14 @@ std::string ReadAll(const fs::path& file) {
 
 void WriteAll(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
 
-// Replaces the first `from` in a file of an image with `to`; a file without it fails the test.
-void EditFile(const fs::path& file, const std::string& from, const std::string& to) {
+// Replaces the first `from` in a file of an image with `to`; fails, changing nothing, where the
+// file holds no `from`.
+::testing::AssertionResult EditFile(const fs::path& file, const std::string& from, const std::string& to) {
   std::string text = ReadAll(file);
   const std::size_t at = text.find(from);
-  ASSERT_NE(at, std::string::npos) << file << " holds no " << from;
+  if (at == std::string::npos) return ::testing::AssertionFailure() << file << " holds no " << from;
   WriteAll(file, text.replace(at, from.size(), to));
+  return ::testing::AssertionSuccess();
 }
 
 std::string ShellQuoted(const std::string& arg) {
@@ -82,14 +84,18 @@ class Tool : public ::testing::Test {
     return result;
   }
 
-  json RunJson(std::vector<std::string> args) {
+  // Runs the tool for its JSON report; fails where it does not exit 0 with a report and nothing
+  // on standard error.
+  ::testing::AssertionResult RunJson(std::vector<std::string> args, json& report) {
     args.push_back("--json");
     args.push_back("--out");
     args.push_back(Fresh("after").string());
-    Result result = Run(args);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    return json::parse(result.out);
+    const Result result = Run(args);
+    if (result.exitCode != 0 || !result.err.empty())
+      return ::testing::AssertionFailure() << "exit code " << result.exitCode << ", standard error: " << result.err;
+    report = json::parse(result.out, nullptr, false);
+    if (report.is_discarded()) return ::testing::AssertionFailure() << "no JSON report: " << result.out;
+    return ::testing::AssertionSuccess();
   }
 
   fs::path Fresh(const std::string& name) { return dir_ / (name + std::to_string(++made_)); }
@@ -243,13 +249,15 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
   };
   for (const SampleCase& c : cases) {
     SCOPED_TRACE(c.name);
-    json report = RunJson(c.args);
+    json report;
+    ASSERT_TRUE(RunJson(c.args, report));
     c.check(report);
   }
 }
 
 TEST_F(Tool, JsonShape) {
-  json r = RunJson({"--answers", "ok,no"});
+  json r;
+  ASSERT_TRUE(RunJson({"--answers", "ok,no"}, r));
   EXPECT_EQ(r["formatVersion"], 2);
   for (const char* key : {"image", "output"}) EXPECT_TRUE(r[key].is_string()) << key;
   EXPECT_TRUE(r["error"].is_null());  // the run went as answered
@@ -342,9 +350,9 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        {}},
       {"a description without its NUL", "win98",
        [](const fs::path& image) {
-         EditFile(image / "registry.reg", "printer\\0002]\r\n\"Class\"=\"Printer\"\r\n\"DeviceDesc\"=\"ZANTEROVA Karsenby RK514\"",
+         EXPECT_TRUE(EditFile(image / "registry.reg", "printer\\0002]\r\n\"Class\"=\"Printer\"\r\n\"DeviceDesc\"=\"ZANTEROVA Karsenby RK514\"",
                   "printer\\0002]\r\n\"Class\"=\"Printer\"\r\n"
-                  "\"DeviceDesc\"=hex(1):5a,41,4e,54,45,52,4f,56,41,20,4b,61,72,73,65,6e,62,79,20,52,4b,35,31,34");
+                  "\"DeviceDesc\"=hex(1):5a,41,4e,54,45,52,4f,56,41,20,4b,61,72,73,65,6e,62,79,20,52,4b,35,31,34"));
        },
        {},
        {{deviceDesc, "descriptionNotNulEnded", "its DeviceDesc was read but not compared"}},
@@ -371,7 +379,7 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        [](const fs::path& image) {
          const fs::path ini = image / "drives" / "C" / "WINDOWS" / "WIN.INI";
          WriteAll(ini, "\x1a\r\n" + ReadAll(ini) + "[ZANTEROVA Karsenby RK514-LPT1]\r\nResolution=1200\r\n");
-         EditFile(ini, "ZANTEROVA Karsenby RK514=kb47rk,LPT1:,15,45", "ZANTEROVA Karsenby RK514");
+         EXPECT_TRUE(EditFile(ini, "ZANTEROVA Karsenby RK514=kb47rk,LPT1:,15,45", "ZANTEROVA Karsenby RK514"));
        },
        {},
        {{"[ZANTEROVA Karsenby RK514-LPT1]", "laterDuplicate", "deleting it removes the first of them only"}},
@@ -397,7 +405,8 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
     c.change(image);
     std::vector<std::string> args = {"--image", image.string(), "--answers", "ok,no"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    json r = RunJson(args);
+    json r;
+    ASSERT_TRUE(RunJson(args, r));
     for (const auto& [piece, code, reason] : c.expected) {
       EXPECT_EQ(Reason(r, piece, "reasonCode"), code) << piece;
       EXPECT_NE(Reason(r, piece).find(reason), std::string::npos) << piece << ": " << Reason(r, piece);
@@ -423,7 +432,8 @@ TEST_F(Tool, ReasonsComeFromTheMachine) {
   // Past the walk's budget: after 0002 (deleted) the walk probes up to 0102.
   std::ofstream(image / "registry.reg", std::ios::binary | std::ios::app)
       << "[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0150]\r\n\"DeviceDesc\"=\"ZANTEROVA Karsenby RK514\"\r\n\r\n";
-  json r = RunJson({"--image", image.string(), "--answers", "ok,no"});
+  json r;
+  ASSERT_TRUE(RunJson({"--image", image.string(), "--answers", "ok,no"}, r));
   EXPECT_EQ(Reason(r, std::string(kSystem) + "KB47RK.DRV"), "in use by another program");
   EXPECT_EQ(Reason(r, std::string(kSystem) + "KB4732.DLL"), "read-only");
   EXPECT_EQ(Reason(r, std::string(kGroup) + "\\RK514 Printer Monitor.LNK"), "read-only");

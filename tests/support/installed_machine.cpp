@@ -1,6 +1,10 @@
 // The clean and the installed test machines.
 #include "installed_machine.h"
 
+#include <stdexcept>
+
+#include "simulated_machine.h"
+
 namespace fixtures {
 namespace {
 
@@ -9,7 +13,6 @@ constexpr char kEnumPrinters[] = "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer";
 constexpr char kClassPrinters[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Printer";
 constexpr char kMenuOrder[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs";
-constexpr char kClsid[] = "{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}";
 
 std::string Join(const std::vector<std::string>& lines) {
   std::string text;
@@ -17,28 +20,31 @@ std::string Join(const std::vector<std::string>& lines) {
   return text;
 }
 
-// win.ini in pieces: the clean file is the pieces without the product's lines.
-std::string WinIni(bool installed) {
-  std::vector<std::string> lines = {
-      "[windows]", "device=HP LaserJet 4,HPPCL5MS,LPT1:", "", "[Devices]", "HP LaserJet 4=HPPCL5MS,LPT1:"};
-  if (installed) lines.push_back("ZANTEROVA Karsenby RK514=kb47rk,LPT1:");
-  lines.insert(lines.end(), {"", "[PrinterPorts]", "HP LaserJet 4=HPPCL5MS,LPT1:,15,45"});
-  if (installed) lines.push_back("ZANTEROVA Karsenby RK514=kb47rk,LPT1:,15,45");
-  lines.push_back("");
-  if (installed) {
-    for (const char* port : {"LPT1", "FILE", "LPT2"}) {
-      lines.insert(lines.end(), {std::string("[ZANTEROVA Karsenby RK514-") + port + "]",
-                                 "ColorMode=1", "Resolution=600", ""});
-    }
-  }
-  lines.insert(lines.end(), {"[HP LaserJet 4-LPT1]", "Copies=1", "", "[fonts]", "Arial (TrueType)=ARIAL.TTF"});
-  return Join(lines);
+// The LaserJet's win.ini entries, the fonts section and the default printer.
+std::string WinIni() {
+  return Join({"[windows]", "device=HP LaserJet 4,HPPCL5MS,LPT1:", "", "[Devices]", "HP LaserJet 4=HPPCL5MS,LPT1:", "",
+               "[PrinterPorts]", "HP LaserJet 4=HPPCL5MS,LPT1:,15,45", "", "[HP LaserJet 4-LPT1]", "Copies=1", "",
+               "[fonts]", "Arial (TrueType)=ARIAL.TTF"});
+}
+
+// What the driver's setup leaves on every machine, as the samples and the Wine scenarios have it.
+const machines::Scenario& SetupDescription() {
+  static const machines::Scenario scenario = [] {
+    machines::Scenario loaded;
+    std::string error;
+    if (!machines::LoadScenarioFile(RK514_SETUP_DESCRIPTION, loaded, error)) throw std::runtime_error(error);
+    return loaded;
+  }();
+  return scenario;
 }
 
 }  // namespace
 
-std::string CleanWinIni() { return WinIni(false); }
-std::string InstalledWinIni() { return WinIni(true); }
+std::string CleanWinIni() { return WinIni(); }
+std::string InstalledWinIni() {
+  const sim::Machine machine = InstalledMachine();
+  return *machine.files.ReadFile(machine.WinIniPath());
+}
 
 sim::Machine CleanMachine(std::uint32_t buildNumber) {
   sim::Machine machine;
@@ -78,46 +84,36 @@ sim::Machine CleanMachine(std::uint32_t buildNumber) {
 }
 
 void InstallProduct(sim::Machine& machine) {
-  sim::Registry& reg = machine.registry;
-  const std::string print = kPrint;
-  const bool laterRelease = (machine.buildNumber & 0xFFFF) > 950;
+  const machines::Scenario& setup = SetupDescription();
+  machines::ApplyScenario(setup, machine);
 
-  for (const std::string classes : {"HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"}) {
-    reg.SetString(classes + "\\CLSID\\" + kClsid, "", "ZANTEROVA RK514 Shell Extension");
-    reg.SetString(classes + "\\CLSID\\" + kClsid + "\\InProcServer32", "", "KB47SHEL.DLL");
-    reg.SetString(classes + "\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension", "",
-                  kClsid);
+  // This machine's own details: the shell extension's keys under HKEY_CLASSES_ROOT again under
+  // HKLM\SOFTWARE\Classes, which the simulated registry keeps apart, and a third port section.
+  machines::Scenario own;
+  for (machines::RegistryEntry entry : setup.registry) {
+    if (entry.root != "HKCR") continue;
+    entry.root = "HKLM";
+    entry.path = "SOFTWARE\\Classes\\" + entry.path;
+    own.registry.push_back(entry);
   }
-  reg.SetString("HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
-                "Port", "LPT1:");
-  reg.SetString("HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98", "DeviceDesc", kPrinterName);
-  reg.SetString(print + "\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514", "Driver", "KB47RK.DRV");
-  reg.SetString(print + "\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 PrintProcessor", "Driver",
-                "KB47PRIN.DLL");
-  reg.SetString(print + "\\Monitors\\ZANTEROVA RK514 LanguageMonitor", "Driver", "KB47LANG.DLL");
-  reg.SetString(print + "\\Printers\\ZANTEROVA Karsenby RK514", "Port", "LPT1:");
-  reg.SetString(print + "\\Printers\\ZANTEROVA Karsenby RK514\\PrinterDriverData", "Resolution", "600");
+  own.profile.push_back({"ZANTEROVA Karsenby RK514-LPT2", "Resolution", "600"});
+  machines::ApplyScenario(own, machine);
+  sim::Registry& reg = machine.registry;
+  reg.SetString("HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98\\0001", "Driver", "Printer\\0001");
+  // The instance keys at 0001, next to the LaserJet's 0000.
+  reg.SetString(std::string(kEnumPrinters) + "\\0001", "DeviceDesc", kPrinterName);
+  reg.SetString(std::string(kEnumPrinters) + "\\0001", "Driver", "Printer\\0001");
+  reg.SetString(std::string(kClassPrinters) + "\\0001", "DriverDesc", kPrinterName);
+  reg.SetString(std::string(kClassPrinters) + "\\0001\\Default", "Resolution", "600");
+  // The keys that only the releases after build 950 get, and its setup information file.
+  const bool laterRelease = (machine.buildNumber & 0xFFFF) > 950;
   if (laterRelease) {
     reg.SetString(std::string("HKEY_USERS\\.DEFAULT\\") + kMenuOrder + "\\ZANTEROVA RK514", "Order", "1");
     reg.SetString("HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514", "Owner", "Everyone");
     reg.SetString(std::string("HKEY_CURRENT_USER\\") + kMenuOrder + "\\ZANTEROVA RK514\\Menu", "Order", "2");
   }
-  reg.SetString(std::string(kEnumPrinters) + "\\0001", "DeviceDesc", kPrinterName);
-  reg.SetString(std::string(kEnumPrinters) + "\\0001", "Driver", "Printer\\0001");
-  reg.SetString(std::string(kClassPrinters) + "\\0001", "DriverDesc", kPrinterName);
-  reg.SetString(std::string(kClassPrinters) + "\\0001\\Default", "Resolution", "600");
-
-  sim::FileSystem& files = machine.files;
-  files.WriteFile(machine.WinIniPath(), InstalledWinIni());
-  for (const char* name : product::kShortcuts) files.WriteFile(std::string(kGroupFolder) + "\\" + name, "L");
-  for (const std::string& name : product::kSystemFiles) files.WriteFile(machine.systemDirectory + "\\" + name, name);
-  for (const std::string& name : product::kDeferredFiles) files.WriteFile(machine.systemDirectory + "\\" + name, name);
   const std::string inf = "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[RK514.Files]\r\nKB47RK.DRV\r\nKB47STAT.EXE\r\n";
-  if (laterRelease) {
-    files.WriteFile(machine.windowsDirectory + "\\INF\\OTHER\\KARSENBYKBRK514.INF", inf);
-  } else {
-    files.WriteFile(machine.windowsDirectory + "\\INF\\oem1.inf", inf);
-  }
+  machine.files.WriteFile(machine.windowsDirectory + (laterRelease ? "\\INF\\OTHER\\KARSENBYKBRK514.INF" : "\\INF\\oem1.inf"), inf);
 }
 
 sim::Machine InstalledMachine(std::uint32_t buildNumber) {

@@ -22,16 +22,20 @@ inline constexpr char kShellFoldersKey[] =
 // entries, another vendor's oem0.inf, and the registry folders the driver's keys live in.
 sim::Machine CleanMachine(std::uint32_t buildNumber = sim::kBuildWin98);
 
-// Adds what the RK514 setup leaves on that machine: its fixed registry keys (the Start-menu
-// order and access keys only on builds above 950), instance keys 0001 in both printer lists, its
-// win.ini entries for LPT1, the Start-menu group with its four shortcuts, the nineteen files in
-// the system directory, and its INF file (oem1.inf on build 950, INF\OTHER on later builds).
+// Adds what the RK514 setup leaves on that machine: what it leaves on every machine
+// (tests/machines/rk514_setup.inc: its fixed registry keys, win.ini entries for LPT1, the
+// Start-menu group with its four shortcuts, the nineteen files in the system directory), and this
+// machine's own details: the shell extension's keys under HKLM\SOFTWARE\Classes too, instance
+// keys 0001 in both printer lists, a third port section (LPT2), the Start-menu order and access
+// keys only on builds above 950, and its INF file (oem1.inf on build 950, INF\OTHER on later
+// builds).
 void InstallProduct(sim::Machine& machine);
 
 // CleanMachine with InstallProduct applied.
 sim::Machine InstalledMachine(std::uint32_t buildNumber = sim::kBuildWin98);
 
-// The win.ini of CleanMachine and of InstalledMachine, byte for byte.
+// The win.ini of CleanMachine and of InstalledMachine, byte for byte (the printer's sections
+// follow the clean file's, as the profile functions add them).
 std::string CleanWinIni();
 std::string InstalledWinIni();
 

@@ -1,8 +1,11 @@
 // A reader of compiled resource files (.res, as windres writes them): a list of entries, each a
 // header (sizes, type and name as ordinal or UTF-16 text, language) and its data, every part
 // aligned to four bytes; and the dialog templates in them (DLGTEMPLATE and DLGTEMPLATEEX with
-// their items) as USER32 reads them. Bytes are held in std::string.
+// their items) as USER32 reads them, and a comparer of two templates for the tests. Bytes are held
+// in std::string.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
@@ -41,5 +44,19 @@ sim::DialogTemplate DecodeDialog(const std::string& data, std::string* menu = nu
 
 // Every RT_DIALOG resource of a .res file, by name.
 std::map<std::string, sim::DialogTemplate> DialogsOf(const std::string& resBytes);
+
+// How control class names compare: windres writes a class given by name in capitals, and Windows
+// finds window classes without regard to case.
+enum class ClassNames { kExactCase, kAnyCase };
+
+// Whether a dialog template is the expected one: every field but its name and language, and the
+// controls in order. A failure names the dialog and lists each field that differs.
+::testing::AssertionResult SameDialog(const sim::DialogTemplate& got, const sim::DialogTemplate& want,
+                                      ClassNames classNames = ClassNames::kAnyCase);
+
+// Whether two sets of dialogs hold the same names and, under each, the same template.
+::testing::AssertionResult SameDialogs(const std::map<std::string, sim::DialogTemplate>& got,
+                                       const std::map<std::string, sim::DialogTemplate>& want,
+                                       ClassNames classNames = ClassNames::kAnyCase);
 
 }  // namespace res_file

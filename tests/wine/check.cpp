@@ -47,11 +47,7 @@ bool Report(const std::string& what, const machines::StateDump& expected, const 
 
 int Simulate(const std::string& scenarioPath, const std::string& flow, const std::string& outDir) {
   machines::Scenario scenario;
-  std::string error;
-  if (!machines::LoadScenarioFile(scenarioPath, scenario, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
+  if (!machines::LoadScenarioOrSay("", scenarioPath, scenario)) return 2;
   try {
     wine::SimRun run = wine::RunInSimulator(scenario, flow);
     if (!WriteDump(outDir + "/sim-seeded.dump", run.seeded) ||

@@ -130,11 +130,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   machines::Scenario scenario;
-  std::string error;
-  if (!machines::LoadScenarioFile(argv[1], scenario, error)) {
-    std::fprintf(stderr, "probe: %s\n", error.c_str());
-    return 2;
-  }
+  if (!machines::LoadScenarioOrSay("probe", argv[1], scenario)) return 2;
   Win32View view;
   machines::StateDump dump = machines::DumpState(view, machines::WatchFor(scenario));
   std::ofstream out(argv[2], std::ios::binary);

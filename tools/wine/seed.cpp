@@ -95,11 +95,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   machines::Scenario scenario;
-  std::string error;
-  if (!machines::LoadScenarioFile(argv[1], scenario, error)) {
-    std::fprintf(stderr, "seed: %s\n", error.c_str());
-    return 2;
-  }
+  if (!machines::LoadScenarioOrSay("seed", argv[1], scenario)) return 2;
   const wine::Folders folders = wine::Folders::OfThisMachine();
   if (folders.programs.empty()) Fail("no Programs value in the user's shell folders", 0);
 
