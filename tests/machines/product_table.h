@@ -5,6 +5,8 @@
 // Plain C++, no Windows headers: the Wine suite's probe is built with it too.
 #pragma once
 
+#include <string>
+
 namespace product {
 
 inline constexpr char kPrinterName[] = "ZANTEROVA Karsenby RK514";
@@ -77,6 +79,13 @@ inline constexpr const char* kSystemFiles[14] = {
     "KB47RK.DRV",   "KB47RKLN.DLL", "KB47LN98.DLL", "KB47RAST.DLL", "KB47RS.DLL", "KB47SHEL.DLL", "KB47STAT.EXE"};
 inline constexpr const char* kDeferredFiles[5] = {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL",
                                                   "KB47UNIN.EXE"};
+
+// The five lines the removal adds to wininit.ini for the deferred files, each with its CR LF.
+inline std::string DeferredEntries(const std::string& systemDirectory = "C:\\WINDOWS\\SYSTEM") {
+  std::string text;
+  for (const char* name : kDeferredFiles) text += "NUL=" + systemDirectory + "\\" + name + "\r\n";
+  return text;
+}
 
 // The setup information file that later releases keep below the Windows directory.
 inline constexpr char kFixedInfFile[] = "INF\\OTHER\\KARSENBYKBRK514.INF";

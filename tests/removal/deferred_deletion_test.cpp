@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "product_table.h"
 #include "sim/machine.h"
 #include "stages.h"
 
@@ -12,13 +13,7 @@ namespace {
 
 const std::string kWininit = "C:\\WINDOWS\\wininit.ini";
 
-std::string Entries(const std::string& system) {
-  std::string text;
-  for (const char* name : {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL", "KB47UNIN.EXE"}) {
-    text += "NUL=" + system + "\\" + name + "\r\n";
-  }
-  return text;
-}
+std::string Entries(const std::string& system) { return product::DeferredEntries(system); }
 
 TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
   const std::string entries = Entries("C:\\WINDOWS\\SYSTEM");

@@ -21,10 +21,10 @@ TEST(InstalledFiles, SystemFilesGoAndTheRestStays) {
   sim::Machine machine = fixtures::InstalledMachine(sim::kBuildWin98);
   sim::Activation active(machine);
   RemoveInstalledFiles("C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS", 1998);
-  for (const std::string& name : product::kSystemFiles) {
+  for (const std::string name : product::kSystemFiles) {
     EXPECT_FALSE(machine.files.Exists("C:\\WINDOWS\\SYSTEM\\" + name)) << name;
   }
-  for (const std::string& name : product::kDeferredFiles) {
+  for (const std::string name : product::kDeferredFiles) {
     EXPECT_TRUE(machine.files.Exists("C:\\WINDOWS\\SYSTEM\\" + name)) << name;
   }
   EXPECT_TRUE(machine.files.Exists("C:\\WINDOWS\\SYSTEM\\HPPCL5MS.DRV"));

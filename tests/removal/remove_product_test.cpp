@@ -13,9 +13,7 @@
 namespace {
 
 std::string NewWininit() {
-  std::string text = "[rename]\r\n";
-  for (const std::string& name : product::kDeferredFiles) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
-  return text;
+  return "[rename]\r\n" + product::DeferredEntries();
 }
 
 struct RunCase {
@@ -59,7 +57,7 @@ TEST(RemoveProduct, LeavesTheMachineAsItWasBeforeTheDriver) {
     // All that stays until the next start: the five files that wininit.ini names, as they were.
     sim::Machine expected = fixtures::CleanMachine(run.build);
     if (run.installed) {
-      for (const std::string& name : product::kDeferredFiles) {
+      for (const std::string name : product::kDeferredFiles) {
         const std::string path = "C:\\WINDOWS\\SYSTEM\\" + name;
         expected.files.WriteFile(path, before.files.ReadFile(path).value());
       }

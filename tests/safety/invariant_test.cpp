@@ -22,11 +22,7 @@ sim::Machine Removed(const sim::Machine& before) {
   return after;
 }
 
-std::string Entries() {
-  std::string text;
-  for (const std::string& name : product::kDeferredFiles) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
-  return text;
-}
+std::string Entries() { return product::DeferredEntries(); }
 
 struct Damage {
   const char* what;

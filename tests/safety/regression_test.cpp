@@ -13,11 +13,7 @@ namespace {
 
 const std::string kWininit = "C:\\WINDOWS\\wininit.ini";
 
-std::string Entries() {
-  std::string text;
-  for (const std::string& name : product::kDeferredFiles) text += "NUL=C:\\WINDOWS\\SYSTEM\\" + name + "\r\n";
-  return text;
-}
+std::string Entries() { return product::DeferredEntries(); }
 
 sim::Machine RemovedWith(const sim::Machine& before, const std::function<void(sim::Faults&)>& arm = {}) {
   sim::Machine after(before);

@@ -78,12 +78,12 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
     e.Add("RegCloseKey", {"hkey"});
     group = kGroupFolder;
   }
-  for (const std::string& name : product::kShortcuts) e.Add("DeleteFileA", {Q(group + "\\" + name)});
+  for (const std::string name : product::kShortcuts) e.Add("DeleteFileA", {Q(group + "\\" + name)});
   e.Add("RemoveDirectoryA", {Q(group)});
 
   e.Add("GetSystemDirectoryA", {"buffer", "260"});
   e.Add("GetWindowsDirectoryA", {"buffer", "260"});
-  for (const std::string& name : product::kSystemFiles) e.Add("DeleteFileA", {Q("C:\\WINDOWS\\SYSTEM\\" + name)});
+  for (const std::string name : product::kSystemFiles) e.Add("DeleteFileA", {Q("C:\\WINDOWS\\SYSTEM\\" + name)});
   if (layout.laterRelease) {
     e.Add("DeleteFileA", {Q("C:\\WINDOWS\\INF\\OTHER\\KARSENBYKBRK514.INF")});
   } else {
@@ -103,7 +103,7 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
   e.Add("FindFirstFileA", {Q("C:\\WINDOWS\\wininit.ini"), "data"});
   e.Add("fopen", {Q("C:\\WINDOWS\\wininit.ini"), Q("a+")});
   e.Add("fprintf", {"file#1", Q("%s\n"), Q("[rename]")});
-  for (const std::string& name : product::kDeferredFiles) {
+  for (const std::string name : product::kDeferredFiles) {
     e.Add("fprintf", {"file#1", Q("%s\n"), Q("NUL=C:\\WINDOWS\\SYSTEM\\" + name)});
   }
   e.Add("fclose", {"file#1"});
