@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,9 +50,11 @@ sim::Machine BigInf() {
 
 sim::Machine BigWinIni() {
   sim::Machine machine;
-  std::string text = "[windows]\r\ndevice=ZANTEROVA Karsenby RK514,kb47rk,LPT1:\r\n[Devices]\r\n"
-                     "ZANTEROVA Karsenby RK514=kb47rk,LPT1:\r\n[PrinterPorts]\r\nZANTEROVA Karsenby RK514=kb47rk,LPT1:,15,45\r\n";
-  for (int i = 0; i < 60'000; ++i) text += "[Section " + std::to_string(i) + "]\r\nKey=Value " + std::to_string(i) + "\r\n";
+  std::string text =
+      "[windows]\r\ndevice=ZANTEROVA Karsenby RK514,kb47rk,LPT1:\r\n[Devices]\r\n"
+      "ZANTEROVA Karsenby RK514=kb47rk,LPT1:\r\n[PrinterPorts]\r\nZANTEROVA Karsenby RK514=kb47rk,LPT1:,15,45\r\n";
+  for (int i = 0; i < 60'000; ++i)
+    text += "[Section " + std::to_string(i) + "]\r\nKey=Value " + std::to_string(i) + "\r\n";
   text += "[ZANTEROVA Karsenby RK514-LPT2]\r\nColorMode=1\r\n";
   machine.files.WriteFile(machine.WinIniPath(), text);
   return machine;
@@ -108,7 +110,8 @@ int main(int argc, char** argv) {
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
-    std::printf(", peak %.0f MB%s\n", usage.ru_maxrss / 1024.0, WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : " (failed)");
+    std::printf(", peak %.0f MB%s\n", usage.ru_maxrss / 1024.0,
+                WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : " (failed)");
   }
   fs::remove_all(work);
   return 0;

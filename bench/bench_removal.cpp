@@ -69,7 +69,7 @@ constexpr char kPrinter[] = "ZANTEROVA Karsenby RK514";
 struct Tally {
   std::size_t platformCalls = 0;  // every call but the string helpers and the byte reads
   std::size_t allCalls = 0;
-  std::size_t infBytes = 0;       // bytes that fgetc delivered from files under the INF folder
+  std::size_t infBytes = 0;             // bytes that fgetc delivered from files under the INF folder
   std::map<std::string, bool> infFile;  // file#N -> whether it is an INF file
 };
 
@@ -140,7 +140,8 @@ sim::Machine WithInfFiles(int n) {
 
 sim::Machine WithWinIniLines(int n) {
   sim::Machine machine = FirstRelease();
-  std::string ini = "[Devices]\r\nZANTEROVA Karsenby RK514=kb47rk,LPT1:\r\n[ZANTEROVA Karsenby RK514-LPT1]\r\nx=1\r\n[fonts]\r\n";
+  std::string ini =
+      "[Devices]\r\nZANTEROVA Karsenby RK514=kb47rk,LPT1:\r\n[ZANTEROVA Karsenby RK514-LPT1]\r\nx=1\r\n[fonts]\r\n";
   for (int i = 5; i < n; ++i) ini += "Font " + std::to_string(i) + " (TrueType)=FONT" + std::to_string(i) + ".TTF\r\n";
   machine.files.WriteFile(machine.WinIniPath(), ini);
   return machine;
@@ -151,8 +152,7 @@ void Row(const char* what, int size, const Figures& f, const Figures& base) {
   auto per = [size](double value, double bare) { return (value - bare) / size; };
   std::printf("%-14s %6d %9zu %8.3f %10zu %9.1f %8zu %12zu %10.1f %9.1f %9.4f\n", what, size, f.tally.platformCalls,
               per(f.tally.platformCalls, base.tally.platformCalls), f.tally.infBytes, per(f.tally.infBytes, 0),
-              f.reallocs, f.bytesMoved, per(f.bytesMoved, 0), f.milliseconds,
-              per(f.milliseconds, base.milliseconds));
+              f.reallocs, f.bytesMoved, per(f.bytesMoved, 0), f.milliseconds, per(f.milliseconds, base.milliseconds));
 }
 
 }  // namespace
@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
   struct Dimension {
     const char* what;
     sim::Machine (*make)(int);
-  } dimensions[] = {{"instance keys", WithInstanceKeys}, {"oem*.inf", WithInfFiles}, {"win.ini lines", WithWinIniLines}};
+  } dimensions[] = {
+      {"instance keys", WithInstanceKeys}, {"oem*.inf", WithInfFiles}, {"win.ini lines", WithWinIniLines}};
   for (const Dimension& dimension : dimensions) {
     for (int size : sizes) {
       sim::Machine machine = dimension.make(size);

@@ -28,14 +28,31 @@ class ProvidedChoices : public safety::Choices {
 
 // The operations a removal calls that can fail.
 const std::vector<std::string> kOps = {
-    "GetVersionExA",  "RegDeleteKeyA",   "RegFlushKey",    "RegOpenKeyExA",       "RegQueryValueExA",
-    "RegCloseKey",    "GetProfileStringA", "WriteProfileStringA", "DeleteFileA", "RemoveDirectoryA",
-    "GetSystemDirectoryA", "GetWindowsDirectoryA", "FindFirstFileA", "FindNextFileA", "FindClose",
-    "fopen",          "fgetc",           "ftell",          "fputs",               "fprintf",
+    "GetVersionExA",
+    "RegDeleteKeyA",
+    "RegFlushKey",
+    "RegOpenKeyExA",
+    "RegQueryValueExA",
+    "RegCloseKey",
+    "GetProfileStringA",
+    "WriteProfileStringA",
+    "DeleteFileA",
+    "RemoveDirectoryA",
+    "GetSystemDirectoryA",
+    "GetWindowsDirectoryA",
+    "FindFirstFileA",
+    "FindNextFileA",
+    "FindClose",
+    "fopen",
+    "fgetc",
+    "ftell",
+    "fputs",
+    "fprintf",
     "fclose",
 };
 
-[[noreturn]] void Finding(const std::string& what, const std::vector<std::string>& problems, const sim::Machine& before) {
+[[noreturn]] void Finding(const std::string& what, const std::vector<std::string>& problems,
+                          const sim::Machine& before) {
   std::cerr << "\n== finding: " << what << "\n";
   for (const std::string& problem : problems) std::cerr << "  " << problem << "\n";
   std::cerr << "on this machine:\n" << safety::Describe(before) << std::flush;

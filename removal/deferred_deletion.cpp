@@ -36,7 +36,8 @@ static void EndHeaderLine(LPSTR section, int closeAt, BOOL overflowed, BOOL* ren
 // too little to say how the file ends. One final 0x1A is the normal end, which "a+" removes.
 // ftell gives the bytes the reads took; a runtime whose ftell counts a whole buffer read ahead
 // is caught by the second bound, since no character took more than two bytes (a CR LF pair).
-static BOOL LookSawWholeFile(FILE* file, const WIN32_FIND_DATAA* found, DWORD characters, DWORD lineFeeds)
+static BOOL LookSawWholeFile(FILE* file, const WIN32_FIND_DATAA* found, DWORD characters,
+                             DWORD lineFeeds)
 {
   long position = ftell(file);
   DWORD size = found->nFileSizeLow;
@@ -52,7 +53,8 @@ static BOOL LookSawWholeFile(FILE* file, const WIN32_FIND_DATAA* found, DWORD ch
 // is a line feed (an empty file counts as ended), and whether its last section header is
 // [rename]. A file that cannot be read to its end gets both a line end and a header, so that the
 // entries never go under another section.
-static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* needLineEnd, BOOL* needHeader)
+static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* needLineEnd,
+                              BOOL* needHeader)
 {
   char section[MAX_PATH];
   FILE* file;

@@ -82,8 +82,8 @@ void PurgeMarkedInfFiles(LPCSTR directory, LPCSTR pattern, LPCSTR marker)
   char path[MAX_PATH];
   WIN32_FIND_DATAA found;
   HANDLE search;
-  char (*names)[MAX_PATH];
-  char (*grown)[MAX_PATH];
+  char(*names)[MAX_PATH];
+  char(*grown)[MAX_PATH];
   int capacity;
   int count;
   int i;
@@ -100,14 +100,14 @@ void PurgeMarkedInfFiles(LPCSTR directory, LPCSTR pattern, LPCSTR marker)
   // with INF_NAME_LIMIT entries and doubles whenever it is full, so that no matching name is left
   // out and the names are copied a bounded number of times however many there are.
   capacity = INF_NAME_LIMIT;
-  names = (char (*)[MAX_PATH])malloc(sizeof(names[0]) * capacity);
+  names = (char(*)[MAX_PATH])malloc(sizeof(names[0]) * capacity);
   count = 0;
   if (names != NULL) {
     do {
       if (count == capacity) {
         if (capacity > 0x7FFFFFFF / 2 / (int)sizeof(names[0]))
           break;  // the doubled size would not fit a 32-bit count
-        grown = (char (*)[MAX_PATH])realloc(names, sizeof(names[0]) * (capacity * 2));
+        grown = (char(*)[MAX_PATH])realloc(names, sizeof(names[0]) * (capacity * 2));
         if (grown == NULL)
           break;
         names = grown;

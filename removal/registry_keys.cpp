@@ -7,21 +7,29 @@ const REGISTRY_KEY PRODUCT_KEYS[11] = {
   {HKEY_CLASSES_ROOT, "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
   {HKEY_CLASSES_ROOT, "Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
   {HKEY_CURRENT_CONFIG, "System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
-  {HKEY_LOCAL_MACHINE, "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
+  {HKEY_LOCAL_MACHINE,
+   "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
   {HKEY_LOCAL_MACHINE, "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98"},
   {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-  {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
-  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" PRINTER_NAME},
-  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" GROUP_NAME " PrintProcessor"},
-  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Monitors\\" GROUP_NAME " LanguageMonitor"},
+  {HKEY_LOCAL_MACHINE,
+   "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
+  {HKEY_LOCAL_MACHINE,
+   "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" PRINTER_NAME},
+  {HKEY_LOCAL_MACHINE,
+   "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" GROUP_NAME
+   " PrintProcessor"},
+  {HKEY_LOCAL_MACHINE,
+   "System\\CurrentControlSet\\control\\Print\\Monitors\\" GROUP_NAME " LanguageMonitor"},
   {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
 };
 
 // Only later releases of Windows 95 and Windows 98 keep these.
 const REGISTRY_KEY LATER_RELEASE_KEYS[3] = {
-  {HKEY_USERS, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
+  {HKEY_USERS,
+   ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
   {HKEY_LOCAL_MACHINE, "Security\\Access\\PRINT\\" PRINTER_NAME},
-  {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
+  {HKEY_CURRENT_USER,
+   "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
 };
 
 // clang-format on
@@ -113,7 +121,8 @@ void PurgeInstanceKeys(void)
           if (matched && lstrcmpA(description, PRINTER_NAME) == 0) {
             // A deleted key's name is tried once more.
             RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName);
-            opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
+            opened =
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
             reopenedAfterDelete = opened;
           } else {
             opened = OpenInstanceKey(keyName, baseKey, n, &key);

@@ -20,8 +20,9 @@ void RemoveStartMenuGroup(void)
   memset(folderPath, 0, sizeof(folderPath));
   memset(shortcutPath, 0, sizeof(shortcutPath));
 
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                    0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+                    KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
     read = ReadStringValue(key, "Programs", folderPath, sizeof(folderPath));
     RegCloseKey(key);
     // A value that was not read whole, with its NUL, counts as no value.

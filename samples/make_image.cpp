@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
+#include "scenario.h"
 #include "sim/machine.h"
 #include "simulated_machine.h"
-#include "scenario.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

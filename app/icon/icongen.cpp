@@ -23,10 +23,22 @@ constexpr int kSize = 32;
 
 // The 16 colours of the standard VGA palette that a 4-bit icon carries, as red, green, blue.
 constexpr std::array<std::array<std::uint8_t, 3>, 16> kPalette = {{
-    {0x00, 0x00, 0x00}, {0x80, 0x00, 0x00}, {0x00, 0x80, 0x00}, {0x80, 0x80, 0x00},
-    {0x00, 0x00, 0x80}, {0x80, 0x00, 0x80}, {0x00, 0x80, 0x80}, {0xC0, 0xC0, 0xC0},
-    {0x80, 0x80, 0x80}, {0xFF, 0x00, 0x00}, {0x00, 0xFF, 0x00}, {0xFF, 0xFF, 0x00},
-    {0x00, 0x00, 0xFF}, {0xFF, 0x00, 0xFF}, {0x00, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF},
+    {0x00, 0x00, 0x00},
+    {0x80, 0x00, 0x00},
+    {0x00, 0x80, 0x00},
+    {0x80, 0x80, 0x00},
+    {0x00, 0x00, 0x80},
+    {0x80, 0x00, 0x80},
+    {0x00, 0x80, 0x80},
+    {0xC0, 0xC0, 0xC0},
+    {0x80, 0x80, 0x80},
+    {0xFF, 0x00, 0x00},
+    {0x00, 0xFF, 0x00},
+    {0xFF, 0xFF, 0x00},
+    {0x00, 0x00, 0xFF},
+    {0xFF, 0x00, 0xFF},
+    {0x00, 0xFF, 0xFF},
+    {0xFF, 0xFF, 0xFF},
 }};
 
 struct PixelMap {
@@ -59,8 +71,7 @@ PixelMap ParseMap(const std::string& text, const std::string& name) {
       continue;
     }
     if (rows == kSize) fail("more than 32 rows");
-    if (line.size() != kSize) fail("a row must have 32 characters, this one has " +
-                                   std::to_string(line.size()));
+    if (line.size() != kSize) fail("a row must have 32 characters, this one has " + std::to_string(line.size()));
     for (int x = 0; x < kSize; ++x) {
       auto key = keys.find(line[x]);
       if (key == keys.end()) fail(std::string("character '") + line[x] + "' has no key");
@@ -161,8 +172,7 @@ int main(int argc, char** argv) {
       }
       for (std::size_t i = 0; i < icon.size(); ++i)
         if (static_cast<std::uint8_t>(existing[i]) != icon[i]) {
-          std::cerr << args[1] << ": differs from the map at byte " << i
-                    << ": rebuild it with the target uninicon\n";
+          std::cerr << args[1] << ": differs from the map at byte " << i << ": rebuild it with the target uninicon\n";
           return 1;
         }
       std::cout << args[1] << ": matches " << args[0] << " (" << icon.size() << " bytes)\n";

@@ -14,12 +14,12 @@ static const DWORD FILE_BUFFER_SIZE = 4096;
 
 struct PlatformFile {
   HANDLE handle;
-  BOOL append;     // opened "a+": the buffer holds output; otherwise it holds bytes read
-  BOOL failed;     // a write failed: fclose reports it
-  BOOL ended;      // reading met a Ctrl-Z: nothing after it is read
-  DWORD start;     // reading: where in the file the buffer's first byte is
-  DWORD filled;    // bytes in the buffer
-  DWORD next;      // reading: the next byte of the buffer to deliver
+  BOOL append;   // opened "a+": the buffer holds output; otherwise it holds bytes read
+  BOOL failed;   // a write failed: fclose reports it
+  BOOL ended;    // reading met a Ctrl-Z: nothing after it is read
+  DWORD start;   // reading: where in the file the buffer's first byte is
+  DWORD filled;  // bytes in the buffer
+  DWORD next;    // reading: the next byte of the buffer to deliver
   char buffer[FILE_BUFFER_SIZE];
 };
 

@@ -8,7 +8,9 @@
 // the names below; of it the program uses only EOF.
 #include <stdio.h>
 #include <string.h>
+
 #include <windows.h>
+// commctrl.h needs windows.h before it.
 #include <commctrl.h>
 
 // RegDeleteKeyA that deletes a key together with its subkeys, as Windows 95 and 98 do, also
@@ -32,7 +34,8 @@ void OnlyTheFormatPercentSNewlineIsProvided();
 struct PlatformOpenMode {
   consteval PlatformOpenMode(const char* mode) : append(mode[0] == 'a')
   {
-    if (!(mode[0] == 'r' && mode[1] == '\0') && !(mode[0] == 'a' && mode[1] == '+' && mode[2] == '\0'))
+    if (!(mode[0] == 'r' && mode[1] == '\0') &&
+        !(mode[0] == 'a' && mode[1] == '+' && mode[2] == '\0'))
       OnlyModesRAndAPlusAreProvided();
   }
   bool append;

@@ -19,8 +19,7 @@ namespace {
 using Step = sim::ScriptedUser::Step;
 
 const char kAbortedTitle[] = "Disinstallation aborted";
-const char kAbortedText[] =
-    "The ZANTEROVA Karsenby RK514 driver has not been disinstalled and remains on your PC.";
+const char kAbortedText[] = "The ZANTEROVA Karsenby RK514 driver has not been disinstalled and remains on your PC.";
 const char kSuccessTitle[] = "Disinstallation succeeded";
 const char kSuccessText[] =
     "The ZANTEROVA Karsenby RK514 driver has been correctly disinstalled.\n"
@@ -32,11 +31,8 @@ const char kSuccessText[] =
 Step Press(const char* dialog, sim::Input::Kind kind, int afterTimerMessages = 0) {
   return Step{dialog, sim::Input{kind, 0}, 0, afterTimerMessages};
 }
-Step Click(const char* dialog, int button) {
-  return Step{dialog, sim::Input{sim::Input::Button, button}, 0, 0};
-}
+Step Click(const char* dialog, int button) { return Step{dialog, sim::Input{sim::Input::Button, button}, 0, 0}; }
 Step Answer(int button) { return Step{"MessageBox", {}, button, 0}; }
-
 
 // The scripted user, with a watch: a dialog that never ends would keep the virtual clock
 // ticking for ever, so the user gives up after a bound far beyond any run's length.
@@ -45,13 +41,11 @@ class PatientUser : public sim::User {
   explicit PatientUser(std::vector<Step> steps) : script_(std::move(steps)) {}
   std::optional<sim::Input> NextInput(const sim::DialogState& dialog, std::uint64_t nowMs) override {
     if (++asked_ > kAskLimit)
-      throw std::runtime_error(dialog.tmpl.name + " was still open after " +
-                               std::to_string(kAskLimit) + " idle moments");
+      throw std::runtime_error(dialog.tmpl.name + " was still open after " + std::to_string(kAskLimit) +
+                               " idle moments");
     return script_.NextInput(dialog, nowMs);
   }
-  int AnswerMessageBox(const sim::MessageBoxRecord& box) override {
-    return script_.AnswerMessageBox(box);
-  }
+  int AnswerMessageBox(const sim::MessageBoxRecord& box) override { return script_.AnswerMessageBox(box); }
   void DialogClosed(const sim::DialogState& dialog) override { script_.DialogClosed(dialog); }
   std::string Expecting() const override { return script_.Expecting(); }
   std::size_t StepsLeft() const { return script_.StepsLeft(); }
@@ -135,10 +129,8 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return info.param.name;
 }
 template <typename Case>
-  requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
+requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // OK, the removal, then the restart prompt: Yes asks Windows once for a restart, No does not;
 // either way the program ends with the progress dialog's result.
@@ -171,8 +163,7 @@ TEST_P(ConfirmedRun, RemovesOnceThenOffersTheRestart) {
   EXPECT_EQ(ui().exitWindowsRequests, GetParam().restarts);
 }
 INSTANTIATE_TEST_SUITE_P(Answers, ConfirmedRun,
-                         ::testing::Values(PromptCase{"No", IDNO, {}},
-                                           PromptCase{"Yes", IDYES, {EWX_REBOOT}}),
+                         ::testing::Values(PromptCase{"No", IDNO, {}}, PromptCase{"Yes", IDYES, {EWX_REBOOT}}),
                          CaseName<PromptCase>);
 
 // Cancel, Escape and the caption's close button in the welcome dialog: the aborted message,
@@ -207,12 +198,11 @@ TEST_P(WelcomeCancelled, ShowsTheAbortedMessageAndRemovesNothing) {
   EXPECT_EQ(confirmedAtMessageBox, std::vector<int>{7});
   EXPECT_EQ(g_confirmed, 0);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, WelcomeCancelled,
-    ::testing::Values(CancelCase{"CancelButton", Click("WELCOME", IDCANCEL)},
-                      CancelCase{"Escape", Press("WELCOME", sim::Input::Escape)},
-                      CancelCase{"CloseButton", Press("WELCOME", sim::Input::Close)}),
-    CaseName<CancelCase>);
+INSTANTIATE_TEST_SUITE_P(Inputs, WelcomeCancelled,
+                         ::testing::Values(CancelCase{"CancelButton", Click("WELCOME", IDCANCEL)},
+                                           CancelCase{"Escape", Press("WELCOME", sim::Input::Escape)},
+                                           CancelCase{"CloseButton", Press("WELCOME", sim::Input::Close)}),
+                         CaseName<CancelCase>);
 
 TEST_F(Flow, OkSetsTheFlagOnlyAfterEndingTheDialog) {
   g_confirmed = 7;
@@ -243,8 +233,7 @@ TEST_F(Flow, BarStepsSeventyTimesThenTheRemovalRuns) {
   ASSERT_TRUE(removalStartedAt.has_value());
   int stepsAfter = 0;
   const sim::Trace::Records calls = machine.trace().Calls();
-  for (std::size_t i = *removalStartedAt; i < calls.size(); ++i)
-    stepsAfter += IsStepIt(calls[i]);
+  for (std::size_t i = *removalStartedAt; i < calls.size(); ++i) stepsAfter += IsStepIt(calls[i]);
   EXPECT_EQ(stepsAfter, 0);
 
   const sim::DialogState& welcome = ui().closedDialogs[0];
@@ -280,12 +269,11 @@ TEST_P(EarlyClose, ReportsThatNothingWasRemoved) {
   EXPECT_EQ(box.text, kAbortedText);
   EXPECT_TRUE(ui().exitWindowsRequests.empty());
 }
-INSTANTIATE_TEST_SUITE_P(
-    Moments, EarlyClose,
-    ::testing::Values(EarlyCloseCase{"EscapeAtOnce", sim::Input::Escape, 0},
-                      EarlyCloseCase{"EscapeMidway", sim::Input::Escape, 35},
-                      EarlyCloseCase{"CloseAfterTheLastStep", sim::Input::Close, 70}),
-    CaseName<EarlyCloseCase>);
+INSTANTIATE_TEST_SUITE_P(Moments, EarlyClose,
+                         ::testing::Values(EarlyCloseCase{"EscapeAtOnce", sim::Input::Escape, 0},
+                                           EarlyCloseCase{"EscapeMidway", sim::Input::Escape, 35},
+                                           EarlyCloseCase{"CloseAfterTheLastStep", sim::Input::Close, 70}),
+                         CaseName<EarlyCloseCase>);
 
 // Where Windows refuses a call the flow relies on, the run still ends as the user chose it.
 struct FaultCase {
@@ -323,11 +311,21 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, Refused,
     ::testing::Values(
         // No timer: one tick of the dialog's own starts the removal at once, unpaced.
-        FaultCase{"NoTimer", [](sim::Faults& f) { f.FailAll("SetTimer"); },
-                  {Click("WELCOME", IDOK), Answer(IDNO)}, 2, true, kSuccessTitle, 0},
+        FaultCase{"NoTimer",
+                  [](sim::Faults& f) { f.FailAll("SetTimer"); },
+                  {Click("WELCOME", IDOK), Answer(IDNO)},
+                  2,
+                  true,
+                  kSuccessTitle,
+                  0},
         // The close cannot be posted: the dialog ends itself right after the removal.
-        FaultCase{"CloseNotPosted", [](sim::Faults& f) { f.FailAll("PostMessageA"); },
-                  {Click("WELCOME", IDOK), Answer(IDNO)}, 2, true, kSuccessTitle, 70},
+        FaultCase{"CloseNotPosted",
+                  [](sim::Faults& f) { f.FailAll("PostMessageA"); },
+                  {Click("WELCOME", IDOK), Answer(IDNO)},
+                  2,
+                  true,
+                  kSuccessTitle,
+                  70},
         // The timer cannot be stopped and the first close is refused: the dialog stays open
         // after the removal, its late ticks do nothing, and a close by the user changes nothing.
         FaultCase{"CloseAfterTheRemoval",
@@ -336,13 +334,21 @@ INSTANTIATE_TEST_SUITE_P(
                     f.FailNth("EndDialog", 2);  // the first is the welcome dialog's
                   },
                   {Click("WELCOME", IDOK), Press("UNINSTALL", sim::Input::Escape, 90), Answer(IDNO)},
-                  2, true, kSuccessTitle, 70},
+                  2,
+                  true,
+                  kSuccessTitle,
+                  70},
         // A welcome dialog that never appeared is no consent.
-        FaultCase{"NoWelcomeDialog", [](sim::Faults& f) { f.FailNth("DialogBoxParamA", 1); },
-                  {}, -1, false, nullptr, -1},
+        FaultCase{
+            "NoWelcomeDialog", [](sim::Faults& f) { f.FailNth("DialogBoxParamA", 1); }, {}, -1, false, nullptr, -1},
         // A progress dialog that never appeared has removed nothing.
-        FaultCase{"NoProgressDialog", [](sim::Faults& f) { f.FailNth("DialogBoxParamA", 2); },
-                  {Click("WELCOME", IDOK), Answer(IDOK)}, -1, false, kAbortedTitle, -1}),
+        FaultCase{"NoProgressDialog",
+                  [](sim::Faults& f) { f.FailNth("DialogBoxParamA", 2); },
+                  {Click("WELCOME", IDOK), Answer(IDOK)},
+                  -1,
+                  false,
+                  kAbortedTitle,
+                  -1}),
     CaseName<FaultCase>);
 
 }  // namespace

@@ -39,13 +39,29 @@ struct ExpectedDialog {
 };
 
 const std::vector<ExpectedDialog> kDialogs = {
-    {"WELCOME", false, 0x80C808C0, 273, 95, "Welcoming", 0, 0, 0,
+    {"WELCOME",
+     false,
+     0x80C808C0,
+     273,
+     95,
+     "Welcoming",
+     0,
+     0,
+     0,
      {
          {1, "button", "OK", 42, 68, 50, 14, 0x50010001, 0},
          {2, "button", "Cancel", 165, 68, 53, 14, 0x50010000, 0},
          {1000, "static", "???", 23, 17, 226, 37, 0x50020000, 0},
      }},
-    {"UNINSTALL", true, 0x90C808C0, 186, 92, "Uninstalling", 0, 0, 1,
+    {"UNINSTALL",
+     true,
+     0x90C808C0,
+     186,
+     92,
+     "Uninstalling",
+     0,
+     0,
+     1,
      {
          {1007, "static", "!!!", 19, 13, 143, 39, 0x50020000, 0},
          {1008, "msctls_progress32", "Progress1", 29, 63, 126, 9, 0x50800000, 0x00002000},
@@ -93,10 +109,9 @@ std::string ReadBytes(const std::filesystem::path& path) {
 class CompiledResources : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::path appDir =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "app";
-    std::filesystem::path out = std::filesystem::temp_directory_path() /
-                                ("rk514_uninstall_" + std::to_string(::getpid()) + ".res");
+    std::filesystem::path appDir = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "app";
+    std::filesystem::path out =
+        std::filesystem::temp_directory_path() / ("rk514_uninstall_" + std::to_string(::getpid()) + ".res");
     std::string command = "i686-w64-mingw32-windres -I '" + appDir.string() + "' -i '" +
                           (appDir / "uninstall.rc").string() + "' -O res -o '" + out.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;

@@ -32,11 +32,10 @@ inline constexpr FixedKey kFixedKeys[14] = {
      "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", false},
     {"HKEY_LOCAL_MACHINE", "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98", false},
     {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}", false},
-    {"HKEY_LOCAL_MACHINE",
-     "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension", false},
-    {"HKEY_LOCAL_MACHINE",
-     "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514",
+    {"HKEY_LOCAL_MACHINE", "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\ZANTEROVA RK514 Shell Extension",
      false},
+    {"HKEY_LOCAL_MACHINE",
+     "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\ZANTEROVA Karsenby RK514", false},
     {"HKEY_LOCAL_MACHINE",
      "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\ZANTEROVA RK514 "
      "PrintProcessor",
@@ -50,8 +49,7 @@ inline constexpr FixedKey kFixedKeys[14] = {
      true},
     {"HKEY_LOCAL_MACHINE", "Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514", true},
     {"HKEY_CURRENT_USER",
-     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514",
-     true},
+     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\ZANTEROVA RK514", true},
 };
 
 // The two lists of numbered instance keys (0000, 0001, ...) under HKEY_LOCAL_MACHINE; a key goes
@@ -75,8 +73,8 @@ inline constexpr const char* kShortcuts[4] = {"How do I for RK514.LNK", "Trouble
 // The fourteen files in the system directory that the removal deletes at once, and the five it
 // leaves to the next start of Windows (wininit.ini), each in the removal's order.
 inline constexpr const char* kSystemFiles[14] = {
-    "KB4732.DLL",   "KB47CT.DLL",   "KB47HLP.HLP",  "KB47HLP.GID", "KB47TRB.HLP",  "KB47TRB.GID",  "KB47JNLI.DLL",
-    "KB47RK.DRV",   "KB47RKLN.DLL", "KB47LN98.DLL", "KB47RAST.DLL", "KB47RS.DLL", "KB47SHEL.DLL", "KB47STAT.EXE"};
+    "KB4732.DLL", "KB47CT.DLL",   "KB47HLP.HLP",  "KB47HLP.GID",  "KB47TRB.HLP", "KB47TRB.GID",  "KB47JNLI.DLL",
+    "KB47RK.DRV", "KB47RKLN.DLL", "KB47LN98.DLL", "KB47RAST.DLL", "KB47RS.DLL",  "KB47SHEL.DLL", "KB47STAT.EXE"};
 inline constexpr const char* kDeferredFiles[5] = {"KB47TN16.DLL", "KB47TN32.DLL", "KB47LANG.DLL", "KB47PRIN.DLL",
                                                   "KB47UNIN.EXE"};
 

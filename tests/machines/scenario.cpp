@@ -35,8 +35,7 @@ int HexDigit(char c) {
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) !=
-        std::toupper(static_cast<unsigned char>(prefix[i])))
+    if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
       return false;
   }
   return true;
@@ -83,8 +82,7 @@ bool DecodeBytes(std::string_view text, std::string& bytes) {
       bytes += text[i];
       continue;
     }
-    if (i + 2 >= text.size() || HexDigit(text[i + 1]) < 0 || HexDigit(text[i + 2]) < 0)
-      return false;
+    if (i + 2 >= text.size() || HexDigit(text[i + 1]) < 0 || HexDigit(text[i + 2]) < 0) return false;
     bytes += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
     i += 2;
   }
@@ -112,9 +110,8 @@ std::string RootShortName(std::string_view name) {
   static const struct {
     std::string_view longName, shortName;
   } kRoots[] = {
-      {"HKEY_LOCAL_MACHINE", "HKLM"}, {"HKEY_CURRENT_USER", "HKCU"},
-      {"HKEY_USERS", "HKU"},          {"HKEY_CLASSES_ROOT", "HKCR"},
-      {"HKEY_CURRENT_CONFIG", "HKCC"},
+      {"HKEY_LOCAL_MACHINE", "HKLM"}, {"HKEY_CURRENT_USER", "HKCU"},   {"HKEY_USERS", "HKU"},
+      {"HKEY_CLASSES_ROOT", "HKCR"},  {"HKEY_CURRENT_CONFIG", "HKCC"},
   };
   for (const auto& root : kRoots) {
     if (name.size() == root.longName.size() && StartsWithNoCase(name, root.longName))
@@ -125,27 +122,23 @@ std::string RootShortName(std::string_view name) {
   return "";
 }
 
-std::string ExpandPath(std::string_view path, const std::string& windowsDir,
-                       const std::string& systemDir, const std::string& programsDir) {
+std::string ExpandPath(std::string_view path, const std::string& windowsDir, const std::string& systemDir,
+                       const std::string& programsDir) {
   static const std::string_view kSymbols[] = {"$WINDIR", "$SYSDIR", "$PROGRAMS"};
   const std::string* folders[] = {&windowsDir, &systemDir, &programsDir};
   for (int i = 0; i < 3; ++i) {
     std::string_view symbol = kSymbols[i];
-    if (path.substr(0, symbol.size()) == symbol &&
-        (path.size() == symbol.size() || path[symbol.size()] == '\\'))
+    if (path.substr(0, symbol.size()) == symbol && (path.size() == symbol.size() || path[symbol.size()] == '\\'))
       return *folders[i] + std::string(path.substr(symbol.size()));
   }
   return std::string(path);
 }
 
-std::string ExpandContents(std::string_view bytes, const std::string& windowsDir,
-                           const std::string& systemDir) {
+std::string ExpandContents(std::string_view bytes, const std::string& windowsDir, const std::string& systemDir) {
   std::string text(bytes);
-  const std::pair<std::string_view, const std::string*> symbols[] = {{"$SYSDIR", &systemDir},
-                                                                      {"$WINDIR", &windowsDir}};
+  const std::pair<std::string_view, const std::string*> symbols[] = {{"$SYSDIR", &systemDir}, {"$WINDIR", &windowsDir}};
   for (const auto& [symbol, folder] : symbols) {
-    for (std::size_t at = text.find(symbol); at != std::string::npos;
-         at = text.find(symbol, at + folder->size()))
+    for (std::size_t at = text.find(symbol); at != std::string::npos; at = text.find(symbol, at + folder->size()))
       text.replace(at, symbol.size(), *folder);
   }
   return text;
@@ -191,14 +184,13 @@ bool LoadScenarioOrSay(const char* tool, const std::string& path, Scenario& scen
   return false;
 }
 
-bool ParseScenario(std::string_view text, const std::string& fileName, Scenario& scenario,
-                   std::string& error, const IncludeReader& readInclude) {
+bool ParseScenario(std::string_view text, const std::string& fileName, Scenario& scenario, std::string& error,
+                   const IncludeReader& readInclude) {
   int lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
     std::string_view line = NextLine(text);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-      line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
     if (line.empty() || line.front() == '#') continue;
 
     auto fail = [&](const std::string& what) {
@@ -231,8 +223,7 @@ bool ParseScenario(std::string_view text, const std::string& fileName, Scenario&
       if (fields.size() != 1 || (fields[0] != "win95" && fields[0] != "win98"))
         return fail("release is win95 or win98");
       scenario.release = std::string(fields[0]);
-    } else if (directive == "key" || directive == "sz" || directive == "dword" ||
-               directive == "binary") {
+    } else if (directive == "key" || directive == "sz" || directive == "dword" || directive == "binary") {
       RegistryEntry entry;
       if (!SplitKeyPath(fields[0], entry.root, entry.path))
         return fail("not a key path under HKLM, HKCU, HKU, HKCR or HKCC: " + std::string(fields[0]));

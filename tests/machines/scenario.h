@@ -30,9 +30,9 @@ namespace machines {
 
 struct RegistryEntry {
   enum Kind { Key, String, Dword, Binary } kind = Key;
-  std::string root;  // canonical short name: HKLM, HKCU, HKU, HKCR, HKCC
-  std::string path;  // below the root
-  std::string name;  // value name; "" is the default value
+  std::string root;                // canonical short name: HKLM, HKCU, HKU, HKCR, HKCC
+  std::string path;                // below the root
+  std::string name;                // value name; "" is the default value
   std::vector<std::uint8_t> data;  // exact bytes (a string with its NUL)
 };
 
@@ -58,8 +58,8 @@ struct Scenario {
 // readInclude gives the text of an included file by its path relative to the folder of the first
 // file (false when it cannot be read); without it, an include line is an error.
 using IncludeReader = std::function<bool(const std::string& name, std::string& text)>;
-bool ParseScenario(std::string_view text, const std::string& fileName, Scenario& scenario,
-                   std::string& error, const IncludeReader& readInclude = {});
+bool ParseScenario(std::string_view text, const std::string& fileName, Scenario& scenario, std::string& error,
+                   const IncludeReader& readInclude = {});
 
 // %XX decoding and encoding (every byte outside printable ASCII, and '%' and '|', is encoded).
 bool DecodeBytes(std::string_view text, std::string& bytes);
@@ -84,11 +84,10 @@ bool LoadScenarioOrSay(const char* tool, const std::string& path, Scenario& scen
 
 // Replaces a leading $WINDIR, $SYSDIR or $PROGRAMS by the folder it stands for; a path that
 // starts with none of them is returned as it is.
-std::string ExpandPath(std::string_view path, const std::string& windowsDir,
-                       const std::string& systemDir, const std::string& programsDir);
+std::string ExpandPath(std::string_view path, const std::string& windowsDir, const std::string& systemDir,
+                       const std::string& programsDir);
 
 // Replaces every $SYSDIR and $WINDIR inside a file's contents by the folder's path.
-std::string ExpandContents(std::string_view bytes, const std::string& windowsDir,
-                           const std::string& systemDir);
+std::string ExpandContents(std::string_view bytes, const std::string& windowsDir, const std::string& systemDir);
 
 }  // namespace machines

@@ -20,8 +20,7 @@ std::string LongRoot(const std::string& shortName) {
 
 std::string Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
   return std::string(text);
 }
 
@@ -56,8 +55,7 @@ class SimView : public MachineView {
   std::string SystemDirectory() override { return machine_.systemDirectory; }
   std::string ProgramsDirectory() override {
     auto value = machine_.registry.GetValue(
-        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-        "Programs");
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Programs");
     if (!value || value->type != REG_SZ || value->data.empty() || value->data.back() != 0) return "";
     return std::string(value->data.begin(), value->data.end() - 1);
   }
@@ -67,14 +65,12 @@ class SimView : public MachineView {
   std::vector<std::string> Subkeys(const std::string& root, const std::string& path) override {
     return machine_.registry.SubkeyNames(LongRoot(root) + "\\" + path);
   }
-  std::vector<std::pair<std::string, RegData>> Values(const std::string& root,
-                                                      const std::string& path) override {
+  std::vector<std::pair<std::string, RegData>> Values(const std::string& root, const std::string& path) override {
     const std::string key = LongRoot(root) + "\\" + path;
     std::vector<std::pair<std::string, RegData>> values;
     for (const std::string& name : machine_.registry.ValueNames(key)) {
       auto value = machine_.registry.GetValue(key, name);
-      if (value)
-        values.push_back({name, RegData{value->type, std::string(value->data.begin(), value->data.end())}});
+      if (value) values.push_back({name, RegData{value->type, std::string(value->data.begin(), value->data.end())}});
     }
     return values;
   }
@@ -108,9 +104,7 @@ class SimView : public MachineView {
       entries.push_back({entry.name, entry.isDirectory});
     return entries;
   }
-  std::optional<std::string> ReadFile(const std::string& path) override {
-    return machine_.files.ReadFile(path);
-  }
+  std::optional<std::string> ReadFile(const std::string& path) override { return machine_.files.ReadFile(path); }
 
  private:
   sim::Machine& machine_;
@@ -123,9 +117,8 @@ sim::Machine MachineFor(const Scenario& scenario) {
   sim::Machine machine;
   machine.buildNumber = scenario.release == "win95" ? sim::kBuildWin95 : sim::kBuildWin98Se;
   machine.files.MakeDirectory(kSimProgramsFolder);
-  machine.registry.SetString(
-      "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-      "Programs", kSimProgramsFolder);
+  machine.registry.SetString("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                             "Programs", kSimProgramsFolder);
   ApplyScenario(scenario, machine);
   return machine;
 }
@@ -148,15 +141,14 @@ void ApplyScenario(const Scenario& scenario, sim::Machine& machine) {
     }
   }
   for (const FileEntry& entry : scenario.files) {
-    const std::string path = ExpandPath(entry.path, machine.windowsDirectory,
-                                        machine.systemDirectory, kSimProgramsFolder);
+    const std::string path =
+        ExpandPath(entry.path, machine.windowsDirectory, machine.systemDirectory, kSimProgramsFolder);
     if (entry.isDirectory) {
       machine.files.MakeDirectory(path);
       continue;
     }
     machine.files.MakeDirectory(path.substr(0, path.rfind('\\')));
-    machine.files.WriteFile(path, ExpandContents(entry.bytes, machine.windowsDirectory,
-                                                 machine.systemDirectory));
+    machine.files.WriteFile(path, ExpandContents(entry.bytes, machine.windowsDirectory, machine.systemDirectory));
   }
   machine.trace().Clear();
 }
@@ -179,8 +171,7 @@ void StartWindowsAgain(sim::Machine& machine) {
     }
     std::string trimmed = Trim(line);
     std::size_t equals = trimmed.find('=');
-    if (!inRename || trimmed.empty() || trimmed.front() == ';' || equals == std::string::npos)
-      continue;
+    if (!inRename || trimmed.empty() || trimmed.front() == ';' || equals == std::string::npos) continue;
     const std::string destination = trimmed.substr(0, equals);
     const std::string source = trimmed.substr(equals + 1);
     if (sim::UpperAscii(destination) == "NUL") {
@@ -189,9 +180,8 @@ void StartWindowsAgain(sim::Machine& machine) {
     }
     auto moved = machine.files.ReadFile(source);
     if (!moved) continue;
-    const std::string target = destination.find('\\') == std::string::npos
-                                   ? machine.windowsDirectory + "\\" + destination
-                                   : destination;
+    const std::string target =
+        destination.find('\\') == std::string::npos ? machine.windowsDirectory + "\\" + destination : destination;
     machine.files.Replace(target, *moved);
     machine.files.Delete(source);
   }

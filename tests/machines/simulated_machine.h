@@ -3,9 +3,9 @@
 // working through wininit.ini.
 #pragma once
 
+#include "scenario.h"
 #include "sim/machine.h"
 #include "state_dump.h"
-#include "scenario.h"
 
 namespace machines {
 

@@ -13,12 +13,8 @@ constexpr std::string_view kArrow = " => ";
 // The product's folders and files, wininit.ini and what a next start leaves of it (wininit.bak,
 // and the file "NULL" that a "NULL=" line would leave in the Windows directory).
 const Watch::Search kProductSearches[] = {
-    {"$SYSDIR", "KB47*"},
-    {"$WINDIR\\INF", "oem*.inf"},
-    {"$WINDIR\\INF\\OTHER", "*"},
-    {"$PROGRAMS", "ZANTEROVA*"},
-    {"$PROGRAMS\\ZANTEROVA RK514", "*"},
-    {"$WINDIR", "wininit.*"},
+    {"$SYSDIR", "KB47*"},        {"$WINDIR\\INF", "oem*.inf"},        {"$WINDIR\\INF\\OTHER", "*"},
+    {"$PROGRAMS", "ZANTEROVA*"}, {"$PROGRAMS\\ZANTEROVA RK514", "*"}, {"$WINDIR", "wininit.*"},
     {"$WINDIR", "NULL"},
 };
 
@@ -29,8 +25,8 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-void DumpKey(MachineView& machine, const std::string& root, const std::string& path,
-             const std::string& shownAs, StateDump& dump, int depth) {
+void DumpKey(MachineView& machine, const std::string& root, const std::string& path, const std::string& shownAs,
+             StateDump& dump, int depth) {
   dump.Set("key " + shownAs);
   for (const auto& [name, data] : machine.Values(root, path))
     dump.Set("value " + shownAs + " | " + (name.empty() ? "@" : name), ValueText(data.type, data.bytes));
@@ -54,8 +50,7 @@ std::string StateDump::Text() const {
   return text;
 }
 
-bool ParseDump(std::string_view text, const std::string& fileName, StateDump& dump,
-               std::string& error) {
+bool ParseDump(std::string_view text, const std::string& fileName, StateDump& dump, std::string& error) {
   int lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
@@ -82,7 +77,8 @@ Watch WatchFor(const Scenario& scenario) {
   for (const product::InstanceList& list : product::kInstanceLists) watch.keys.push_back({"HKLM", list.base});
   for (const RegistryEntry& entry : scenario.registry) watch.keys.push_back({entry.root, entry.path});
   watch.sections = {"Devices", "PrinterPorts"};
-  for (const char* port : product::kLocalPortSuffixes) watch.sections.push_back(std::string(product::kPrinterName) + port);
+  for (const char* port : product::kLocalPortSuffixes)
+    watch.sections.push_back(std::string(product::kPrinterName) + port);
   for (const ProfileEntry& entry : scenario.profile) watch.sections.push_back(entry.section);
   watch.searches.assign(std::begin(kProductSearches), std::end(kProductSearches));
   for (const FileEntry& entry : scenario.files) {
@@ -94,8 +90,7 @@ Watch WatchFor(const Scenario& scenario) {
 }
 
 std::string ValueText(std::uint32_t type, std::string_view bytes) {
-  if (type == 1 && !bytes.empty() && bytes.back() == '\0' &&
-      bytes.find('\0') == bytes.size() - 1)
+  if (type == 1 && !bytes.empty() && bytes.back() == '\0' && bytes.find('\0') == bytes.size() - 1)
     return "sz:" + EncodeBytes(bytes.substr(0, bytes.size() - 1));
   if (type == 4 && bytes.size() == 4) {
     std::uint32_t value = 0;
@@ -184,8 +179,7 @@ bool SplitKeyField(const std::string& field, std::string& kind, std::string& pat
 }
 
 bool IsAtOrBelow(const std::string& path, const std::string& top) {
-  return path == top || (path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
-                         path[top.size()] == '\\');
+  return path == top || (path.size() > top.size() && path.compare(0, top.size(), top) == 0 && path[top.size()] == '\\');
 }
 
 }  // namespace
@@ -208,8 +202,8 @@ StateDump AsWindows98Would(const StateDump& wineDump) {
   return dump;
 }
 
-bool ReadExpected(std::string_view text, const std::string& fileName,
-                  const BaseResolver& resolveBase, StateDump& expected, std::string& error) {
+bool ReadExpected(std::string_view text, const std::string& fileName, const BaseResolver& resolveBase,
+                  StateDump& expected, std::string& error) {
   int lineNumber = 0;
   bool first = true;
   std::string whole;
@@ -255,8 +249,7 @@ bool ReadExpected(std::string_view text, const std::string& fileName,
     }
     if (line.rfind("+ ", 0) == 0) line = line.substr(2);
     std::size_t arrow = line.find(kArrow);
-    expected.Set(line.substr(0, arrow),
-                 arrow == std::string::npos ? "" : line.substr(arrow + kArrow.size()));
+    expected.Set(line.substr(0, arrow), arrow == std::string::npos ? "" : line.substr(arrow + kArrow.size()));
   }
   return true;
 }
@@ -268,10 +261,8 @@ std::vector<std::string> CompareDumps(const StateDump& expected, const StateDump
   };
   for (const auto& [field, value] : expected.fields) {
     auto found = actual.fields.find(field);
-    if (found == actual.fields.end())
-      messages.push_back("missing: " + shown(field, value));
-    else if (found->second != value)
-      messages.push_back(field + ": expected " + value + ", got " + found->second);
+    if (found == actual.fields.end()) messages.push_back("missing: " + shown(field, value));
+    else if (found->second != value) messages.push_back(field + ": expected " + value + ", got " + found->second);
   }
   for (const auto& [field, value] : actual.fields) {
     if (!expected.fields.count(field)) messages.push_back("unexpected: " + shown(field, value));

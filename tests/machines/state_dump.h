@@ -33,8 +33,7 @@ struct StateDump {
 };
 
 // Reads a dump (or an expected-state file, same format, '#' comment lines allowed).
-bool ParseDump(std::string_view text, const std::string& fileName, StateDump& dump,
-               std::string& error);
+bool ParseDump(std::string_view text, const std::string& fileName, StateDump& dump, std::string& error);
 
 // What the dumper looks at: every key, profile section and folder the uninstaller touches, and
 // everything that the scenario seeded besides (other printers' keys, other INF files, ...).
@@ -71,11 +70,9 @@ class MachineView {
   virtual std::string ProgramsDirectory() = 0;  // "" when the shell-folder setting is missing
   virtual bool KeyExists(const std::string& root, const std::string& path) = 0;
   virtual std::vector<std::string> Subkeys(const std::string& root, const std::string& path) = 0;
-  virtual std::vector<std::pair<std::string, RegData>> Values(const std::string& root,
-                                                              const std::string& path) = 0;
+  virtual std::vector<std::pair<std::string, RegData>> Values(const std::string& root, const std::string& path) = 0;
   virtual std::vector<std::string> ProfileKeys(const std::string& section) = 0;
-  virtual std::optional<std::string> ProfileValue(const std::string& section,
-                                                  const std::string& key) = 0;
+  virtual std::optional<std::string> ProfileValue(const std::string& section, const std::string& key) = 0;
   virtual std::vector<Entry> Find(const std::string& folder, const std::string& pattern) = 0;
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
 };
@@ -103,10 +100,9 @@ std::string ValueText(std::uint32_t type, std::string_view bytes);
 // An expected state: either a whole dump, or "from NAME" (a base state that resolveBase gives)
 // followed by changes to it: "- FIELD" (the field is gone; for a key or a folder, everything
 // beneath it too; a line that removes nothing is an error) and "+ FIELD => VALUE" (set or added).
-using BaseResolver =
-    std::function<bool(const std::string& name, StateDump& base, std::string& error)>;
-bool ReadExpected(std::string_view text, const std::string& fileName,
-                  const BaseResolver& resolveBase, StateDump& expected, std::string& error);
+using BaseResolver = std::function<bool(const std::string& name, StateDump& base, std::string& error)>;
+bool ReadExpected(std::string_view text, const std::string& fileName, const BaseResolver& resolveBase,
+                  StateDump& expected, std::string& error);
 
 // How Wine's state differs from Windows 98's where the two genuinely differ: applied to a dump
 // taken under Wine before it is compared with the expected Windows 98 state.

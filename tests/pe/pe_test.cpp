@@ -47,8 +47,7 @@ struct Built {
 constexpr std::uint32_t SECTION_RVA = 0x1000;
 constexpr std::size_t SECTION_OFFSET = 0x200;
 
-void Put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value, int size)
-{
+void Put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value, int size) {
   if (bytes.size() < at + size) {
     bytes.resize(at + size);
   }
@@ -57,8 +56,7 @@ void Put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value, 
   }
 }
 
-Built Build(const ImageSpec& shape)
-{
+Built Build(const ImageSpec& shape) {
   Built built;
   std::vector<std::uint8_t>& b = built.bytes;
   b.assign(SECTION_OFFSET, 0);
@@ -135,13 +133,11 @@ Built Build(const ImageSpec& shape)
   Put(b, table + 20, SECTION_OFFSET, 4);
   b.insert(b.end(), section.begin(), section.end());
   built.descriptors = SECTION_OFFSET;
-  built.firstThunkTable =
-      SECTION_OFFSET + (shape.imports.empty() ? 0 : shape.lookupTable ? lookupAt[0] : addressAt[0]);
+  built.firstThunkTable = SECTION_OFFSET + (shape.imports.empty() ? 0 : shape.lookupTable ? lookupAt[0] : addressAt[0]);
   return built;
 }
 
-std::optional<PeImage> Read(const std::vector<std::uint8_t>& bytes, std::string* error = nullptr)
-{
+std::optional<PeImage> Read(const std::vector<std::uint8_t>& bytes, std::string* error = nullptr) {
   return pecheck::ReadPe(std::span(bytes.data(), bytes.size()), error);
 }
 
@@ -150,21 +146,27 @@ const std::vector<Dll> PROGRAM_IMPORTS = {
     {"msvcrt.dll", {"fopen", "fprintf"}},
 };
 
-TEST(ReadPe, ReadsHeadersAndImports)
-{
+TEST(ReadPe, ReadsHeadersAndImports) {
   struct Case {
     const char* name;
     ImageSpec shape;
   };
   const Case cases[] = {
-      {"PE32, GUI 4.0, imports by name", {false, pecheck::MACHINE_I386, pecheck::SUBSYSTEM_GUI, {4, 0}, {4, 0}, PROGRAM_IMPORTS, true}},
+      {"PE32, GUI 4.0, imports by name",
+       {false, pecheck::MACHINE_I386, pecheck::SUBSYSTEM_GUI, {4, 0}, {4, 0}, PROGRAM_IMPORTS, true}},
       {"PE32+, console 5.2, 8-byte thunks and an ordinal",
-       {true, pecheck::MACHINE_AMD64, pecheck::SUBSYSTEM_CONSOLE, {5, 2}, {6, 1},
-        {{"COMCTL32.dll", {"#17", "InitCommonControls"}}, {"USER32.dll", {"MessageBoxA"}}}, true}},
+       {true,
+        pecheck::MACHINE_AMD64,
+        pecheck::SUBSYSTEM_CONSOLE,
+        {5, 2},
+        {6, 1},
+        {{"COMCTL32.dll", {"#17", "InitCommonControls"}}, {"USER32.dll", {"MessageBoxA"}}},
+        true}},
       {"PE32 without a lookup table: names come from the address table",
        {false, pecheck::MACHINE_I386, pecheck::SUBSYSTEM_GUI, {4, 10}, {4, 0}, PROGRAM_IMPORTS, false}},
       {"no import directory", {false, pecheck::MACHINE_I386, pecheck::SUBSYSTEM_GUI, {4, 0}, {4, 0}, {}, true}},
-      {"a DLL with no functions", {false, pecheck::MACHINE_I386, pecheck::SUBSYSTEM_GUI, {4, 0}, {4, 0}, {{"EMPTY.dll", {}}}, true}},
+      {"a DLL with no functions",
+       {false, pecheck::MACHINE_I386, pecheck::SUBSYSTEM_GUI, {4, 0}, {4, 0}, {{"EMPTY.dll", {}}}, true}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -186,8 +188,7 @@ TEST(ReadPe, ReadsHeadersAndImports)
   }
 }
 
-TEST(ReadPe, RefusesDamagedFiles)
-{
+TEST(ReadPe, RefusesDamagedFiles) {
   struct Case {
     const char* name;
     std::function<void(Built&)> damage;
@@ -199,28 +200,29 @@ TEST(ReadPe, RefusesDamagedFiles)
       {"PE header offset past the end", [](Built& b) { Put(b.bytes, 0x3C, 0x7FFFFFF0, 4); }, "no PE signature"},
       {"wrong signature", [](Built& b) { b.bytes[0x41] = 'X'; }, "no PE signature"},
       {"unknown optional header", [](Built& b) { Put(b.bytes, b.optionalHeader, 0x107, 2); }, "magic"},
-      {"optional header too short for its directories",
-       [](Built& b) { Put(b.bytes, 0x44 + 16, 60, 2); }, "too short"},
+      {"optional header too short for its directories", [](Built& b) { Put(b.bytes, 0x44 + 16, 60, 2); }, "too short"},
       {"section table cut off", [](Built& b) { b.bytes.resize(b.sectionTable + 20); }, "section table"},
-      {"import directory outside every section",
-       [](Built& b) { Put(b.bytes, b.importDirectory, 0x9000, 4); }, "outside the file's sections"},
-      {"DLL name outside every section",
-       [](Built& b) { Put(b.bytes, b.descriptors + 12, 0x9000, 4); }, "unreadable DLL name"},
-      {"thunk table outside every section",
-       [](Built& b) { Put(b.bytes, b.descriptors, 0x9000, 4); }, "thunk table lies outside"},
-      {"function name outside every section",
-       [](Built& b) { Put(b.bytes, b.firstThunkTable, 0x9000, 4); }, "unreadable name"},
+      {"import directory outside every section", [](Built& b) { Put(b.bytes, b.importDirectory, 0x9000, 4); },
+       "outside the file's sections"},
+      {"DLL name outside every section", [](Built& b) { Put(b.bytes, b.descriptors + 12, 0x9000, 4); },
+       "unreadable DLL name"},
+      {"thunk table outside every section", [](Built& b) { Put(b.bytes, b.descriptors, 0x9000, 4); },
+       "thunk table lies outside"},
+      {"function name outside every section", [](Built& b) { Put(b.bytes, b.firstThunkTable, 0x9000, 4); },
+       "unreadable name"},
       {"descriptor list running off the end of the file",
        [](Built& b) {
          const std::size_t sectionEnd = b.bytes.size() - SECTION_OFFSET;
          Put(b.bytes, b.importDirectory, SECTION_RVA + sectionEnd - 10, 4);
-       }, "runs off the end"},
+       },
+       "runs off the end"},
       {"thunk table without its zero end",
        [](Built& b) {
          for (std::size_t at = b.firstThunkTable; at < b.bytes.size(); at += 4) {
            Put(b.bytes, at, 0x80000001, 4);
          }
-       }, "has no end"},
+       },
+       "has no end"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -234,8 +236,7 @@ TEST(ReadPe, RefusesDamagedFiles)
   }
 }
 
-TEST(ParseAllowedImports, ReadsEntriesAndRefusesMalformedLines)
-{
+TEST(ParseAllowedImports, ReadsEntriesAndRefusesMalformedLines) {
   std::string error;
   auto allowed = pecheck::ParseAllowedImports(
       "# a comment line\n"
@@ -245,12 +246,10 @@ TEST(ParseAllowedImports, ReadsEntriesAndRefusesMalformedLines)
       "USER32!MessageBoxA#no space before the comment\n",
       &error);
   ASSERT_TRUE(allowed) << error;
-  EXPECT_EQ(allowed->entries, (std::set<std::string>{"KERNEL32!ExitProcess", "MSVCRT!fopen",
-                                                       "USER32!MessageBoxA"}));
+  EXPECT_EQ(allowed->entries, (std::set<std::string>{"KERNEL32!ExitProcess", "MSVCRT!fopen", "USER32!MessageBoxA"}));
   EXPECT_EQ(allowed->dlls, (std::set<std::string>{"KERNEL32", "MSVCRT", "USER32"}));
 
-  const char* const malformed[] = {"KERNEL32", "!ExitProcess", "KERNEL32!", "KERNEL32!Exit Process",
-                                   "KERNEL32!A!B"};
+  const char* const malformed[] = {"KERNEL32", "!ExitProcess", "KERNEL32!", "KERNEL32!Exit Process", "KERNEL32!A!B"};
   for (const char* line : malformed) {
     SCOPED_TRACE(line);
     error.clear();
@@ -259,11 +258,9 @@ TEST(ParseAllowedImports, ReadsEntriesAndRefusesMalformedLines)
   }
 }
 
-TEST(Check, NamesEveryDifference)
-{
+TEST(Check, NamesEveryDifference) {
   AllowedImports allowed = *pecheck::ParseAllowedImports(
-      "KERNEL32!ExitProcess\nKERNEL32!lstrcpyA\nMSVCRT!fopen\nMSVCRT!fprintf\nCOMCTL32!InitCommonControls\n",
-      nullptr);
+      "KERNEL32!ExitProcess\nKERNEL32!lstrcpyA\nMSVCRT!fopen\nMSVCRT!fprintf\nCOMCTL32!InitCommonControls\n", nullptr);
   Expectations program;
   program.machine = pecheck::MACHINE_I386;
   program.subsystem = pecheck::SUBSYSTEM_GUI;
@@ -279,20 +276,35 @@ TEST(Check, NamesEveryDifference)
   const Case cases[] = {
       {"the program as it should be", [](ImageSpec&, Expectations&) {}, {}},
       {"DLL names in other letter case and without .dll",
-       [](ImageSpec& s, Expectations&) { s.imports = {{"kernel32.DLL", {"ExitProcess"}}, {"MSVCRT", {"fopen"}}}; },
+       [](ImageSpec& s, Expectations&) {
+         s.imports = {{"kernel32.DLL", {"ExitProcess"}}, {"MSVCRT", {"fopen"}}};
+       },
        {}},
-      {"amd64 machine", [](ImageSpec& s, Expectations&) { s.machine = pecheck::MACHINE_AMD64; },
+      {"amd64 machine",
+       [](ImageSpec& s, Expectations&) { s.machine = pecheck::MACHINE_AMD64; },
        {"machine is amd64, expected i386"}},
-      {"console subsystem", [](ImageSpec& s, Expectations&) { s.subsystem = pecheck::SUBSYSTEM_CONSOLE; },
+      {"console subsystem",
+       [](ImageSpec& s, Expectations&) { s.subsystem = pecheck::SUBSYSTEM_CONSOLE; },
        {"subsystem is console, expected gui"}},
-      {"subsystem 5.0, as newer linkers write", [](ImageSpec& s, Expectations&) { s.subsystemVersion = {5, 0}; },
+      {"subsystem 5.0, as newer linkers write",
+       [](ImageSpec& s, Expectations&) {
+         s.subsystemVersion = {5, 0};
+       },
        {"subsystem version is 5.0, expected 4.0"}},
-      {"subsystem 4.10, Windows 98's own", [](ImageSpec& s, Expectations&) { s.subsystemVersion = {4, 10}; },
+      {"subsystem 4.10, Windows 98's own",
+       [](ImageSpec& s, Expectations&) {
+         s.subsystemVersion = {4, 10};
+       },
        {"subsystem version is 4.10, expected 4.0"}},
-      {"OS version 6.0", [](ImageSpec& s, Expectations&) { s.osVersion = {6, 0}; },
+      {"OS version 6.0",
+       [](ImageSpec& s, Expectations&) {
+         s.osVersion = {6, 0};
+       },
        {"OS version is 6.0, expected 4.0"}},
       {"a DLL of the compiler's runtime",
-       [](ImageSpec& s, Expectations&) { s.imports.push_back({"libgcc_s_dw2-1.dll", {"__register_frame_info"}}); },
+       [](ImageSpec& s, Expectations&) {
+         s.imports.push_back({"libgcc_s_dw2-1.dll", {"__register_frame_info"}});
+       },
        {"imports from libgcc_s_dw2-1.dll, which is not an allowed DLL"}},
       {"a function Windows 95 may lack",
        [](ImageSpec& s, Expectations&) { s.imports[0].functions.push_back("IsDBCSLeadByteEx"); },
@@ -300,7 +312,10 @@ TEST(Check, NamesEveryDifference)
       {"function names count letter case",
        [](ImageSpec& s, Expectations&) { s.imports[0].functions = {"lstrcpya"}; },
        {"imports KERNEL32.dll!lstrcpya, which is not on the allowed list"}},
-      {"an import by ordinal", [](ImageSpec& s, Expectations&) { s.imports.push_back({"COMCTL32.dll", {"#17"}}); },
+      {"an import by ordinal",
+       [](ImageSpec& s, Expectations&) {
+         s.imports.push_back({"COMCTL32.dll", {"#17"}});
+       },
        {"imports COMCTL32.dll!#17, which is not on the allowed list"}},
       {"a function allowed only from another DLL",
        [](ImageSpec& s, Expectations&) { s.imports[1].functions.push_back("ExitProcess"); },
@@ -331,8 +346,7 @@ TEST(Check, NamesEveryDifference)
   }
 }
 
-TEST(Check, SizeBoundIsInclusive)
-{
+TEST(Check, SizeBoundIsInclusive) {
   ImageSpec shape;
   shape.imports = PROGRAM_IMPORTS;
   auto image = Read(Build(shape).bytes);
@@ -342,15 +356,14 @@ TEST(Check, SizeBoundIsInclusive)
   EXPECT_TRUE(pecheck::Check(*image, expected).empty());
   expected.maxFileSize = image->fileSize - 1;
   EXPECT_EQ(pecheck::Check(*image, expected),
-            (std::vector<std::string>{"file is " + std::to_string(image->fileSize) +
-                                      " bytes, more than " + std::to_string(image->fileSize - 1)}));
+            (std::vector<std::string>{"file is " + std::to_string(image->fileSize) + " bytes, more than " +
+                                      std::to_string(image->fileSize - 1)}));
 }
 
-TEST(FindNon386Instructions, NamesEachLaterInstructionAndItsAddress)
-{
+TEST(FindNon386Instructions, NamesEachLaterInstructionAndItsAddress) {
   struct Case {
-    const char* line;    // as `objdump -d --no-show-raw-insn` prints it
-    const char* found;   // "" when a 386 has the instruction
+    const char* line;   // as `objdump -d --no-show-raw-insn` prints it
+    const char* found;  // "" when a 386 has the instruction
   };
   const Case cases[] = {
       {"  4018c7:\tcmove  %esi,%eax", "4018c7: cmove %esi,%eax (CMOV: Pentium Pro)"},
@@ -368,7 +381,8 @@ TEST(FindNon386Instructions, NamesEachLaterInstructionAndItsAddress)
       {"  401000:\tnopw   0x0(%eax,%eax,1)", "401000: nopw 0x0(%eax,%eax,1) (multi-byte NOP (0F 1F): Pentium Pro)"},
       {"  401000:\tmovd   %mm0,%eax", "401000: movd %mm0,%eax (MMX register: Pentium MMX)"},
       {"  401000:\tpxor   %xmm1,%xmm1", "401000: pxor %xmm1,%xmm1 (SSE/AVX register: Pentium III and later)"},
-      {"  401000:\tmovups %xmm0,0x10(%esp)", "401000: movups %xmm0,0x10(%esp) (SSE/AVX register: Pentium III and later)"},
+      {"  401000:\tmovups %xmm0,0x10(%esp)",
+       "401000: movups %xmm0,0x10(%esp) (SSE/AVX register: Pentium III and later)"},
       // What a 386 has, and what only looks like a later instruction.
       {"  401000:\tmov    %esi,%eax", ""},
       {"  401000:\trep stos %eax,%es:(%edi)", ""},
@@ -392,7 +406,8 @@ TEST(FindNon386Instructions, NamesEachLaterInstructionAndItsAddress)
   }
   // Every line of a whole listing is read, not only the first.
   EXPECT_EQ(pecheck::FindNon386Instructions("  401000:\tpush   %ebp\n  401001:\tcmove  %esi,%eax\n"
-                                            "  401004:\tbswap  %eax\n").size(),
+                                            "  401004:\tbswap  %eax\n")
+                .size(),
             2u);
 }
 

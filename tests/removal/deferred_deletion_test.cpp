@@ -22,7 +22,7 @@ TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
     const char* what;
     std::optional<std::string> before;  // none: no wininit.ini
     std::string after;
-    bool readRefused = false;           // the file opens for appending but not for reading
+    bool readRefused = false;  // the file opens for appending but not for reading
   } cases[] = {
       {"no file", std::nullopt, header + entries},
       {"[rename] last", "[rename]\r\nNUL=C:\\OLD.TMP\r\n", "[rename]\r\nNUL=C:\\OLD.TMP\r\n" + entries},
@@ -33,7 +33,8 @@ TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
        "[rename]\r\nA=B\r\n\t[boot]\r\nx=1\r\n" + header + entries},
       {"another section behind blanks and tabs last", "[rename]\r\n \t [boot]\r\n",
        "[rename]\r\n \t [boot]\r\n" + header + entries},
-      {"another section last", "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n", "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n" + header + entries},
+      {"another section last", "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n",
+       "[rename]\r\nA=B\r\n[boot]\r\nx=1\r\n" + header + entries},
       {"no section at all", "; a comment\r\n", "; a comment\r\n" + header + entries},
       {"an empty file", "", header + entries},
       {"a final Ctrl-Z", "[rename]\r\nA=B\r\n\x1A", "[rename]\r\nA=B\r\n" + entries},
@@ -89,8 +90,8 @@ TEST(DeferredDeletion, A0x1ABeforeTheEndGetsALineEndAndAHeader) {
 }
 
 TEST(DeferredDeletion, ANewFileIsFiveTimesTheSystemDirectoryAndOneHundredAndFive) {
-  for (const std::string& system : std::vector<std::string>{"C:\\WINDOWS\\SYSTEM", "C:\\W\\S", "D:\\" + std::string(200, 'S'),
-                                   "C:\\" + std::string(239, 'S')}) {
+  for (const std::string& system : std::vector<std::string>{
+           "C:\\WINDOWS\\SYSTEM", "C:\\W\\S", "D:\\" + std::string(200, 'S'), "C:\\" + std::string(239, 'S')}) {
     SCOPED_TRACE(system);
     sim::Machine machine;
     sim::Activation active(machine);
@@ -123,8 +124,8 @@ TEST(DeferredDeletion, NothingIsWrittenWhenItCannotBeWrittenWhole) {
       {"no system directory", "", "C:\\WINDOWS", false, false, kWininit},
       {"a system directory too long for an entry", fits + "S", "C:\\WINDOWS", false, false, kWininit},
       {"no Windows directory", "C:\\WINDOWS\\SYSTEM", "", false, false, "C:\\wininit.ini"},
-      {"a Windows directory too long for the path", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\" + std::string(240, 'W'), false,
-       false, "C:\\WINDOWS\\" + std::string(240, 'W') + "\\wininit"},
+      {"a Windows directory too long for the path", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\" + std::string(240, 'W'),
+       false, false, "C:\\WINDOWS\\" + std::string(240, 'W') + "\\wininit"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

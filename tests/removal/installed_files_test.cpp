@@ -61,8 +61,14 @@ TEST(PurgeMarkedInfFiles, WholeWordsOnly) {
       {"in lower case", "kb47stat.exe\r\n", false},
       {"between tab, vertical tab and form feed", "a\tKB47STAT.EXE\v\fb", true},
       {"the last bytes, no line end", "[Files]\r\nKB47STAT.EXE", true},
-      {"only after a Ctrl-Z", "[Files]\r\n\x1A" "KB47STAT.EXE\r\n", false},
-      {"just before a Ctrl-Z", "KB47STAT.EXE\x1A" "junk", true},
+      {"only after a Ctrl-Z",
+       "[Files]\r\n\x1A"
+       "KB47STAT.EXE\r\n",
+       false},
+      {"just before a Ctrl-Z",
+       "KB47STAT.EXE\x1A"
+       "junk",
+       true},
       {"an empty file", "", false},
       {"white space only", " \r\n\t \r\n", false},
       {"at the end of a word of 199 characters", longWord.substr(12) + "KB47STAT.EXE\r\n", false},
@@ -88,13 +94,13 @@ TEST(PurgeMarkedInfFiles, EveryListedNameIsExaminedInSearchOrder) {
   machine.files.WriteFile(kInf + "\\oem0.inf", kMarked);
   machine.files.WriteFile(kInf + "\\oem1.inf", "[Files]\r\nHPPCL5MS.DRV\r\n");
   machine.files.WriteFile(kInf + "\\oem2.inf", kMarked);
-  machine.files.WriteFile(kInf + "\\oem3.inf", "");                              // right after a marked file
+  machine.files.WriteFile(kInf + "\\oem3.inf", "");                               // right after a marked file
   machine.files.MakeDirectory(kInf + "\\oem4.inf");                               // a folder that matches
   machine.files.WriteFile(kInf + "\\oem5.inf", kMarked, {.inUse = true});         // cannot be opened
   machine.files.WriteFile(kInf + "\\OEMSETUP.INF", kMarked);                      // letter case
   machine.files.WriteFile(kInf + "\\oem6.inf", "KB47STAT.EXE KB47STAT.EXE\r\n");  // twice
   machine.files.WriteFile(kInf + "\\oem7.inf", kMarked);
-  machine.files.WriteFile(kInf + "\\msprint.inf", kMarked);                       // not oem*.inf
+  machine.files.WriteFile(kInf + "\\msprint.inf", kMarked);  // not oem*.inf
   sim::Activation active(machine);
 
   PurgeMarkedInfFiles(kInf.c_str(), "oem*.inf", "KB47STAT.EXE");
@@ -153,12 +159,17 @@ TEST(InstalledFiles, UnknownOrOverlongDirectoriesAreSkipped) {
     std::vector<std::string> untouched;  // what a path at a root or a cut path would have named
   } cases[] = {
       {"no system directory", "", "C:\\WINDOWS", 1998, {"C:\\KB4732.DLL", "C:\\KB47STAT.EXE"}},
-      {"no Windows directory, later build", "C:\\WINDOWS\\SYSTEM", "", 1998,
-       {"C:\\INF\\OTHER\\KARSENBYKBRK514.INF"}},
+      {"no Windows directory, later build", "C:\\WINDOWS\\SYSTEM", "", 1998, {"C:\\INF\\OTHER\\KARSENBYKBRK514.INF"}},
       {"no Windows directory, first release", "C:\\WINDOWS\\SYSTEM", "", 950, {"C:\\INF\\oem0.inf"}},
-      {"a Windows directory too long for the INF name", "C:\\WINDOWS\\SYSTEM", longWindows, 1998,
+      {"a Windows directory too long for the INF name",
+       "C:\\WINDOWS\\SYSTEM",
+       longWindows,
+       1998,
        {longWindows + "\\INF\\OTHER\\KARSENBY"}},
-      {"a system directory too long for the names", std::string(longWindows) + "\\SYSTEM\\SYS", "C:\\WINDOWS", 1998,
+      {"a system directory too long for the names",
+       std::string(longWindows) + "\\SYSTEM\\SYS",
+       "C:\\WINDOWS",
+       1998,
        {longWindows + "\\SYSTEM\\SYS\\KB47", longWindows + "\\SYSTEM\\SYS\\KB47STAT"}},
   };
   for (const Case& c : cases) {

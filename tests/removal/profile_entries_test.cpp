@@ -12,8 +12,8 @@
 namespace {
 
 const std::string kPrinter = "ZANTEROVA Karsenby RK514";
-const std::vector<std::string> kPortSections = {"LPT1", "FILE", "LPT2", "LPT1:", "COM1", "\\\\SERVER\\QUEUE",
-                                                "\\\\SERVER\\QUEUE,15"};
+const std::vector<std::string> kPortSections = {
+    "LPT1", "FILE", "LPT2", "LPT1:", "COM1", "\\\\SERVER\\QUEUE", "\\\\SERVER\\QUEUE,15"};
 
 std::string WinIni(const char* device) {
   std::string text = "[Devices]\r\n";
@@ -34,9 +34,7 @@ std::vector<std::string> Headers(const std::string& text) {
   return headers;
 }
 
-std::string Deleting(const std::string& section) {
-  return "WriteProfileStringA(\"" + section + "\", NULL, NULL)";
-}
+std::string Deleting(const std::string& section) { return "WriteProfileStringA(\"" + section + "\", NULL, NULL)"; }
 
 TEST(PrinterProfileEntries, PortSectionsByDeviceValue) {
   const std::string printer = "\"" + kPrinter + "\"";
@@ -112,7 +110,8 @@ TEST(PrinterProfileEntries, DefaultPrinterByTheNameBeforeItsFirstComma) {
 
     RemovePrinterProfileEntries();
 
-    EXPECT_EQ(machine.files.ReadFile(machine.WinIniPath()), c.removed ? before + after : before + "device=" + c.device + "\r\n" + after);
+    EXPECT_EQ(machine.files.ReadFile(machine.WinIniPath()),
+              c.removed ? before + after : before + "device=" + c.device + "\r\n" + after);
     const std::vector<std::string> calls = removal_test::PlatformCalls(machine.trace());
     ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ(calls.back() == "WriteProfileStringA(\"windows\", \"device\", NULL)", c.removed);

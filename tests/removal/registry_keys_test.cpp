@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "installed_machine.h"
+#include "removal.h"
 #include "removal_test_util.h"
 #include "sim/machine.h"
-#include "removal.h"
 #include "stages.h"
 
 namespace {
@@ -30,8 +30,14 @@ TEST(RegistryKeys, BuildGateTakesTheLow16BitsOfTheBuildNumber) {
     std::uint32_t build;
     bool later;
   } cases[] = {
-      {950, false},        {951, true},         {sim::kBuildWin95, false}, {sim::kBuildWin95Osr2, true},
-      {sim::kBuildWin98, true}, {0xFFFF03B6, false}, {0x7FFF0001, false},   {0x000003B7, true},
+      {950, false},
+      {951, true},
+      {sim::kBuildWin95, false},
+      {sim::kBuildWin95Osr2, true},
+      {sim::kBuildWin98, true},
+      {0xFFFF03B6, false},
+      {0x7FFF0001, false},
+      {0x000003B7, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "build 0x" << std::hex << c.build);
@@ -97,28 +103,48 @@ const WalkCase kWalkCases[] = {
     {"no keys: 0000 to 0101", {}, {{0, 101}}, {}},
     {"only 0000, not matching", {{0, Sz("HP LaserJet 4")}}, {{0, 101}}, {}},
     {"0000 to 0009, none matching",
-     {{0, Sz("a")}, {1, Sz("b")}, {2, Sz("c")}, {3, Sz("d")}, {4, Sz("e")}, {5, Sz("f")}, {6, Sz("g")},
-      {7, Sz("h")}, {8, Sz("i")}, {9, Sz("j")}},
-     {{0, 110}}, {}},
+     {{0, Sz("a")},
+      {1, Sz("b")},
+      {2, Sz("c")},
+      {3, Sz("d")},
+      {4, Sz("e")},
+      {5, Sz("f")},
+      {6, Sz("g")},
+      {7, Sz("h")},
+      {8, Sz("i")},
+      {9, Sz("j")}},
+     {{0, 110}},
+     {}},
     {"only 0000, matching", {{0, kMatch}}, {{0, 0}, {0, 100}}, {0}},
     {"a match at 0099", {{99, kMatch}}, {{0, 99}, {99, 99}}, {99}},
     {"a match at 0100 is opened last and left", {{100, kMatch}}, {{0, 100}}, {}},
     {"a match at 0101 is opened last and left", {{101, kMatch}}, {{0, 101}}, {}},
-    {"matches at 0041 and 0082", {{0, Sz("HP")}, {41, kMatch}, {82, kMatch}},
-     {{0, 41}, {41, 82}, {82, 97}}, {41, 82}},
+    {"matches at 0041 and 0082", {{0, Sz("HP")}, {41, kMatch}, {82, kMatch}}, {{0, 41}, {41, 82}, {82, 97}}, {41, 82}},
     {"matches at 0049 and 0098", {{0, Sz("HP")}, {49, kMatch}, {98, kMatch}}, {{0, 49}, {49, 98}}, {49}},
     {"0000 to 0009, a gap at 0010, a match at 0011",
-     {{0, Sz("a")}, {1, Sz("b")}, {2, Sz("c")}, {3, Sz("d")}, {4, Sz("e")}, {5, Sz("f")}, {6, Sz("g")},
-      {7, Sz("h")}, {8, Sz("i")}, {9, Sz("j")}, {11, kMatch}},
-     {{0, 11}, {11, 108}}, {11}},
-    {"five matches in a row", {{0, kMatch}, {1, kMatch}, {2, kMatch}, {3, kMatch}, {4, kMatch}},
-     {{0, 0}, {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 92}}, {0, 1, 2, 3, 4}},
+     {{0, Sz("a")},
+      {1, Sz("b")},
+      {2, Sz("c")},
+      {3, Sz("d")},
+      {4, Sz("e")},
+      {5, Sz("f")},
+      {6, Sz("g")},
+      {7, Sz("h")},
+      {8, Sz("i")},
+      {9, Sz("j")},
+      {11, kMatch}},
+     {{0, 11}, {11, 108}},
+     {11}},
+    {"five matches in a row",
+     {{0, kMatch}, {1, kMatch}, {2, kMatch}, {3, kMatch}, {4, kMatch}},
+     {{0, 0}, {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 92}},
+     {0, 1, 2, 3, 4}},
     {"a match, then a key without the value", {{0, kMatch}, {1, std::nullopt}}, {{0, 0}, {0, 99}}, {0}},
-    {"a match, then a value too long to read", {{0, kMatch}, {1, Sz(std::string(300, 'x'))}},
-     {{0, 0}, {0, 99}}, {0}},
+    {"a match, then a value too long to read", {{0, kMatch}, {1, Sz(std::string(300, 'x'))}}, {{0, 0}, {0, 99}}, {0}},
     {"letter case, a trailing blank, another printer",
      {{0, Sz("zanterova karsenby rk514")}, {1, Sz("ZANTEROVA Karsenby RK514 ")}, {2, Sz("HP LaserJet 4")}},
-     {{0, 103}}, {}},
+     {{0, 103}},
+     {}},
     {"the name without its NUL", {{0, std::string("ZANTEROVA Karsenby RK514")}}, {{0, 101}}, {}},
     {"a deletion that does not take effect", {{0, kMatch}}, {{0, 0}, {0, 101}}, {}, true},
 };
@@ -136,8 +162,9 @@ TEST(PurgeInstanceKeys, NamesTriedAndKeysDeletedInBothPasses) {
         const std::string path = std::string(bases[pass]) + "\\" + Number(key.number);
         machine.registry.SetString(path, "Driver", "x");
         if (key.data) {
-          machine.registry.SetValue(path, valueNames[pass],
-                                    sim::RegValue{REG_SZ, std::vector<std::uint8_t>(key.data->begin(), key.data->end())});
+          machine.registry.SetValue(
+              path, valueNames[pass],
+              sim::RegValue{REG_SZ, std::vector<std::uint8_t>(key.data->begin(), key.data->end())});
         }
       }
     }

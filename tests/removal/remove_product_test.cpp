@@ -6,15 +6,13 @@
 
 #include "expected_calls.h"
 #include "installed_machine.h"
+#include "removal.h"
 #include "removal_test_util.h"
 #include "sim/machine.h"
-#include "removal.h"
 
 namespace {
 
-std::string NewWininit() {
-  return "[rename]\r\n" + product::DeferredEntries();
-}
+std::string NewWininit() { return "[rename]\r\n" + product::DeferredEntries(); }
 
 struct RunCase {
   const char* what;
@@ -83,7 +81,7 @@ TEST(RemoveProduct, OnABareMachineOnlyWininitChanges) {
 TEST(RemoveProduct, UnknownDirectoriesAreNeverTakenForTheRoot) {
   struct Case {
     const char* what;
-    const char* failing;     // the directory call that fails, or none
+    const char* failing;       // the directory call that fails, or none
     std::size_t systemLength;  // a system directory this long instead (0: as it is)
     bool systemKnown, windowsKnown;
   } cases[] = {

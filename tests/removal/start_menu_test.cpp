@@ -29,9 +29,9 @@ TEST(StartMenuGroup, ShortcutsAndFolder) {
   struct Case {
     const char* what;
     std::function<void(sim::Machine&)> setUp;
-    bool groupLeft;                    // the folder in Programs after the stage
-    std::vector<std::string> leftIn;   // what is left in it
-    bool rootGroupLeft;                // the folder at the root of C:
+    bool groupLeft;                   // the folder in Programs after the stage
+    std::vector<std::string> leftIn;  // what is left in it
+    bool rootGroupLeft;               // the folder at the root of C:
   } cases[] = {
       {"the four shortcuts", [&](sim::Machine& m) { AddGroup(m, kGroupFolder, four); }, false, {}, true},
       {"the four and a file of the user's",
@@ -39,8 +39,16 @@ TEST(StartMenuGroup, ShortcutsAndFolder) {
          AddGroup(m, kGroupFolder, four);
          m.files.WriteFile(std::string(kGroupFolder) + "\\My notes.txt", "x");
        },
-       true, {"My notes.txt"}, true},
-      {"two of the four", [&](sim::Machine& m) { AddGroup(m, kGroupFolder, {four[1], four[3]}); }, false, {}, true},
+       true,
+       {"My notes.txt"},
+       true},
+      {"two of the four",
+       [&](sim::Machine& m) {
+         AddGroup(m, kGroupFolder, {four[1], four[3]});
+       },
+       false,
+       {},
+       true},
       {"no group folder", [](sim::Machine&) {}, false, {}, true},
       {"no Programs value: the root of the current drive",
        [&](sim::Machine& m) {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "expected_calls.h"
 #include "expectations.h"
+#include "expected_calls.h"
 #include "installed_machine.h"
 #include "removal.h"
 

@@ -45,12 +45,12 @@ void Registry(const sim::Machine& before, const sim::Machine& after, std::vector
       const auto found = base->subkeys.find(InstanceName(n));
       return found == base->subkeys.end() ? nullptr : &found->second;
     };
-    const std::set<long> due = InstanceKeysDue([&](long n) { return child(n) != nullptr; },
-                                               [&](long n) {
-                                                 const auto value = child(n)->values.find(list.valueName);
-                                                 return value != child(n)->values.end() &&
-                                                        ReadsAsPrinterName(value->second.second);
-                                               });
+    const std::set<long> due =
+        InstanceKeysDue([&](long n) { return child(n) != nullptr; },
+                        [&](long n) {
+                          const auto value = child(n)->values.find(list.valueName);
+                          return value != child(n)->values.end() && ReadsAsPrinterName(value->second.second);
+                        });
     for (const auto& [name, key] : base->subkeys) {
       const long n = WalkNumber(key.name);
       if (n < 0) continue;
@@ -80,8 +80,8 @@ void Files(const sim::Machine& before, const sim::Machine& after, std::vector<st
     for (const sim::DirEntry& entry : before.files.List(group)) {
       bool shortcut = false;
       for (const char* name : product::kShortcuts) shortcut = shortcut || sim::EqualNoCase(entry.name, name);
-      emptied = emptied && shortcut && Deletable(before.files, group + "\\" + entry.name) &&
-                Fits(group + "\\" + entry.name);
+      emptied =
+          emptied && shortcut && Deletable(before.files, group + "\\" + entry.name) && Fits(group + "\\" + entry.name);
     }
     const auto attributes = before.files.Attributes(group);
     if (emptied && attributes && !attributes->readOnly && !attributes->inUse && after.files.Exists(group)) {
@@ -130,7 +130,8 @@ std::vector<ProfileLine> ReadProfile(std::string_view bytes) {
     const std::string_view text = Trim(raw);
     bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
     ProfileLine line;
-    for (std::size_t i = 0; i < raw.size() && IsBlank(raw[i]); ++i) line.oddBlanks = line.oddBlanks || (raw[i] != ' ' && raw[i] != '\t');
+    for (std::size_t i = 0; i < raw.size() && IsBlank(raw[i]); ++i)
+      line.oddBlanks = line.oddBlanks || (raw[i] != ' ' && raw[i] != '\t');
     if (!text.empty() && text.front() == '[' && text.rfind(']') != std::string_view::npos) {
       section = std::string(text.substr(1, text.rfind(']') - 1));
       line.header = section;
@@ -145,14 +146,16 @@ std::vector<ProfileLine> ReadProfile(std::string_view bytes) {
 
 int Sections(const std::vector<ProfileLine>& lines, std::string_view name) {
   int count = 0;
-  for (const ProfileLine& line : lines) count += line.header && !line.header->empty() && sim::EqualNoCase(*line.header, name);
+  for (const ProfileLine& line : lines)
+    count += line.header && !line.header->empty() && sim::EqualNoCase(*line.header, name);
   return count;
 }
 
 int KeyLines(const std::vector<ProfileLine>& lines, std::string_view section, std::string_view key) {
   int count = 0;
   for (const ProfileLine& line : lines) {
-    count += line.key && !line.section.empty() && sim::EqualNoCase(line.section, section) && sim::EqualNoCase(*line.key, key);
+    count += line.key && !line.section.empty() && sim::EqualNoCase(line.section, section) &&
+             sim::EqualNoCase(*line.key, key);
   }
   return count;
 }
@@ -172,7 +175,8 @@ void WinIni(const sim::Machine& before, const sim::Machine& after, std::vector<s
       report.push_back(std::string("win.ini: the printer's key left in [") + section + "]");
     }
   }
-  if (DefaultPrinterIsThePrinter(before) && KeyLines(is, "windows", "device") != KeyLines(was, "windows", "device") - 1) {
+  if (DefaultPrinterIsThePrinter(before) &&
+      KeyLines(is, "windows", "device") != KeyLines(was, "windows", "device") - 1) {
     report.push_back("win.ini: [windows] device= still names the printer as the default one");
   }
 }
@@ -317,7 +321,8 @@ std::vector<std::string> ScanWaste(const sim::Machine& before, sim::Machine& aft
   for (const sim::Call& call : after.trace().Of("fopen")) {
     if (call.args.size() != 2 || call.args[1] != "\"r\"") continue;
     const std::string path = Unquoted(call.args[0]);
-    if (path.size() > folder.size() && sim::EqualNoCase(std::string_view(path).substr(0, folder.size() + 1), folder + "\\")) {
+    if (path.size() > folder.size() &&
+        sim::EqualNoCase(std::string_view(path).substr(0, folder.size() + 1), folder + "\\")) {
       ++opened[path];
     }
   }
@@ -333,7 +338,8 @@ std::vector<std::string> ScanWaste(const sim::Machine& before, sim::Machine& aft
     const std::size_t expected = ScanLength(TextModeView(bytes));
     const std::size_t read = sim::BytesRead(after, path);
     if (read != expected) {
-      report.push_back("scan: read " + std::to_string(read) + " bytes of " + path + ", not " + std::to_string(expected));
+      report.push_back("scan: read " + std::to_string(read) + " bytes of " + path + ", not " +
+                       std::to_string(expected));
     }
   }
   return report;

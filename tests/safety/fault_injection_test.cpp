@@ -108,8 +108,8 @@ void FailEachCallAndEachOperation(const sim::Machine& original) {
     // The fault hit the call it was meant for: the run is the clean one up to there.
     ASSERT_GT(outcome.calls.size(), index);
     EXPECT_EQ(outcome.calls[index].ToString().substr(0, op.size()), op);
-    EXPECT_TRUE(outcome.problems.empty()) << "call " << index << " failing: " << calls[index].ToString()
-                                          << Joined(outcome.problems);
+    EXPECT_TRUE(outcome.problems.empty())
+        << "call " << index << " failing: " << calls[index].ToString() << Joined(outcome.problems);
   }
   for (const std::string& op : ops) {
     const Outcome outcome = RunWithFaults(original, op, [&op](sim::Faults& faults) { faults.FailAll(op); });

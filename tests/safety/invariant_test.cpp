@@ -42,17 +42,21 @@ TEST(Invariant, ARealRemovalKeepsIt) {
 TEST(Invariant, CatchesEveryKindOfDamage) {
   const Damage damages[] = {
       {"another printer's key", sim::kBuildWin98,
-       [](sim::Machine& m) { m.registry.DeleteKey("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\HP LaserJet 4"); }},
+       [](sim::Machine& m) {
+         m.registry.DeleteKey("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\HP LaserJet 4");
+       }},
       {"a value of a key that stays", sim::kBuildWin98,
        [](sim::Machine& m) { m.registry.DeleteValue(fixtures::kShellFoldersKey, "Desktop"); }},
       {"a changed value", sim::kBuildWin98,
        [](sim::Machine& m) { m.registry.SetString(fixtures::kShellFoldersKey, "Desktop", "C:\\"); }},
-      {"a new key", sim::kBuildWin98, [](sim::Machine& m) { m.registry.CreateKey("HKEY_LOCAL_MACHINE\\Software\\New"); }},
+      {"a new key", sim::kBuildWin98,
+       [](sim::Machine& m) { m.registry.CreateKey("HKEY_LOCAL_MACHINE\\Software\\New"); }},
       {"an instance key of another printer", sim::kBuildWin98,
        [](sim::Machine& m) { m.registry.DeleteKey(kPrinterKey + "\\0000"); }},
       {"part of what stays under a removable parent", sim::kBuildWin98,
        [](sim::Machine& m) {
-         m.registry.DeleteKey("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Monitors\\PJL Language Monitor");
+         m.registry.DeleteKey(
+             "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Monitors\\PJL Language Monitor");
        }},
       {"a deferred file", sim::kBuildWin98, [](sim::Machine& m) { m.files.Delete(kSystem + "KB47UNIN.EXE"); }},
       {"another system file", sim::kBuildWin98, [](sim::Machine& m) { m.files.Delete(kSystem + "KERNEL32.DLL"); }},
@@ -199,13 +203,15 @@ TEST(Invariant, AllowancesAddOnlyTheirOwnBranch) {
     safety::Allowance allowance;
     std::function<void(sim::Machine&)> add, remove;
   } cases[] = {
-      {"the group at the root", {false, true, false, false},
+      {"the group at the root",
+       {false, true, false, false},
        [](sim::Machine& m) { m.files.WriteFile("C:\\ZANTEROVA RK514\\How do I for RK514.LNK", "L"); },
        [](sim::Machine& m) {
          m.files.Delete("C:\\ZANTEROVA RK514\\How do I for RK514.LNK");
          m.files.RemoveDirectory("C:\\ZANTEROVA RK514");
        }},
-      {"the local-port sections of a network printer", {false, false, true, false},
+      {"the local-port sections of a network printer",
+       {false, false, true, false},
        [](sim::Machine& m) {
          std::string ini = *m.files.ReadFile(m.WinIniPath());
          const std::string local = "ZANTEROVA Karsenby RK514=kb47rk,LPT1:\r\n";
@@ -216,13 +222,14 @@ TEST(Invariant, AllowancesAddOnlyTheirOwnBranch) {
          sim::Activation active(m);
          WriteProfileStringA("ZANTEROVA Karsenby RK514-LPT2", NULL, NULL);
        }},
-      {"marked oem*.inf files on a later release", {true, false, false, false},
+      {"marked oem*.inf files on a later release",
+       {true, false, false, false},
        [](sim::Machine& m) { m.files.WriteFile("C:\\WINDOWS\\INF\\oem4.inf", "KB47STAT.EXE\r\n"); },
        [](sim::Machine& m) { m.files.Delete("C:\\WINDOWS\\INF\\oem4.inf"); }},
-      {"a blank line before the entries", {false, false, false, true}, [](sim::Machine&) {},
-       [](sim::Machine& m) {
-         m.files.WriteFile(kWininit, "\r\n[rename]\r\n" + Entries());
-       }},
+      {"a blank line before the entries",
+       {false, false, false, true},
+       [](sim::Machine&) {},
+       [](sim::Machine& m) { m.files.WriteFile(kWininit, "\r\n[rename]\r\n" + Entries()); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

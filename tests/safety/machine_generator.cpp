@@ -94,8 +94,8 @@ void Subtree(Choices& c, sim::Registry& reg, const std::string& path, int depth)
   if (depth <= 0) return;
   const int children = c.Between(0, 3);
   for (int i = 0; i < children; ++i) {
-    const std::string child = path + "\\" + OneOf(c, std::vector<std::string>{"Sub", "0000", kPrinter, "Default"}) +
-                              std::to_string(i);
+    const std::string child =
+        path + "\\" + OneOf(c, std::vector<std::string>{"Sub", "0000", kPrinter, "Default"}) + std::to_string(i);
     reg.CreateKey(child);
     Subtree(c, reg, child, depth - 1);
   }
@@ -131,9 +131,9 @@ sim::RegValue Description(Choices& c) {
       [&] { return Value(REG_SZ, " " + printer + '\0'); },
       [&] { return Value(REG_SZ, printer.substr(0, printer.size() - 1) + '\0'); },
       [&] { return Value(REG_SZ, printer + "0\0"s); },
-      [&] { return Value(REG_SZ, printer); },                      // no NUL
-      [&] { return Value(REG_BINARY, printer + '\0'); },           // binary, but it reads as the name
-      [&] { return Value(REG_BINARY, printer); },                  // binary without a NUL
+      [&] { return Value(REG_SZ, printer); },             // no NUL
+      [&] { return Value(REG_BINARY, printer + '\0'); },  // binary, but it reads as the name
+      [&] { return Value(REG_BINARY, printer); },         // binary without a NUL
       [&] { return Value(REG_DWORD, "\x01\x02\x03\x04"s); },
       [&] { return Value(REG_SZ, printer + '\0' + std::string(300, 'x')); },  // more than 260 bytes
       [&] { return Value(REG_SZ, printer + '\0' + std::string(260 - printer.size() - 1, 'y')); },  // exactly 260
@@ -141,7 +141,7 @@ sim::RegValue Description(Choices& c) {
       [&] { return Value(REG_SZ, printer + "\0junk\0"s); },
       [&] { return Value(REG_MULTI_SZ, printer + "\0\0"s); },
       [&] { return Value(REG_SZ, ""); },
-      [&] { return Value(REG_SZ, "ZANTEROVA-Karsenby RK514\0"s); },   // a hyphen weighs nothing in a sort
+      [&] { return Value(REG_SZ, "ZANTEROVA-Karsenby RK514\0"s); },  // a hyphen weighs nothing in a sort
       [&] { return Value(REG_SZ, "ZANTEROVA  Karsenby RK514\0"s); },
       [&] { return Value(REG_SZ, printer + "\t\0"s); },
       [&] { return Value(REG_SZ, std::string(300, 'Z') + '\0'); },
@@ -158,8 +158,8 @@ void InstanceKeys(Choices& c, sim::Registry& reg, const std::string& base, const
     const std::string key = base + "\\" + Number(number);
     reg.CreateKey(key);
     if (c.Maybe(90)) {
-      const std::string name = OneOf(c, std::vector<std::string>{valueName, sim::UpperAscii(valueName), sim::LowerAscii(valueName),
-                                                                   otherValueName, "Desc"});
+      const std::string name = OneOf(c, std::vector<std::string>{valueName, sim::UpperAscii(valueName),
+                                                                 sim::LowerAscii(valueName), otherValueName, "Desc"});
       reg.SetValue(key, name, Description(c));
     }
     if (c.Maybe(30)) reg.SetString(key, "Driver", "Printer\\" + Number(number));
@@ -179,8 +179,9 @@ void ProductKeys(Choices& c, sim::Registry& reg) {
       // A sibling whose name comes close.
       const std::string parent = key.substr(0, key.rfind('\\'));
       const std::string name = key.substr(key.rfind('\\') + 1);
-      reg.SetString(parent + "\\" + OneOf(c, std::vector<std::string>{name + "0", name + " ", name.substr(0, name.size() - 1),
-                                                                       name + " (copy)"}),
+      reg.SetString(parent + "\\" +
+                        OneOf(c, std::vector<std::string>{name + "0", name + " ", name.substr(0, name.size() - 1),
+                                                          name + " (copy)"}),
                     "Owner", "someone else");
     }
   }
@@ -192,9 +193,10 @@ void ProductKeys(Choices& c, sim::Registry& reg) {
     reg.SetString(print + "\\Monitors\\PJL Language Monitor", "Driver", "PJLMON.DLL");
     reg.SetString("HKEY_CLASSES_ROOT\\CLSID\\{00021400-0000-0000-C000-000000000046}", "", "Desktop");
     reg.SetString("HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\HEWLETT-PACKARDLASERJE1F3C", "DeviceDesc", "HP LaserJet 4");
-    reg.SetString("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
-                  "Menu\\&Programs\\Accessories",
-                  "Order", "1");
+    reg.SetString(
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
+        "Menu\\&Programs\\Accessories",
+        "Order", "1");
   }
 }
 
@@ -211,7 +213,9 @@ void ShellFolders(Choices& c, sim::Machine& m) {
       break;
     }
     case 4: m.registry.SetValue(kShellFolders, "Programs", Value(REG_BINARY, typical)); break;
-    case 5: m.registry.SetValue(kShellFolders, "Programs", Value(REG_SZ, typical + '\0' + std::string(300, 'p'))); break;
+    case 5:
+      m.registry.SetValue(kShellFolders, "Programs", Value(REG_SZ, typical + '\0' + std::string(300, 'p')));
+      break;
     case 6: m.registry.SetValue(kShellFolders, "Programs", Value(REG_SZ, typical + "\0C:\\OTHER\0"s)); break;
     case 7: m.registry.SetString(kShellFolders, "Programs", sim::LowerAscii(typical)); break;
     case 8: m.registry.SetString(kShellFolders, "Programs", typical + "\\"); break;
@@ -254,8 +258,8 @@ std::string DeviceValue(Choices& c) {
       "kb47rk",
       "kb47rk," + std::string(200, 'x'),
       "kb47rk,\\\\S\\" + std::string(200, 'q'),
-      std::string(160, 'x') + "\\y,LPT1:",             // the backslash lies beyond what is read
-      "a\\" + std::string(160, 'x') + ",p",             // so does the comma
+      std::string(160, 'x') + "\\y,LPT1:",   // the backslash lies beyond what is read
+      "a\\" + std::string(160, 'x') + ",p",  // so does the comma
       "\"kb47rk,\\\\S\\Q\"",
       "  kb47rk , LPT1:  ",
       "kb47rk,\\\\S\\" + std::string(137, 'q') + " tail",  // what is read ends in a blank
@@ -322,11 +326,12 @@ void WinIni(Choices& c, sim::Machine& m) {
   // The default printer: another one, the printer, or a name that comes close to its.
   const std::string printer = kPrinter;
   const std::string defaultPrinter =
-      c.Maybe(40) ? OneOf(c, std::vector<std::string>{printer + ",kb47rk,LPT1:", printer + ",kb47rk,\\\\SERVER\\QUEUE",
-                                                      sim::LowerAscii(printer) + ",kb47rk,LPT1:", printer + " ,kb47rk,LPT1:",
-                                                      printer, printer + "0,kb47rk,LPT1:",
-                                                      printer + ",kb47rk," + std::string(150, 'p'),
-                                                      printer + std::string(130, ' ') + ",kb47rk,LPT1:"})
+      c.Maybe(40) ? OneOf(c,
+                          std::vector<std::string>{
+                              printer + ",kb47rk,LPT1:", printer + ",kb47rk,\\\\SERVER\\QUEUE",
+                              sim::LowerAscii(printer) + ",kb47rk,LPT1:", printer + " ,kb47rk,LPT1:", printer,
+                              printer + "0,kb47rk,LPT1:", printer + ",kb47rk," + std::string(150, 'p'),
+                              printer + std::string(130, ' ') + ",kb47rk,LPT1:"})
                   : "HP LaserJet 4,HPPCL5MS,LPT1:";
   lines.insert(lines.end(), {"[windows]", "device=" + defaultPrinter, ""});
 
@@ -342,15 +347,16 @@ void WinIni(Choices& c, sim::Machine& m) {
     lines.insert(lines.end(), {"[Devices]", PrinterKeyLine(c, DeviceValue(c)), ""});
   }
   for (const char* port : {"-LPT1", "-FILE", "-LPT2", "-LPT1:", "-COM1", " -LPT1", "-lpt2"}) {
-    const bool plain = std::string_view(port) == "-LPT1" || std::string_view(port) == "-FILE" ||
-                       std::string_view(port) == "-LPT2";
+    const bool plain =
+        std::string_view(port) == "-LPT1" || std::string_view(port) == "-FILE" || std::string_view(port) == "-LPT2";
     if (c.Maybe(plain ? 50 : 10)) Section(c, lines, printer + port);
     if (c.Maybe(4)) Section(c, lines, printer + port);  // the same section twice
   }
   lines.insert(lines.end(), {"[HP LaserJet 4-LPT1]", "Copies=1", ""});
   lines.push_back("[fonts]");
   const int fonts = c.Maybe(3) ? c.Between(500, 3000) : c.Between(0, 4);
-  for (int i = 0; i < fonts; ++i) lines.push_back("Font " + std::to_string(i) + " (TrueType)=FONT" + std::to_string(i) + ".TTF");
+  for (int i = 0; i < fonts; ++i)
+    lines.push_back("Font " + std::to_string(i) + " (TrueType)=FONT" + std::to_string(i) + ".TTF");
 
   m.files.WriteFile(path, JoinLines(c, lines));
   // The sections named after a network port, as the program will read the port: then they can be
@@ -388,7 +394,8 @@ void StartMenu(Choices& c, sim::Machine& m) {
       }
     }
     if (c.Maybe(15)) m.files.WriteFile(folder + "\\My notes.txt", "mine");
-    if (c.Maybe(5) && !m.files.Exists(folder + "\\Old")) m.files.WriteFile(folder + "\\Old\\How do I for RK514.LNK", "L");
+    if (c.Maybe(5) && !m.files.Exists(folder + "\\Old"))
+      m.files.WriteFile(folder + "\\Old\\How do I for RK514.LNK", "L");
     if (c.Maybe(5)) m.files.WriteFile(folder + "\\How do I for RK514.LNK.old", "L");
     if (c.Maybe(3)) m.files.SetAttributes(folder, Attributes(c, 50));
   };
@@ -418,7 +425,8 @@ void SystemFiles(Choices& c, sim::Machine& m) {
       }
     }
   }
-  for (const char* other : {"KERNEL32.DLL", "HPPCL5MS.DRV", "KB4732.DL_", "KB47RK.DRV.OLD", "KB47RK~1.DRV", "XKB4732.DLL"}) {
+  for (const char* other :
+       {"KERNEL32.DLL", "HPPCL5MS.DRV", "KB4732.DL_", "KB47RK.DRV.OLD", "KB47RK~1.DRV", "XKB4732.DLL"}) {
     if (c.Maybe(20)) m.files.WriteFile(system + "\\" + other, "MZ other");
   }
 }
@@ -445,8 +453,9 @@ std::string InfText(Choices& c) {
     case 15: return "\t\v\f" + marker + "\f";
     case 16: return "a\r" + marker + "\rb";
     case 17:
-      return Pieces(c, {marker, "KB47", "STAT.EXE", " ", "\r\n", "\n", "\t", "\x1A", "\0"s, "x", "=", ",", "\\",
-                        "[Files]", sim::LowerAscii(marker), "\r"},
+      return Pieces(c,
+                    {marker, "KB47", "STAT.EXE", " ", "\r\n", "\n", "\t", "\x1A", "\0"s, "x", "=", ",", "\\", "[Files]",
+                     sim::LowerAscii(marker), "\r"},
                     30);
     default: return std::string(5000, 'f') + "\r\n" + marker + "\r\n";
   }
@@ -460,10 +469,10 @@ void InfFolder(Choices& c, sim::Machine& m) {
   std::set<std::string> used;
   for (int i = 0; i < count; ++i) {
     const std::string n = std::to_string(i);
-    const std::string name = OneOf(c, std::vector<std::string>{"oem" + n + ".inf", "OEM" + n + ".INF", "oem.inf",
-                                                               "oem" + n + ".inf.bak", "oem" + n + ".infx",
-                                                               "other" + n + ".inf", "oem setup " + n + ".inf",
-                                                               "Oem" + n + ".Inf"});
+    const std::string name =
+        OneOf(c, std::vector<std::string>{"oem" + n + ".inf", "OEM" + n + ".INF", "oem.inf", "oem" + n + ".inf.bak",
+                                          "oem" + n + ".infx", "other" + n + ".inf", "oem setup " + n + ".inf",
+                                          "Oem" + n + ".Inf"});
     if (!used.insert(sim::UpperAscii(name)).second) continue;
     const std::string path = folder + "\\" + name;
     if (c.Maybe(3)) {
@@ -497,14 +506,19 @@ void Wininit(Choices& c, sim::Machine& m) {
     case 6: {
       // A 0x1A before the end: inside a line, between sections, first, twice or as padding.
       const std::string list = "[rename]\r\nx=1\r\n";
-      text = OneOf(c, std::vector<std::string>{list + "\x1A[boot]\r\n", "[rename]\r\nNUL=a\x1A" "b\r\n",
-                                               "\x1A" + list, list + "\x1A\x1A", list + std::string(128 - list.size(), '\x1A'),
-                                               "[boot]\r\nx=1\r\n\x1A" + list});
+      text = OneOf(
+          c, std::vector<std::string>{list + "\x1A[boot]\r\n",
+                                      "[rename]\r\nNUL=a\x1A"
+                                      "b\r\n",
+                                      "\x1A" + list, list + "\x1A\x1A", list + std::string(128 - list.size(), '\x1A'),
+                                      "[boot]\r\nx=1\r\n\x1A" + list});
       break;
     }
     case 7: text = "[rename]\nNUL=C:\\OLD.DLL\n"; break;
-    case 8: text = OneOf(c, std::vector<std::string>{"  [Rename]  \r\nNUL=C:\\OLD.DLL\r\n", "\t[rename]\r\n",
-                                                     "[rename]\r\nx=1\r\n\t[boot]\r\n"}); break;
+    case 8:
+      text = OneOf(c, std::vector<std::string>{"  [Rename]  \r\nNUL=C:\\OLD.DLL\r\n", "\t[rename]\r\n",
+                                               "[rename]\r\nx=1\r\n\t[boot]\r\n"});
+      break;
     case 9: text = "[rename\r\n"; break;
     case 10:
       text = Pieces(c, {"[rename]", "[boot]", "\r\n", "\n", "NUL=C:\\X.DLL", "\x1A", " ", "\t", "[", "]", "x=1", "\r"},
@@ -514,9 +528,7 @@ void Wininit(Choices& c, sim::Machine& m) {
       text = "[rename]\r\n";
       for (int i = 0; i < 100; ++i) text += "NUL=C:\\OLD" + std::to_string(i) + ".DLL\r\n";
       break;
-    default:
-      m.files.MakeDirectory(path);
-      return;
+    default: m.files.MakeDirectory(path); return;
   }
   m.files.WriteFile(path, text, Attributes(c, 6));
 }

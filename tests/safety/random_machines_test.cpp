@@ -34,7 +34,8 @@ std::string Joined(const std::vector<std::string>& lines) {
 // What the batch saw, so that a generator that stops making the hard machines shows.
 struct Coverage {
   int runs = 0, firstRelease = 0, instanceKeysGone = 0, instanceKeysBeyondWalk = 0, infGone = 0, infKept = 0,
-      networkPort = 0, defaultPrinterGone = 0, groupGone = 0, groupKept = 0, wininitExisted = 0, wininitCtrlZInside = 0, longDirectory = 0;
+      networkPort = 0, defaultPrinterGone = 0, groupGone = 0, groupKept = 0, wininitExisted = 0, wininitCtrlZInside = 0,
+      longDirectory = 0;
 };
 Coverage g_coverage;
 
@@ -47,7 +48,8 @@ void Count(const sim::Machine& before, const sim::Machine& after) {
                            "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Printer"}) {
     for (const std::string& name : before.registry.SubkeyNames(base)) {
       const std::string path = std::string(base) + "\\" + name;
-      const auto value = before.registry.GetValue(path, std::string(base).find("Enum") != std::string::npos ? "DeviceDesc" : "DriverDesc");
+      const auto value = before.registry.GetValue(
+          path, std::string(base).find("Enum") != std::string::npos ? "DeviceDesc" : "DriverDesc");
       if (!value || !safety::ReadsAsPrinterName(*value) || safety::WalkNumber(name) < 0) continue;
       (after.registry.KeyExists(path) ? c.instanceKeysBeyondWalk : c.instanceKeysGone)++;
     }
@@ -58,7 +60,8 @@ void Count(const sim::Machine& before, const sim::Machine& after) {
       if (!e.isDirectory) (after.files.Exists(path) ? c.infKept : c.infGone)++;
     }
   }
-  for (const std::string& section : safety::PortSections(before)) c.networkPort += section.find('\\') != std::string::npos;
+  for (const std::string& section : safety::PortSections(before))
+    c.networkPort += section.find('\\') != std::string::npos;
   c.defaultPrinterGone += safety::DefaultPrinterIsThePrinter(before) && !safety::DefaultPrinterIsThePrinter(after);
   const std::string group = safety::GroupFolder(before);
   if (before.files.IsDirectory(group)) (after.files.Exists(group) ? c.groupKept : c.groupGone)++;
@@ -110,19 +113,23 @@ void RunShard(int shard) {
   const Coverage& c = g_coverage;
   std::cout << "machines " << c.runs << ", first release " << c.firstRelease << ", instance keys removed "
             << c.instanceKeysGone << " (left beyond the walk " << c.instanceKeysBeyondWalk << "), INF files removed "
-            << c.infGone << " (kept " << c.infKept << "), network ports " << c.networkPort << ", default printers removed "
-            << c.defaultPrinterGone << ", groups removed "
-            << c.groupGone << " (kept " << c.groupKept << "), wininit.ini present " << c.wininitExisted
-            << " (with a 0x1A inside " << c.wininitCtrlZInside << "), long directories " << c.longDirectory << "\n";
+            << c.infGone << " (kept " << c.infKept << "), network ports " << c.networkPort
+            << ", default printers removed " << c.defaultPrinterGone << ", groups removed " << c.groupGone << " (kept "
+            << c.groupKept << "), wininit.ini present " << c.wininitExisted << " (with a 0x1A inside "
+            << c.wininitCtrlZInside << "), long directories " << c.longDirectory << "\n";
   if (!fixed) return;
   EXPECT_EQ(c.runs, kMachines / kShards);
   const std::pair<const char*, int> seen[] = {
-      {"first release", c.firstRelease},      {"instance keys removed", c.instanceKeysGone},
+      {"first release", c.firstRelease},
+      {"instance keys removed", c.instanceKeysGone},
       {"instance keys beyond the walk", c.instanceKeysBeyondWalk},
-      {"INF files removed", c.infGone},       {"INF files kept", c.infKept},
-      {"network ports", c.networkPort},       {"default printers removed", c.defaultPrinterGone},
+      {"INF files removed", c.infGone},
+      {"INF files kept", c.infKept},
+      {"network ports", c.networkPort},
+      {"default printers removed", c.defaultPrinterGone},
       {"groups removed", c.groupGone},
-      {"groups kept", c.groupKept},           {"wininit.ini present", c.wininitExisted},
+      {"groups kept", c.groupKept},
+      {"wininit.ini present", c.wininitExisted},
       {"wininit.ini with a 0x1A inside", c.wininitCtrlZInside},
       {"long directories", c.longDirectory},
   };

@@ -61,7 +61,9 @@ TEST(SafetyRegression, WininitWithCtrlZInside) {
     const char* what;
     std::string text;
   } cases[] = {
-      {"the text before the 0x1A ends inside a line", "[rename]\r\nNUL=a\x1A" "b\r\n"},
+      {"the text before the 0x1A ends inside a line",
+       "[rename]\r\nNUL=a\x1A"
+       "b\r\n"},
       {"[rename] before the 0x1A, [boot] after it", "[rename]\r\nx=1\r\n\x1A[boot]\r\n"},
   };
   for (const Case& c : cases) {

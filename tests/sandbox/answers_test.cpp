@@ -16,7 +16,7 @@ TEST(ParseAnswers, ReadsWordsCountsAndLetterCase) {
   std::vector<Answer::Kind> kinds;
   for (const Answer& a : answers) kinds.push_back(a.kind);
   EXPECT_EQ(kinds, (std::vector<Answer::Kind>{Answer::Ok, Answer::Escape, Answer::No, Answer::Escape, Answer::Close,
-                                               Answer::Enter, Answer::Yes, Answer::Cancel}));
+                                              Answer::Enter, Answer::Yes, Answer::Cancel}));
   EXPECT_EQ(answers[1].afterTimerMessages, 20);
   EXPECT_EQ(answers[0].afterTimerMessages, 0);
 }
@@ -69,17 +69,34 @@ std::vector<std::string> Shown(const std::vector<sandbox::Shown>& transcript) {
 TEST(AnsweredRuns, TheProgramSeesTheAnswersAsInput) {
   const char* welcome = "Welcome to the disinstallation program:";
   const RunCase cases[] = {
-      {"ok, then no", "ok,no", true,
-       {std::string(welcome) + " OK (0)", "Disinstalling the driver: (71)", "Disinstallation succeeded: No"}, {}},
-      {"enter, then yes", "enter,yes", true,
-       {std::string(welcome) + " Enter (0)", "Disinstalling the driver: (71)", "Disinstallation succeeded: Yes"}, {EWX_REBOOT}},
+      {"ok, then no",
+       "ok,no",
+       true,
+       {std::string(welcome) + " OK (0)", "Disinstalling the driver: (71)", "Disinstallation succeeded: No"},
+       {}},
+      {"enter, then yes",
+       "enter,yes",
+       true,
+       {std::string(welcome) + " Enter (0)", "Disinstalling the driver: (71)", "Disinstallation succeeded: Yes"},
+       {EWX_REBOOT}},
       {"cancel", "cancel,ok", false, {std::string(welcome) + " Cancel (0)", "Disinstallation aborted: OK"}, {}},
       {"escape", "escape,enter", false, {std::string(welcome) + " Escape (0)", "Disinstallation aborted: OK"}, {}},
-      {"close button", "close,escape", false, {std::string(welcome) + " the close button (0)", "Disinstallation aborted: OK"}, {}},
-      {"progress closed early", "ok,escape@20,ok", false,
-       {std::string(welcome) + " OK (0)", "Disinstalling the driver: Escape (20)", "Disinstallation aborted: OK"}, {}},
-      {"progress closed at once", "ok,close,ok", false,
-       {std::string(welcome) + " OK (0)", "Disinstalling the driver: the close button (0)", "Disinstallation aborted: OK"}, {}},
+      {"close button",
+       "close,escape",
+       false,
+       {std::string(welcome) + " the close button (0)", "Disinstallation aborted: OK"},
+       {}},
+      {"progress closed early",
+       "ok,escape@20,ok",
+       false,
+       {std::string(welcome) + " OK (0)", "Disinstalling the driver: Escape (20)", "Disinstallation aborted: OK"},
+       {}},
+      {"progress closed at once",
+       "ok,close,ok",
+       false,
+       {std::string(welcome) + " OK (0)", "Disinstalling the driver: the close button (0)",
+        "Disinstallation aborted: OK"},
+       {}},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -103,15 +120,17 @@ TEST(AnsweredRuns, ListsThatDoNotFitNameTheWordAndTheWindow) {
       {"ok", {"the list ended", "\"Disinstallation succeeded\"", "yes, no"}},
       {"cancel", {"the list ended", "\"Disinstallation aborted\"", "ok"}},
       {"ok,ok", {"answer 2 (\"ok\") does not fit the message box \"Disinstallation succeeded\"", "yes, no"}},
-      {"yes", {"answer 1 (\"yes\") does not fit the dialog \"Welcome to the disinstallation program\" (WELCOME)",
-               "ok, cancel, enter, escape, close"}},
+      {"yes",
+       {"answer 1 (\"yes\") does not fit the dialog \"Welcome to the disinstallation program\" (WELCOME)",
+        "ok, cancel, enter, escape, close"}},
       {"ok,no,no", {"1 answer(s) unused: no"}},
       {"cancel,ok,ok,yes", {"2 answer(s) unused: ok,yes"}},
       {"ok,escape@100,ok", {"answer 2 (\"escape@100\") was waiting for timer messages", "closed after 71"}},
       {"escape@3", {"answer 1 (\"escape@3\") waits for timer messages", "has no timer running"}},
       // Enter fits the progress dialog too, which takes it and goes on: the message says so.
-      {"ok,enter", {"the list ended", "answer 1 (\"ok\") went to the dialog \"Welcome to the disinstallation program\"",
-                    "answer 2 (\"enter\") went to the dialog \"Disinstalling the driver\" (UNINSTALL)"}},
+      {"ok,enter",
+       {"the list ended", "answer 1 (\"ok\") went to the dialog \"Welcome to the disinstallation program\"",
+        "answer 2 (\"enter\") went to the dialog \"Disinstalling the driver\" (UNINSTALL)"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answers);
@@ -122,7 +141,8 @@ TEST(AnsweredRuns, ListsThatDoNotFitNameTheWordAndTheWindow) {
       user.CheckAllUsed();
       ADD_FAILURE() << "the list was taken";
     } catch (const AnswerError& e) {
-      for (const std::string& part : c.message) EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+      for (const std::string& part : c.message)
+        EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
     }
   }
 }

@@ -42,7 +42,8 @@ TEST_F(Drawn, WelcomeDialogAtTheDialogUnitsScale) {
   EXPECT_EQ(Cells(canvas, 26, 14, 1), U"└");
   EXPECT_EQ(Cells(canvas, 13, 16, 38), U"Welcome to the disinstallation program");
   EXPECT_EQ(Cells(canvas, 13, 80, 3), U"[X]");
-  const std::u32string lines[] = {U"Click on the 'OK' button to start disinstalling the", U"ZANTEROVA Karsenby RK514 driver.",
+  const std::u32string lines[] = {U"Click on the 'OK' button to start disinstalling the",
+                                  U"ZANTEROVA Karsenby RK514 driver.",
                                   U"Click on the 'Cancel' button to quit the disinstallation", U"procedure."};
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
@@ -126,8 +127,8 @@ TEST(WrapText, BreaksAtBlanksKeepsLineBreaksAndCutsLongWords) {
 TEST(FilledCells, ClampsToTheRangeAndSurvivesAnEmptyOne) {
   struct Case {
     int min, max, pos, cells, filled;
-  } cases[] = {{0, 140, 0, 29, 0}, {0, 140, 140, 29, 29}, {0, 140, 70, 29, 14}, {0, 140, 500, 29, 29},
-               {0, 140, -5, 29, 0}, {10, 20, 15, 10, 5}, {5, 5, 5, 10, 0}};
+  } cases[] = {{0, 140, 0, 29, 0},  {0, 140, 140, 29, 29}, {0, 140, 70, 29, 14}, {0, 140, 500, 29, 29},
+               {0, 140, -5, 29, 0}, {10, 20, 15, 10, 5},   {5, 5, 5, 10, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.min << ".." << c.max << " at " << c.pos);
     sim::ControlState bar;
@@ -150,7 +151,9 @@ TEST(MessageBoxPicture, SuccessPromptFitsEightyColumns) {
   Canvas canvas(24, 80);
   sandbox::DrawMessageBox(canvas, box, IDYES);
   std::string text = canvas.Text();
-  EXPECT_NE(text.find("/!\\  The ZANTEROVA Karsenby RK514 driver has been correctly disinstalled. │"), std::string::npos) << text;
+  EXPECT_NE(text.find("/!\\  The ZANTEROVA Karsenby RK514 driver has been correctly disinstalled. │"),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("     The disinstallation will not be effective until you restart Windows."), std::string::npos);
   EXPECT_NE(text.find("[ >Yes<  ]  [   No   ]"), std::string::npos);
   EXPECT_NE(text.find("│ Disinstallation succeeded"), std::string::npos);
@@ -168,10 +171,18 @@ TEST_F(Drawn, KeysInTheDialogs) {
   const KeyPress tab{Key::Tab, 0}, back{Key::BackTab, 0}, enter{Key::Enter, 0}, space{Key::Space, 0};
   const DialogKeyCase cases[] = {
       {"Enter presses the focused OK", false, {enter}, sim::Input{sim::Input::Button, IDOK}, IDOK},
-      {"Tab moves to Cancel, Enter presses it", false, {tab, enter}, sim::Input{sim::Input::Button, IDCANCEL}, IDCANCEL},
+      {"Tab moves to Cancel, Enter presses it",
+       false,
+       {tab, enter},
+       sim::Input{sim::Input::Button, IDCANCEL},
+       IDCANCEL},
       {"Tab wraps round, Space presses OK", false, {tab, tab, space}, sim::Input{sim::Input::Button, IDOK}, IDOK},
       {"Shift-Tab from OK goes to Cancel", false, {back, space}, sim::Input{sim::Input::Button, IDCANCEL}, IDCANCEL},
-      {"the arrows move the focus too", false, {{Key::Right, 0}, {Key::Left, 0}, enter}, sim::Input{sim::Input::Button, IDOK}, IDOK},
+      {"the arrows move the focus too",
+       false,
+       {{Key::Right, 0}, {Key::Left, 0}, enter},
+       sim::Input{sim::Input::Button, IDOK},
+       IDOK},
       {"Escape", false, {{Key::Escape, 0}}, sim::Input{sim::Input::Escape, 0}, IDOK},
       {"F4 is the close button", false, {{Key::Close, 0}}, sim::Input{sim::Input::Close, 0}, IDOK},
       {"a letter does nothing", false, {{Key::Letter, 'x'}}, std::nullopt, IDOK},

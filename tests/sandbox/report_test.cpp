@@ -14,8 +14,12 @@ TEST(EscapeControls, ShowsControlCharactersAndKeepsText) {
       {"C:\\WINDOWS\\KB47RK.DRV", "C:\\WINDOWS\\KB47RK.DRV"},
       {"A\x1b]2;owned\x07Z", "A\\x1b]2;owned\\x07Z"},  // a window title rewrite
       {std::string("nul\0cr\rlf\ntab\tdel\x7f", 18), "nul\\x00cr\\x0dlf\\x0atab\\x09del\\x7f"},
-      {"c1 \x9b" "2J", "c1 \\x9b2J"},                  // a raw C1 CSI byte
-      {"utf-8 c1 \xc2\x9b" "2J", "utf-8 c1 \\xc2\\x9b2J"},
+      {"c1 \x9b"
+       "2J",
+       "c1 \\x9b2J"},  // a raw C1 CSI byte
+      {"utf-8 c1 \xc2\x9b"
+       "2J",
+       "utf-8 c1 \\xc2\\x9b2J"},
       {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},  // UTF-8 text stays whole
       {"ansi caf\xe9", "ansi caf\xe9"},
   };
@@ -29,16 +33,34 @@ TEST(WrapLine, BreaksAfterBackslashesOrBlanksNeverInsideAName) {
     std::vector<std::string> lines;
     bool paths = true;
   } cases[] = {
-      {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print", 0, 19, {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
-      {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print", 60, 19, {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
-      {"  registry key     HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print", 48, 19,
-       {"  registry key     HKEY_LOCAL_MACHINE\\System\\", "                   CurrentControlSet\\control\\", "                   Print"}},
+      {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print",
+       0,
+       19,
+       {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
+      {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print",
+       60,
+       19,
+       {"  registry key     HKEY_LOCAL_MACHINE\\System\\Print"}},
+      {"  registry key     HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print",
+       48,
+       19,
+       {"  registry key     HKEY_LOCAL_MACHINE\\System\\", "                   CurrentControlSet\\control\\",
+        "                   Print"}},
       {"  reason with words that go on", 14, 4, {"  reason with", "    words that", "    go on"}, false},
       // A path breaks after a backslash rather than at a blank in a name; prose the other way.
-      {"  key  HKLM\\Printers\\ZANTEROVA Karsenby RK514", 36, 7, {"  key  HKLM\\Printers\\", "       ZANTEROVA Karsenby RK514"}},
-      {"  kept: it looks among C:\\WINDOWS\\INF\\oem*.inf", 40, 4, {"  kept: it looks among", "    C:\\WINDOWS\\INF\\oem*.inf"}, false},
+      {"  key  HKLM\\Printers\\ZANTEROVA Karsenby RK514",
+       36,
+       7,
+       {"  key  HKLM\\Printers\\", "       ZANTEROVA Karsenby RK514"}},
+      {"  kept: it looks among C:\\WINDOWS\\INF\\oem*.inf",
+       40,
+       4,
+       {"  kept: it looks among", "    C:\\WINDOWS\\INF\\oem*.inf"},
+       false},
       // One name wider than the line is cut where it must be; the indent keeps half the line.
-      {"  file             C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ", 30, 19,
+      {"  file             C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ",
+       30,
+       19,
        {"  file             C:\\", "               ABCDEFGHIJKLMNO", "               PQRSTUVWXYZ"}},
   };
   for (const Case& c : cases) {

@@ -31,8 +31,8 @@ class Photographer : public sim::ScriptedUser {
 
 // The cells of a canvas row from column on, count of them.
 inline std::u32string Cells(const sandbox::Canvas& canvas, int row, int column, int count) {
-  return canvas.glyphs.at(static_cast<std::size_t>(row)).substr(static_cast<std::size_t>(column),
-                                                                 static_cast<std::size_t>(count));
+  return canvas.glyphs.at(static_cast<std::size_t>(row))
+      .substr(static_cast<std::size_t>(column), static_cast<std::size_t>(count));
 }
 
 }  // namespace sandbox_test

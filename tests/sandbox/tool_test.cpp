@@ -11,8 +11,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "sandbox_test_util.h"
@@ -75,7 +75,8 @@ class Tool : public ::testing::Test {
   Result Run(const std::vector<std::string>& args, const std::string& env = "") {
     std::string command = env + " " + ShellQuoted(RK514_SANDBOX);
     for (const std::string& arg : args) command += " " + ShellQuoted(arg);
-    command += " >" + ShellQuoted((dir_ / "stdout").string()) + " 2>" + ShellQuoted((dir_ / "stderr").string()) + " </dev/null";
+    command += " >" + ShellQuoted((dir_ / "stdout").string()) + " 2>" + ShellQuoted((dir_ / "stderr").string()) +
+               " </dev/null";
     int status = std::system(command.c_str());
     Result result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -117,7 +118,8 @@ std::string Text(const json& item) {
   if (item["kind"] == "registry value") return path + " | " + item["name"].get<std::string>();
   if (item["kind"] == "win.ini section") return "[" + path + "]";
   if (item["kind"] == "win.ini key")
-    return "[" + path + "] " + item["name"].get<std::string>() + (item.contains("value") ? "=" + item["value"].get<std::string>() : "");
+    return "[" + path + "] " + item["name"].get<std::string>() +
+           (item.contains("value") ? "=" + item["value"].get<std::string>() : "");
   return path;
 }
 
@@ -154,7 +156,9 @@ struct SampleCase {
 
 TEST_F(Tool, ReportsOfTheSampleRuns) {
   const SampleCase cases[] = {
-      {"Windows 98, OK then No", {"--answers", "ok,no"}, [](const json& r) {
+      {"Windows 98, OK then No",
+       {"--answers", "ok,no"},
+       [](const json& r) {
          EXPECT_EQ(r["exitCode"], 2);
          EXPECT_EQ(r["removalRan"], true);
          EXPECT_EQ(r["restartRequested"], false);
@@ -196,7 +200,9 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(r["afterNextStart"].size(), 1u);
          EXPECT_EQ(r["summary"], json::parse(R"({"removed":42,"waiting":5,"stillThere":1,"otherChanges":0})"));
        }},
-      {"Windows 95, OK then Yes", {"--sample", "win95", "--answers", "ok,yes"}, [](const json& r) {
+      {"Windows 95, OK then Yes",
+       {"--sample", "win95", "--answers", "ok,yes"},
+       [](const json& r) {
          EXPECT_EQ(r["restartRequested"], true);
          EXPECT_EQ(r["windows"]["build"], 950);
          const std::vector<std::string> files = Texts(r["removed"], "file");
@@ -206,7 +212,9 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(r["wininit"]["linesAdded"].size(), 5u);
          for (const json& remnant : r["stillThere"]) EXPECT_NE(remnant["kind"], "registry key") << remnant;
        }},
-      {"Windows 98, Cancel", {"--answers", "cancel,ok"}, [](const json& r) {
+      {"Windows 98, Cancel",
+       {"--answers", "cancel,ok"},
+       [](const json& r) {
          EXPECT_EQ(r["removalRan"], false);
          EXPECT_EQ(r["removed"], json::array());
          EXPECT_EQ(r["wininit"]["linesAdded"], json::array());
@@ -223,7 +231,9 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(Reason(r, "[ZANTEROVA Karsenby RK514-LPT1]"), "the removal did not run");
          EXPECT_EQ(Reason(r, "[windows] device=ZANTEROVA Karsenby RK514,kb47rk,LPT1:"), "the removal did not run");
        }},
-      {"Windows 98, progress dialog closed early", {"--answers", "ok,escape@10,ok"}, [](const json& r) {
+      {"Windows 98, progress dialog closed early",
+       {"--answers", "ok,escape@10,ok"},
+       [](const json& r) {
          EXPECT_EQ(r["removalRan"], false);
          EXPECT_EQ(r["exitCode"], 2);
          ASSERT_EQ(r["shown"].size(), 3u);
@@ -234,12 +244,15 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(r["removed"], json::array());
          EXPECT_EQ(Reason(r, std::string(kSystem) + "KB4732.DLL"), "the removal did not run");
        }},
-      {"the Windows 98 sample reported as build 950", {"--release", "win95", "--answers", "ok,no"}, [](const json& r) {
+      {"the Windows 98 sample reported as build 950",
+       {"--release", "win95", "--answers", "ok,no"},
+       [](const json& r) {
          EXPECT_EQ(r["windows"]["build"], 950);
          const std::string kept = "kept on build 950: the removal deletes it on builds above 950 only";
          EXPECT_EQ(Reason(r, "HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514"), kept);
-         EXPECT_EQ(Reason(r, "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\"
-                             "Start Menu\\&Programs\\ZANTEROVA RK514"),
+         EXPECT_EQ(Reason(r,
+                          "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\"
+                          "Start Menu\\&Programs\\ZANTEROVA RK514"),
                    kept);
          // Not "the removal does not delete it": on this build it looks elsewhere for its INF file.
          EXPECT_EQ(Reason(r, "C:\\WINDOWS\\INF\\OTHER\\KARSENBYKBRK514.INF"),
@@ -288,8 +301,8 @@ TEST_F(Tool, JsonShape) {
   std::set<std::string> keys;
   for (const auto& [key, value] : r.items()) keys.insert(key);
   EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "output", "windows", "shown", "exitCode",
-                                          "restartRequested", "removalRan", "error", "removed", "wininit", "waiting",
-                                          "otherChanges", "stillThere", "afterNextStart", "summary"}));
+                                         "restartRequested", "removalRan", "error", "removed", "wininit", "waiting",
+                                         "otherChanges", "stillThere", "afterNextStart", "summary"}));
 }
 
 TEST_F(Tool, TextReport) {
@@ -342,40 +355,56 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
     std::vector<std::string> removed;                  // pieces the removal took
     int profileRemovals = -1;                          // win.ini sections and keys removed, if checked
   } cases[] = {
-      {"a read-only wininit.ini", "win98",
-       [](const fs::path& image) { std::ofstream(image / "attributes.txt", std::ios::app) << "R--- C:\\WINDOWS\\wininit.ini\r\n"; },
+      {"a read-only wininit.ini",
+       "win98",
+       [](const fs::path& image) {
+         std::ofstream(image / "attributes.txt", std::ios::app) << "R--- C:\\WINDOWS\\wininit.ini\r\n";
+       },
        {},
-       {{std::string(kSystem) + "KB47TN16.DLL", "notScheduled", "wininit.ini could not be opened for appending: it is read-only"},
+       {{std::string(kSystem) + "KB47TN16.DLL", "notScheduled",
+         "wininit.ini could not be opened for appending: it is read-only"},
         {std::string(kSystem) + "KB47UNIN.EXE", "notScheduled", "could not be opened for appending"}},
        {}},
-      {"a description without its NUL", "win98",
+      {"a description without its NUL",
+       "win98",
        [](const fs::path& image) {
-         EXPECT_TRUE(EditFile(image / "registry.reg", "printer\\0002]\r\n\"Class\"=\"Printer\"\r\n\"DeviceDesc\"=\"ZANTEROVA Karsenby RK514\"",
-                  "printer\\0002]\r\n\"Class\"=\"Printer\"\r\n"
-                  "\"DeviceDesc\"=hex(1):5a,41,4e,54,45,52,4f,56,41,20,4b,61,72,73,65,6e,62,79,20,52,4b,35,31,34"));
+         EXPECT_TRUE(
+             EditFile(image / "registry.reg",
+                      "printer\\0002]\r\n\"Class\"=\"Printer\"\r\n\"DeviceDesc\"=\"ZANTEROVA Karsenby RK514\"",
+                      "printer\\0002]\r\n\"Class\"=\"Printer\"\r\n"
+                      "\"DeviceDesc\"=hex(1):5a,41,4e,54,45,52,4f,56,41,20,4b,61,72,73,65,6e,62,79,20,52,4b,35,31,34"));
        },
        {},
        {{deviceDesc, "descriptionNotNulEnded", "its DeviceDesc was read but not compared"}},
        {}},
-      {"a marked INF file in use", "win95",
-       [](const fs::path& image) { std::ofstream(image / "attributes.txt", std::ios::app) << "---U C:\\WINDOWS\\INF\\oem2.inf\r\n"; },
+      {"a marked INF file in use",
+       "win95",
+       [](const fs::path& image) {
+         std::ofstream(image / "attributes.txt", std::ios::app) << "---U C:\\WINDOWS\\INF\\oem2.inf\r\n";
+       },
        {},
-       {{"C:\\WINDOWS\\INF\\oem2.inf", "notOpened", "could not open it to look for KB47STAT.EXE: in use by another program"}},
+       {{"C:\\WINDOWS\\INF\\oem2.inf", "notOpened",
+         "could not open it to look for KB47STAT.EXE: in use by another program"}},
        {}},
-      {"a marked INF file on a later build", "win95",
+      {"a marked INF file on a later build",
+       "win95",
        [](const fs::path&) {},
        {"--release", "win98"},
        {{"C:\\WINDOWS\\INF\\oem2.inf", "notSearched", "on this build the removal searches no folder"}},
        {}},
-      {"a read-only win.ini", "win98",
-       [](const fs::path& image) { std::ofstream(image / "attributes.txt", std::ios::app) << "R--- C:\\WINDOWS\\WIN.INI\r\n"; },
+      {"a read-only win.ini",
+       "win98",
+       [](const fs::path& image) {
+         std::ofstream(image / "attributes.txt", std::ios::app) << "R--- C:\\WINDOWS\\WIN.INI\r\n";
+       },
        {},
        {{"[ZANTEROVA Karsenby RK514-LPT1]", "readOnly", "win.ini is read-only"},
         {"[Devices] ZANTEROVA Karsenby RK514=kb47rk,LPT1:", "readOnly", "its deletion was tried and failed"}},
        {}},
       // win.ini as the profile functions read it: a 0x1A line, a key without '=' and a section
       // given twice, each of which a reader of its own would take otherwise.
-      {"win.ini read as the profile functions read it", "win98",
+      {"win.ini read as the profile functions read it",
+       "win98",
        [](const fs::path& image) {
          const fs::path ini = image / "drives" / "C" / "WINDOWS" / "WIN.INI";
          WriteAll(ini, "\x1a\r\n" + ReadAll(ini) + "[ZANTEROVA Karsenby RK514-LPT1]\r\nResolution=1200\r\n");
@@ -383,11 +412,12 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        },
        {},
        {{"[ZANTEROVA Karsenby RK514-LPT1]", "laterDuplicate", "deleting it removes the first of them only"}},
-       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514", "[ZANTEROVA Karsenby RK514-FILE]",
-        "[windows] device"},
+       {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514",
+        "[ZANTEROVA Karsenby RK514-FILE]", "[windows] device"},
        5},
       // CR-only line ends: one line to the profile functions, which find nothing to delete in it.
-      {"win.ini with CR-only line ends", "win98",
+      {"win.ini with CR-only line ends",
+       "win98",
        [](const fs::path& image) {
          const fs::path ini = image / "drives" / "C" / "WINDOWS" / "WIN.INI";
          std::string text = ReadAll(ini);
@@ -497,27 +527,52 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
     std::vector<std::string> message;
     bool report = false;  // the run began: what happened is reported before the error
   } cases[] = {
-      {"missing image", {"--image", (dir_ / "no-such").string(), "--answers", "ok,no"}, "", 65,
+      {"missing image",
+       {"--image", (dir_ / "no-such").string(), "--answers", "ok,no"},
+       "",
+       65,
        {(dir_ / "no-such").string(), "no such machine image folder"}},
       {"not an image", {"--image", notImage.string(), "--answers", "ok,no"}, "", 65, {"not a machine image"}},
       {"no registry.reg", {"--image", noRegistry.string(), "--answers", "ok,no"}, "", 65, {"it has no registry.reg"}},
       {"no drives", {"--image", noDrives.string(), "--answers", "ok,no"}, "", 65, {"it has no drives/ folder"}},
-      {"a UTF-16 registry export", {"--image", unicode.string(), "--answers", "ok,no"}, "", 65,
+      {"a UTF-16 registry export",
+       {"--image", unicode.string(), "--answers", "ok,no"},
+       "",
+       65,
        {"UTF-16", "REGEDIT4 format"}},
       {"malformed registry", {"--image", malformed.string(), "--answers", "ok,no"}, "", 65, {"registry.reg:4"}},
       {"unknown release", {"--release", "win2000", "--answers", "ok,no"}, "", 64, {"--release", "win2000"}},
       {"unknown option", {"--fast"}, "", 64, {"--fast"}},
       {"image and sample", {"--image", malformed.string(), "--sample", "win95"}, "", 64, {"--sample"}},
       {"unknown answer", {"--answers", "ok,maybe"}, "", 66, {"answer 2 (\"maybe\")"}},
-      {"too few answers", {"--answers", "ok", "--out", unwritten.string()}, "", 66, {"\"Disinstallation succeeded\""}, true},
+      {"too few answers",
+       {"--answers", "ok", "--out", unwritten.string()},
+       "",
+       66,
+       {"\"Disinstallation succeeded\""},
+       true},
       {"answers left over", {"--answers", "ok,no,yes"}, "", 66, {"unused: yes"}, true},
-      {"output folder not empty", {"--answers", "ok,no", "--out", full.string()}, "", 73, {full.string(), "not an empty folder"}},
-      {"output folder is the image", {"--image", image.string(), "--answers", "ok,no", "--out", image.string()}, "", 73,
+      {"output folder not empty",
+       {"--answers", "ok,no", "--out", full.string()},
+       "",
+       73,
+       {full.string(), "not an empty folder"}},
+      {"output folder is the image",
+       {"--image", image.string(), "--answers", "ok,no", "--out", image.string()},
+       "",
+       73,
        {"inside the machine image"}},
-      {"output folder inside the image", {"--image", image.string(), "--answers", "ok,no", "--out", (image / "after").string()},
-       "", 73, {"inside the machine image"}},
-      {"output folder below a file", {"--answers", "ok,no", "--out", (aFile / "after").string()}, "", 73,
-       {"cannot be written: Not a directory"}, true},
+      {"output folder inside the image",
+       {"--image", image.string(), "--answers", "ok,no", "--out", (image / "after").string()},
+       "",
+       73,
+       {"inside the machine image"}},
+      {"output folder below a file",
+       {"--answers", "ok,no", "--out", (aFile / "after").string()},
+       "",
+       73,
+       {"cannot be written: Not a directory"},
+       true},
       {"no terminal", {}, "env -u TERM", 64, {"give --answers"}},
       {"a dumb terminal", {}, "env TERM=dumb", 64, {"TERM is \"dumb\"", "give --answers"}},
   };
@@ -559,18 +614,26 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
       {"a Windows directory with *", machineIni("WindowsDirectory=C:\\WIN*"), 65, {"machine.ini:2"}},
       {"a system directory with ?", machineIni("SystemDirectory=C:\\WINDOWS\\SYS?EM"), 65, {"machine.ini:2"}},
       {"a system directory ending in a dot", machineIni("SystemDirectory=C:\\WINDOWS\\SYSTEM."), 65, {"machine.ini:2"}},
-      {"a Windows directory on a drive the image lacks", machineIni("WindowsDirectory=E:\\WINDOWS"), 65,
+      {"a Windows directory on a drive the image lacks",
+       machineIni("WindowsDirectory=E:\\WINDOWS"),
+       65,
        {"machine.ini:2", "drive E:"}},
       {"a key 513 levels deep", registry(keyOfDepth(513)), 65, {"registry.reg:3", "513 levels"}},
-      {"a key name holding a CR", registry("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Soft\rware]\r\n"), 65,
+      {"a key name holding a CR",
+       registry("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Soft\rware]\r\n"),
+       65,
        {"registry.reg:3", "carriage return"}},
-      {"a value name holding a CR", registry("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\rB\"=\"x\"\r\n"), 65,
+      {"a value name holding a CR",
+       registry("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\rB\"=\"x\"\r\n"),
+       65,
        {"registry.reg:3", "carriage return"}},
       {"a link inside drives/",
-       [](const fs::path& image) { fs::create_symlink("/etc/passwd", image / "drives" / "C" / "WINDOWS" / "passwd"); }, 65,
+       [](const fs::path& image) { fs::create_symlink("/etc/passwd", image / "drives" / "C" / "WINDOWS" / "passwd"); },
+       65,
        {"drives/C/WINDOWS/passwd", "a link"}},
       {"a drive that is a link",
-       [](const fs::path& image) { fs::create_directory_symlink(image / "drives" / "C", image / "drives" / "D"); }, 65,
+       [](const fs::path& image) { fs::create_directory_symlink(image / "drives" / "C", image / "drives" / "D"); },
+       65,
        {"drives/D", "a link"}},
       {"folders 129 levels deep",
        [](const fs::path& image) {
@@ -578,14 +641,16 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
          for (int i = 0; i < 129; ++i) deep /= "d";
          fs::create_directories(deep);
        },
-       65, {"drives/C/d/d/d", "128 levels"}},
+       65,
+       {"drives/C/d/d/d", "128 levels"}},
       {"the deepest key that Windows allows", registry(keyOfDepth(512)), 0, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path image = CopyOf("win98");
     c.spoil(image);
-    const Result result = Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", Fresh("after").string()});
+    const Result result =
+        Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", Fresh("after").string()});
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
     if (c.exitCode == 65) {
       EXPECT_EQ(result.out, "");
@@ -616,8 +681,8 @@ TEST_F(Tool, Version) {
 TEST_F(Tool, HelpListsTheExitCodes) {
   Result result = Run({"--help"});
   EXPECT_EQ(result.exitCode, 0);
-  for (const char* part : {"--image", "--release", "--answers", "--json", "--out", "--version", "NO_COLOR", "0 ", "64", "65",
-                           "66", "73"})
+  for (const char* part :
+       {"--image", "--release", "--answers", "--json", "--out", "--version", "NO_COLOR", "0 ", "64", "65", "66", "73"})
     EXPECT_NE(result.out.find(part), std::string::npos) << part;
 }
 

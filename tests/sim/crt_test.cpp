@@ -81,7 +81,7 @@ struct AppendCase {
   const char* name;
   std::optional<std::string> before;  // nullopt: no such file
   const char* mode;
-  std::vector<std::string> lines;     // each written with fprintf("%s\n")
+  std::vector<std::string> lines;  // each written with fprintf("%s\n")
   std::string after;
 };
 
@@ -94,7 +94,13 @@ TEST_F(CrtTest, AppendsInTextModeAtTheClose) {
       {"a final Ctrl-Z is removed", "[rename]\r\n\x1A", "a+", {"x"}, "[rename]\r\nx\r\n"},
       {"a file of one Ctrl-Z", "\x1A", "a+", {"x"}, "x\r\n"},
       {"only one of two final Ctrl-Z", "a\x1A\x1A", "a+", {"x"}, "a\x1Ax\r\n"},
-      {"a Ctrl-Z that does not end the file stays", "a\x1A" "b", "a+", {"x"}, "a\x1A" "bx\r\n"},
+      {"a Ctrl-Z that does not end the file stays",
+       "a\x1A"
+       "b",
+       "a+",
+       {"x"},
+       "a\x1A"
+       "bx\r\n"},
       {"the Ctrl-Z goes at the open, with nothing written", "a\x1A", "a+", {}, "a"},
       {"nothing written leaves the file", "a\r\n", "a+", {}, "a\r\n"},
       {"a CR LF written becomes CR CR LF", "", "a+", {"a\r"}, "a\r\r\n"},

@@ -187,16 +187,12 @@ void ExpectRemovals(std::span<const RemovalCase> cases, Remove remove) {
 
 TEST(FileSystemDelete, RefusesAsWindowsDoes) {
   const RemovalCase cases[] = {
-      {"C:\\D\\plain.txt", 0},
-      {"C:\\D\\hidden.txt", 0},  // hidden and system files delete like any other
-      {"C:\\D\\missing.txt", 2},
-      {"C:\\D\\No folder\\plain.txt", 3},
+      {"C:\\D\\plain.txt", 0},    {"C:\\D\\hidden.txt", 0},  // hidden and system files delete like any other
+      {"C:\\D\\missing.txt", 2},  {"C:\\D\\No folder\\plain.txt", 3},
       {"C:\\D\\plain.txt\\x", 3},  // a file on the way is no folder
       {"E:\\plain.txt", 3},        // no such drive
-      {"C:\\D\\Empty", 5},
-      {"C:\\", 5},
-      {"C:\\D\\readonly.txt", 5},
-      {"C:\\D\\busy.txt", 32},
+      {"C:\\D\\Empty", 5},        {"C:\\", 5},
+      {"C:\\D\\readonly.txt", 5}, {"C:\\D\\busy.txt", 32},
   };
   ExpectRemovals(cases, [](sim::FileSystem& files, const char* path) { return files.Delete(path); });
 }

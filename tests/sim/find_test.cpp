@@ -97,8 +97,7 @@ TEST_F(FindTest, YieldsMatchesInCreationOrderWithAliasesAndFolders) {
   EXPECT_EQ(FoundNames("\\windows\\inf\\OEMX~1.INF"), std::vector<std::string>{"oemx.info"});
   EXPECT_EQ(FoundNames("C:\\WINDOWS\\INF\\*"),
             (std::vector<std::string>{".", "..", "oem2.inf", "mdmgen.inf", "oemx.info", "OEM9.INF", "Oem0.inf"}));
-  EXPECT_EQ(FoundNames("C:\\WINDOWS\\INF\\oem?.inf"),
-            (std::vector<std::string>{"oem2.inf", "OEM9.INF", "Oem0.inf"}));
+  EXPECT_EQ(FoundNames("C:\\WINDOWS\\INF\\oem?.inf"), (std::vector<std::string>{"oem2.inf", "OEM9.INF", "Oem0.inf"}));
   // The root of a drive holds no "." or "..".
   EXPECT_EQ(FoundNames("C:\\*"), std::vector<std::string>{"WINDOWS"});
 }
@@ -202,8 +201,7 @@ TEST_F(FindTest, DeleteAndRemoveSetTheLastError) {
   EXPECT_TRUE(RemoveDirectoryA("c:\\windows\\inf\\oem9.inf"));
   EXPECT_FALSE(machine.files.Exists("C:\\WINDOWS\\INF\\mdmgen.inf"));
   EXPECT_FALSE(machine.files.Exists("C:\\WINDOWS\\INF\\OEM9.INF"));
-  EXPECT_EQ(machine.trace().Of("DeleteFileA").back().ToString(),
-            "DeleteFileA(\"C:\\WINDOWS\\INF\\mdmgen.inf\") = 1");
+  EXPECT_EQ(machine.trace().Of("DeleteFileA").back().ToString(), "DeleteFileA(\"C:\\WINDOWS\\INF\\mdmgen.inf\") = 1");
 }
 
 TEST_F(FindTest, InjectedFaultsFailAndChangeNothing) {
@@ -262,8 +260,8 @@ TEST(StringCalls, CompareAsTheWindowsWordSort) {
       {"ab", "abc", -1, -1},
       {"", "a", -1, -1},
       {"", "", 0, 0},
-      {"1", "a", -1, -1},  // digits before letters
-      {"_", "1", -1, -1},  // symbols before digits
+      {"1", "a", -1, -1},       // digits before letters
+      {"_", "1", -1, -1},       // symbols before digits
       {"co-op", "coop", 1, 1},  // a hyphen weighs nothing at first
       {"co-op", "cop", -1, -1},
       {"KB47STAT.EXE,,,1", "KB47STAT.EXE", 1, 1},

@@ -6,8 +6,8 @@
 
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -59,11 +59,8 @@ TEST(GetVersionExA, ReportsTheReleaseOfTheBuildNumber) {
     const char* csd;
   };
   const Case cases[] = {
-      {sim::kBuildWin95, 4, 0, ""},
-      {sim::kBuildWin95Osr2, 4, 0, " B"},
-      {sim::kBuildWin98, 4, 10, ""},
-      {sim::kBuildWin98Se, 4, 10, " A"},
-      {0xABCD03B6, 0xAB, 0xCD, ""},  // the high word is reported as it is set
+      {sim::kBuildWin95, 4, 0, ""},      {sim::kBuildWin95Osr2, 4, 0, " B"}, {sim::kBuildWin98, 4, 10, ""},
+      {sim::kBuildWin98Se, 4, 10, " A"}, {0xABCD03B6, 0xAB, 0xCD, ""},  // the high word is reported as it is set
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.build);
@@ -166,8 +163,14 @@ TEST(Snapshot, SameStateSeesEveryPartOfTheState) {
   };
   const Case cases[] = {
       {"a key", [](Machine& m) { m.registry.CreateKey("HKLM\\Enum"); }},
-      {"a value's bytes", [](Machine& m) { m.registry.SetValue("HKU\\.DEFAULT", "v", {1, {'a'}}); }},
-      {"a value's type", [](Machine& m) { m.registry.SetValue("HKU\\.DEFAULT", "v", {3, {'b'}}); }},
+      {"a value's bytes",
+       [](Machine& m) {
+         m.registry.SetValue("HKU\\.DEFAULT", "v", {1, {'a'}});
+       }},
+      {"a value's type",
+       [](Machine& m) {
+         m.registry.SetValue("HKU\\.DEFAULT", "v", {3, {'b'}});
+       }},
       {"the current user", [](Machine& m) { m.registry.SetCurrentUser("Karin"); }},
       {"the current config", [](Machine& m) { m.registry.SetCurrentConfig("0002"); }},
       {"a file", [](Machine& m) { m.files.WriteFile("C:\\WINDOWS\\WIN.INI", ""); }},
@@ -197,11 +200,12 @@ Machine FullMachine() {
   machine.registry.SetCurrentUser("Karin");
   machine.registry.DeleteKey("HKEY_USERS\\.DEFAULT");  // a bare key gone stays gone
   machine.registry.SetCurrentConfig("0002");
-  machine.registry.SetString("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                             "Programs", "C:\\WIN95\\Start Menu\\Programs");
+  machine.registry.SetString("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Programs",
+                             "C:\\WIN95\\Start Menu\\Programs");
   machine.registry.SetString("HKLM\\Enum\\Root\\printer\\0000", "DeviceDesc", "ZANTEROVA Karsenby RK514");
   machine.registry.SetValue("HKLM\\Enum\\Root\\printer\\0000", "Raw", {1, {'n', 'o', ' ', 'n', 'u', 'l'}});
-  machine.registry.SetDword("HKCC\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514", "Attributes", 0xA00);
+  machine.registry.SetDword("HKCC\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514",
+                            "Attributes", 0xA00);
   // This machine's Windows lives elsewhere: nothing of the bare C:\WINDOWS may come back on loading.
   EXPECT_EQ(machine.files.RemoveDirectory("C:\\WINDOWS\\SYSTEM"), 0u);
   EXPECT_EQ(machine.files.RemoveDirectory("C:\\WINDOWS"), 0u);

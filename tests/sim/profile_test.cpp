@@ -69,12 +69,12 @@ TEST_F(ProfileTest, ReadsAValueOrTheDefault) {
       {"a last line without a line end", kPrinterIni, "fonts", "Arial", "d", 150, "ARIAL.FON"},
       {"the value is cut to size - 1", kPrinterIni, "Devices", "ZANTEROVA Karsenby RK514", "d", 5, "kb47"},
       {"size 1 holds only the NUL", kPrinterIni, "Devices", "ZANTEROVA Karsenby RK514", "d", 1, ""},
-      {"a missing key gives the default", kPrinterIni, "Devices", "ZANTEROVA Karsenby RK515", "kb47rk,lpt1:",
-       150, "kb47rk,lpt1:"},
-      {"a missing section gives the default", kPrinterIni, "Device", "ZANTEROVA Karsenby RK514", "kb47rk,lpt1:",
-       150, "kb47rk,lpt1:"},
-      {"a missing win.ini gives the default", std::nullopt, "Devices", "ZANTEROVA Karsenby RK514",
-       "kb47rk,lpt1:", 150, "kb47rk,lpt1:"},
+      {"a missing key gives the default", kPrinterIni, "Devices", "ZANTEROVA Karsenby RK515", "kb47rk,lpt1:", 150,
+       "kb47rk,lpt1:"},
+      {"a missing section gives the default", kPrinterIni, "Device", "ZANTEROVA Karsenby RK514", "kb47rk,lpt1:", 150,
+       "kb47rk,lpt1:"},
+      {"a missing win.ini gives the default", std::nullopt, "Devices", "ZANTEROVA Karsenby RK514", "kb47rk,lpt1:", 150,
+       "kb47rk,lpt1:"},
       {"the default is cut to size - 1 too", std::nullopt, "Devices", "X", "kb47rk,lpt1:", 7, "kb47rk"},
       {"the default loses its trailing spaces", std::nullopt, "Devices", "X", "  a b  ", 150, "  a b"},
       {"a NULL default reads as empty", std::nullopt, "Devices", "X", nullptr, 150, ""},
@@ -115,8 +115,8 @@ struct WriteCase {
 TEST_F(ProfileTest, EditsOnlyTheLinesItMust) {
   const std::string dup = "[A]\r\nk=1\r\n[b]\r\nk=2\r\n[a]\r\nk=3\r\nj=4\r\n";
   const std::vector<WriteCase> cases = {
-      {"a section goes with every line up to the next header", kPrinterIni, "ZANTEROVA Karsenby RK514-LPT1",
-       nullptr, nullptr,
+      {"a section goes with every line up to the next header", kPrinterIni, "ZANTEROVA Karsenby RK514-LPT1", nullptr,
+       nullptr,
        "[windows]\r\ndevice=ZANTEROVA Karsenby RK514,kb47rk,LPT1:\r\n\r\n[Devices]\r\nGeneric / Text "
        "Only=TTY,FILE:\r\n  ZANTEROVA Karsenby RK514 =  kb47rk,LPT1:  \r\n\r\n[PrinterPorts]\nZANTEROVA "
        "Karsenby RK514=kb47rk,LPT1:,15,45\n\r\n[ZANTEROVA Karsenby RK514-LPT1:]\r\nResolution=300\r\n[fonts]"
@@ -125,15 +125,13 @@ TEST_F(ProfileTest, EditsOnlyTheLinesItMust) {
        kPrinterIni.substr(0, kPrinterIni.find("[fonts]"))},
       {"a missing section changes nothing", kPrinterIni, "ZANTEROVA Karsenby RK514-FILE", nullptr, nullptr,
        kPrinterIni},
-      {"a key goes, its neighbours stay as they were", kPrinterIni, "devices", "zanterova karsenby rk514",
-       nullptr,
+      {"a key goes, its neighbours stay as they were", kPrinterIni, "devices", "zanterova karsenby rk514", nullptr,
        "[windows]\r\ndevice=ZANTEROVA Karsenby RK514,kb47rk,LPT1:\r\n\r\n[Devices]\r\nGeneric / Text "
        "Only=TTY,FILE:\r\n\r\n[PrinterPorts]\nZANTEROVA Karsenby RK514=kb47rk,LPT1:,15,45\n\r\n[ZANTEROVA "
        "Karsenby RK514-LPT1]\r\nResolution=600\r\n; a comment\r\n\r\n[ZANTEROVA Karsenby "
        "RK514-LPT1:]\r\nResolution=300\r\n[fonts]\r\nArial=ARIAL.FON"},
       {"a key with a line feed alone", "[P]\nK=v\nL=w\n", "P", "K", nullptr, "[P]\nL=w\n"},
-      {"a missing key changes nothing", kPrinterIni, "PrinterPorts", "Generic / Text Only", nullptr,
-       kPrinterIni},
+      {"a missing key changes nothing", kPrinterIni, "PrinterPorts", "Generic / Text Only", nullptr, kPrinterIni},
       {"a key of the same name elsewhere stays", "[A]\r\nk=1\r\n[B]\r\nk=2\r\n", "B", "K", nullptr,
        "[A]\r\nk=1\r\n[B]\r\n"},
       {"duplicate sections: the first one goes", dup, "a", nullptr, nullptr, "[b]\r\nk=2\r\n[a]\r\nk=3\r\nj=4\r\n"},
@@ -141,8 +139,7 @@ TEST_F(ProfileTest, EditsOnlyTheLinesItMust) {
        "[A]\r\n[b]\r\nk=2\r\n[a]\r\nk=3\r\nj=4\r\n"},
       {"duplicate sections: a key only in the later one", dup, "A", "J", nullptr,
        "[A]\r\nk=1\r\n[b]\r\nk=2\r\n[a]\r\nk=3\r\n"},
-      {"setting a key rewrites its line only", "[S]\nK = old \nL=1\n", "s", "k", "new",
-       "[S]\nK=new\r\nL=1\n"},
+      {"setting a key rewrites its line only", "[S]\nK = old \nL=1\n", "s", "k", "new", "[S]\nK=new\r\nL=1\n"},
       {"setting the value it has changes nothing", "[S]\nK = v \n", "S", "K", "v", "[S]\nK = v \n"},
       {"a new key follows the section's last entry", "[S]\r\nA=1\r\n\r\n[T]\r\n", "S", "B", "2",
        "[S]\r\nA=1\r\nB=2\r\n\r\n[T]\r\n"},

@@ -37,7 +37,7 @@ bool HaveWindres() { return std::system((std::string("command -v ") + kWindres +
 
 // An icon file as small as windres takes: one 1x1 entry.
 std::string TinyIcon() {
-  const unsigned char bytes[] = {0, 0, 1, 0, 1, 0,                            // ICONDIR: one icon
+  const unsigned char bytes[] = {0, 0, 1, 0, 1, 0,                                 // ICONDIR: one icon
                                  1, 1, 0, 0, 1, 0, 1, 0, 8, 0, 0, 0, 22, 0, 0, 0,  // its entry
                                  0, 0, 0, 0, 0, 0, 0, 0};
   return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
@@ -131,8 +131,9 @@ END
 
 TEST(ResourceScript, ReadsTheTemplatesWindresCompiles) {
   if (!HaveWindres()) GTEST_SKIP() << kWindres << " is not installed";
-  EXPECT_TRUE(res_file::SameDialogs(sim::ParseResourceScript(kProbeScript, kProbeHeader),
-                                    CompileWithWindres(kProbeScript, kProbeHeader, "probe.h", {{"x.ico", TinyIcon()}})));
+  EXPECT_TRUE(
+      res_file::SameDialogs(sim::ParseResourceScript(kProbeScript, kProbeHeader),
+                            CompileWithWindres(kProbeScript, kProbeHeader, "probe.h", {{"x.ico", TinyIcon()}})));
 }
 
 TEST(ResourceScript, ReadsTheProgramsOwnScriptAsWindresDoes) {
@@ -154,7 +155,8 @@ TEST(ResourceScript, NamesLanguageAndImplicitStyles) {
   // Names are kept in capitals; a name the header defines is that number.
   std::vector<std::string> names;
   for (const auto& [name, dialog] : dialogs) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"#200", "CAPTIONFIRST", "EXTENDED", "FONTONLY", "LOWERCASE", "STYLEONLY"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"#200", "CAPTIONFIRST", "EXTENDED", "FONTONLY", "LOWERCASE", "STYLEONLY"}));
   EXPECT_EQ(dialogs["LOWERCASE"].language, "LANG_ENGLISH, SUBLANG_ENGLISH_US");
 
   struct Case {
@@ -180,14 +182,14 @@ TEST(ResourceScript, NamesLanguageAndImplicitStyles) {
     const char* text;
   };
   const ControlCase controls[] = {
-      {0, 1, "button", 0x50010001, 0, "OK"},           // DEFPUSHBUTTON
-      {1, 1000, "button", 0x58010000, 0, "Off"},       // PUSHBUTTON | WS_DISABLED
-      {2, 1001, "button", 0x50000000, 0, "No tab"},    // NOT takes WS_TABSTOP away
+      {0, 1, "button", 0x50010001, 0, "OK"},         // DEFPUSHBUTTON
+      {1, 1000, "button", 0x58010000, 0, "Off"},     // PUSHBUTTON | WS_DISABLED
+      {2, 1001, "button", 0x50000000, 0, "No tab"},  // NOT takes WS_TABSTOP away
       {3, 1003, "button", 0x50030001, 0x00020000, "Grouped"},
-      {4, -1, "static", 0x50020000, 0, "Plain"},       // LTEXT: WS_GROUP | SS_LEFT
-      {5, -1, "static", 0x50000080, 0, "Styled"},      // a style given drops WS_GROUP
+      {4, -1, "static", 0x50020000, 0, "Plain"},   // LTEXT: WS_GROUP | SS_LEFT
+      {5, -1, "static", 0x50000080, 0, "Styled"},  // a style given drops WS_GROUP
       {6, 1004, "static", 0x50000001, 0, "Ungrouped"},
-      {7, 1005, "button", 0x50010003, 0, "Check"},     // CONTROL: WS_CHILD | WS_VISIBLE | given
+      {7, 1005, "button", 0x50010003, 0, "Check"},  // CONTROL: WS_CHILD | WS_VISIBLE | given
       {8, 1006, "static", 0x50000001, 0, "q\"uote\n\ttab\\"},
       {9, 1007, "msctls_progress32", 0x40000000, 0x00002000, "Hidden"},
   };
@@ -265,8 +267,8 @@ TEST(ResourceScript, RejectsWhatItDoesNotReadWithFileAndLine) {
        "resource.h:1: macros with arguments are not supported"},
       {"header statement", "#include \"ids.h\"\n", "#define A 1\nint a\n",
        "ids.h:2: only #define lines are read here, found int"},
-      {"bad define value", "#include \"resource.h\"\nD DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", A, 1,2,3,4\nEND\n", "\n#define A 1 2\n",
-       "resource.h:2: unexpected 2 in #define A"},
+      {"bad define value", "#include \"resource.h\"\nD DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", A, 1,2,3,4\nEND\n",
+       "\n#define A 1 2\n", "resource.h:2: unexpected 2 in #define A"},
       {"define loop", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", A, 1,2,3,4\nEND\n", "#define A (B)\n#define B A\n",
        "resource.h:1: #define B refers to itself"},
       {"empty define", "D DIALOG 0,0,1,1\nBEGIN\n  LTEXT \"a\", GUARD, 1,2,3,4\nEND\n", "#define GUARD\n",

@@ -39,7 +39,10 @@ Registry EveryValueForm() {
   registry.SetValue(key, "Expand", {2, Bytes(std::string("%windir%\\x", 11))});
   registry.SetValue(key, "Multi", {7, Bytes(std::string("a\0b\0\0", 5))});
   registry.SetValue(key, "No NUL", {1, Bytes("RK514")});
-  registry.SetValue(key, "After NUL", {1, Bytes(std::string("RK\0" "514\0", 7))});
+  registry.SetValue(key, "After NUL",
+                    {1, Bytes(std::string("RK\0"
+                                          "514\0",
+                                          7))});
   registry.SetValue(key, "Line break", {1, Bytes(std::string("two\r\nlines\0", 11))});
   registry.SetValue(key, "Empty REG_SZ", {1, {}});
   registry.SetValue(key, "None", {0, {}});
@@ -55,8 +58,8 @@ TEST(Regedit4, EveryValueFormSurvivesExportAndLoad) {
   Registry loaded;
   loaded.DeleteKey("HKLM\\Config");  // nothing of the bare registry may hide a missing key
   loaded.LoadRegText(text);
-  for (const char* name : {"Path", "Quoted \"name\" \\ too", "Ansi", "Count", "Short dword", "Long binary",
-                           "Multi", "No NUL", "After NUL", "Line break", "Empty REG_SZ", "None", "Odd type", ""}) {
+  for (const char* name : {"Path", "Quoted \"name\" \\ too", "Ansi", "Count", "Short dword", "Long binary", "Multi",
+                           "No NUL", "After NUL", "Line break", "Empty REG_SZ", "None", "Odd type", ""}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(loaded.GetValue("HKLM\\SOFTWARE\\Forms", name), original.GetValue("HKLM\\SOFTWARE\\Forms", name));
   }
@@ -121,7 +124,8 @@ TEST(Regedit4, LoadsWhatWindows98RegeditWrites) {
   registry.LoadRegText(text);
   EXPECT_EQ(registry.GetValue("HKLM\\SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}", ""),
             (RegValue{1, Bytes(std::string("ZANTEROVA RK514 Shell Extension", 32))}));
-  const std::string printer = "HKLM\\Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514";
+  const std::string printer =
+      "HKLM\\Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514";
   EXPECT_EQ(registry.GetValue(printer, "Attributes"), (RegValue{4, {0x00, 0x0A, 0, 0}}));
   EXPECT_EQ(registry.GetValue(printer, "Data"), (RegValue{3, {1, 2, 3, 0xFF}}));
   EXPECT_TRUE(registry.KeyExists("HKEY_USERS\\.DEFAULT\\Software"));
@@ -190,7 +194,8 @@ TEST(Regedit4, LoadRegFileNamesTheFile) {
   const auto dir = std::filesystem::temp_directory_path() / ("regedit4_test_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   {
-    std::ofstream(dir / "machine.reg", std::ios::binary) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"B\"=dword:1\r\n";
+    std::ofstream(dir / "machine.reg", std::ios::binary)
+        << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"B\"=dword:1\r\n";
     std::ofstream(dir / "bad.reg", std::ios::binary) << "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"B\"=dword:\r\n";
   }
   Registry registry;

@@ -152,7 +152,8 @@ TEST(RegQueryValueExA, CopiesWhatFitsAndReportsTheSizeOfWhatDoesNot) {
     buffer.fill(kFill);
     DWORD type = 99;
     DWORD size = c.size;
-    EXPECT_EQ(RegQueryValueExA(key, "DeviceDesc", nullptr, &type, c.nullData ? nullptr : buffer.data(), &size), c.result);
+    EXPECT_EQ(RegQueryValueExA(key, "DeviceDesc", nullptr, &type, c.nullData ? nullptr : buffer.data(), &size),
+              c.result);
     EXPECT_EQ(size, c.sizeAfter);
     EXPECT_EQ(type, c.type);
     std::array<unsigned char, 16> expected;
@@ -186,7 +187,8 @@ TEST(RegQueryValueExA, MissingValuesAndBadHandlesLeaveTheBufferAlone) {
     buffer.fill(kFill);
     DWORD reserved = 0;
     DWORD size = sizeof buffer;
-    EXPECT_EQ(RegQueryValueExA(c.key, c.name, c.reserved ? &reserved : nullptr, nullptr, buffer.data(), &size), c.result);
+    EXPECT_EQ(RegQueryValueExA(c.key, c.name, c.reserved ? &reserved : nullptr, nullptr, buffer.data(), &size),
+              c.result);
     EXPECT_EQ(size, sizeof buffer);
     for (unsigned char byte : buffer) EXPECT_EQ(byte, kFill);
   }
@@ -306,7 +308,8 @@ TEST(RegistryFaults, AFailingCallReturnsAccessDeniedAndChangesNothing) {
   HKEY out = nullptr;
   const Case cases[] = {
       {"RegOpenKeyExA", [&](HKEY) { return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum", 0, KEY_QUERY_VALUE, &out); }},
-      {"RegQueryValueExA", [&](HKEY open) { return RegQueryValueExA(open, "DeviceDesc", nullptr, nullptr, buffer.data(), &size); }},
+      {"RegQueryValueExA",
+       [&](HKEY open) { return RegQueryValueExA(open, "DeviceDesc", nullptr, nullptr, buffer.data(), &size); }},
       {"RegCloseKey", [&](HKEY open) { return RegCloseKey(open); }},
       {"RegFlushKey", [&](HKEY) { return RegFlushKey(HKEY_LOCAL_MACHINE); }},
       {"RegDeleteKeyA", [&](HKEY) { return RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000"); }},

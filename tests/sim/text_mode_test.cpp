@@ -8,8 +8,7 @@
 
 namespace {
 
-TEST(TextMode, TheSimulatedRuntimePassesTheSharedTable)
-{
+TEST(TextMode, TheSimulatedRuntimePassesTheSharedTable) {
   sim::Machine machine;
   sim::Activation active{machine};
   const char path[] = "C:\\WINDOWS\\wininit.ini";

@@ -64,22 +64,23 @@ TEST(Trace, RecordsEachCallWithItsArgumentsAndResult) {
   GetWindowsDirectoryA(nullptr, 0);
   GetLastError();
 
-  EXPECT_EQ(Texts(machine.trace()), (std::vector<std::string>{
-      "RegOpenKeyExA(HKEY_LOCAL_MACHINE, \"Enum\\Root\\printer\\0001\", 0, 1) = 2",
-      "RegOpenKeyExA(HKEY_LOCAL_MACHINE, \"Enum\\Root\\printer\\0000\", 0, 1) = 0",
-      "RegQueryValueExA(hkey#4096, \"DeviceDesc\", NULL, NULL, data, 260) = 0",
-      "RegQueryValueExA(hkey#4096, \"DriverDesc\", NULL, NULL, NULL, NULL) = 2",
-      "RegOpenKeyExA(hkey#4096, NULL, 0, 1) = 0",
-      "RegCloseKey(hkey#4097) = 0",
-      "RegCloseKey(hkey#4096) = 0",
-      "RegDeleteKeyA(HKEY_CLASSES_ROOT, \"CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}\") = 2",
-      "RegFlushKey(HKEY_CURRENT_USER) = 0",
-      "RegFlushKey(HKEY_CURRENT_CONFIG) = 0",
-      "GetVersionExA(148) = 1",
-      "GetSystemDirectoryA(buffer, 260) = 17",
-      "GetWindowsDirectoryA(NULL, 0) = 11",
-      "GetLastError() = 0",
-  }));
+  EXPECT_EQ(Texts(machine.trace()),
+            (std::vector<std::string>{
+                "RegOpenKeyExA(HKEY_LOCAL_MACHINE, \"Enum\\Root\\printer\\0001\", 0, 1) = 2",
+                "RegOpenKeyExA(HKEY_LOCAL_MACHINE, \"Enum\\Root\\printer\\0000\", 0, 1) = 0",
+                "RegQueryValueExA(hkey#4096, \"DeviceDesc\", NULL, NULL, data, 260) = 0",
+                "RegQueryValueExA(hkey#4096, \"DriverDesc\", NULL, NULL, NULL, NULL) = 2",
+                "RegOpenKeyExA(hkey#4096, NULL, 0, 1) = 0",
+                "RegCloseKey(hkey#4097) = 0",
+                "RegCloseKey(hkey#4096) = 0",
+                "RegDeleteKeyA(HKEY_CLASSES_ROOT, \"CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}\") = 2",
+                "RegFlushKey(HKEY_CURRENT_USER) = 0",
+                "RegFlushKey(HKEY_CURRENT_CONFIG) = 0",
+                "GetVersionExA(148) = 1",
+                "GetSystemDirectoryA(buffer, 260) = 17",
+                "GetWindowsDirectoryA(NULL, 0) = 11",
+                "GetLastError() = 0",
+            }));
   EXPECT_EQ(machine.trace().Count("RegOpenKeyExA"), 3u);
   ASSERT_EQ(machine.trace().Of("RegFlushKey").size(), 2u);
   EXPECT_EQ(machine.trace().Of("RegFlushKey")[1].args, std::vector<std::string>{"HKEY_CURRENT_CONFIG"});
@@ -101,12 +102,12 @@ TEST(Trace, FoldsRunsOfIdenticalCallsAndStillCountsEachCall) {
   RegFlushKey(HKEY_USERS);
 
   EXPECT_EQ(Texts(machine.trace()), (std::vector<std::string>{
-      "RegFlushKey(HKEY_USERS) = 0",
-      "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
-      "RegFlushKey(HKEY_LOCAL_MACHINE) = 5",
-      "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
-      "RegFlushKey(HKEY_USERS) = 0",
-  }));
+                                        "RegFlushKey(HKEY_USERS) = 0",
+                                        "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
+                                        "RegFlushKey(HKEY_LOCAL_MACHINE) = 5",
+                                        "RegFlushKey(HKEY_LOCAL_MACHINE) = 0 (2 times)",
+                                        "RegFlushKey(HKEY_USERS) = 0",
+                                    }));
   EXPECT_EQ(machine.trace().Size(), 7u);
   EXPECT_EQ(machine.trace().Count("RegFlushKey"), 7u);
   EXPECT_EQ(machine.trace().Of("RegFlushKey").size(), 7u);
@@ -185,12 +186,34 @@ TEST(Faults, EachKindFailsTheCallsItNames) {
       {"none", [](sim::Faults&) {}, {}},
       {"every RegOpenKeyExA", [](sim::Faults& f) { f.FailAll("RegOpenKeyExA"); }, {0, 2, 4}},
       {"the second RegOpenKeyExA", [](sim::Faults& f) { f.FailNth("RegOpenKeyExA", 2); }, {2}},
-      {"the first and third RegOpenKeyExA", [](sim::Faults& f) { f.FailNth("RegOpenKeyExA", 1); f.FailNth("RegOpenKeyExA", 3); }, {0, 4}},
+      {"the first and third RegOpenKeyExA",
+       [](sim::Faults& f) {
+         f.FailNth("RegOpenKeyExA", 1);
+         f.FailNth("RegOpenKeyExA", 3);
+       },
+       {0, 4}},
       {"a fourth RegOpenKeyExA that never comes", [](sim::Faults& f) { f.FailNth("RegOpenKeyExA", 4); }, {}},
       {"trace entry 3", [](sim::Faults& f) { f.FailCallIndex(3); }, {3}},
-      {"trace entries 0 and 5", [](sim::Faults& f) { f.FailCallIndex(0); f.FailCallIndex(5); }, {0, 5}},
-      {"kinds together", [](sim::Faults& f) { f.FailAll("RegFlushKey"); f.FailNth("RegOpenKeyExA", 3); f.FailCallIndex(3); }, {1, 3, 4, 5}},
-      {"cleared", [](sim::Faults& f) { f.FailAll("RegOpenKeyExA"); f.FailCallIndex(1); f.Clear(); }, {}},
+      {"trace entries 0 and 5",
+       [](sim::Faults& f) {
+         f.FailCallIndex(0);
+         f.FailCallIndex(5);
+       },
+       {0, 5}},
+      {"kinds together",
+       [](sim::Faults& f) {
+         f.FailAll("RegFlushKey");
+         f.FailNth("RegOpenKeyExA", 3);
+         f.FailCallIndex(3);
+       },
+       {1, 3, 4, 5}},
+      {"cleared",
+       [](sim::Faults& f) {
+         f.FailAll("RegOpenKeyExA");
+         f.FailCallIndex(1);
+         f.Clear();
+       },
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -200,12 +223,9 @@ TEST(Faults, EachKindFailsTheCallsItNames) {
     c.set(machine.faults());
     HKEY key = nullptr;
     const LONG results[] = {
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A", 0, KEY_QUERY_VALUE, &key),
-        RegFlushKey(HKEY_LOCAL_MACHINE),
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A", 0, KEY_QUERY_VALUE, &key),
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Missing"),
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A", 0, KEY_QUERY_VALUE, &key),
-        RegFlushKey(HKEY_USERS),
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A", 0, KEY_QUERY_VALUE, &key), RegFlushKey(HKEY_LOCAL_MACHINE),
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A", 0, KEY_QUERY_VALUE, &key), RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Missing"),
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "A", 0, KEY_QUERY_VALUE, &key), RegFlushKey(HKEY_USERS),
     };
     const LONG expected[] = {0, 0, 0, ERROR_FILE_NOT_FOUND, 0, 0};
     for (int i = 0; i < 6; ++i) {

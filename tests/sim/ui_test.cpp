@@ -158,13 +158,13 @@ TEST(ProgressBar, KeepsItsPositionByItsOwnRules) {
       {"wrap upward in 10..20", 10, 20, 3, 19, PBM_STEPIT, 0, 0, 19, 12, 10, 20, 3},
       {"wrap downward in 10..20", 10, 20, -3, 11, PBM_STEPIT, 0, 0, 11, 18, 10, 20, -3},
       {"an empty range does not move", 5, 5, 1, 5, PBM_STEPIT, 0, 0, 5, 5, 5, 5, 1},
-      {"a smaller range clamps the position", 0, 100, 10, 100, PBM_SETRANGE, 0, MAKELPARAM(0, 50),
-       MAKELPARAM(0, 100), 50, 0, 50, 10},
-      {"a higher minimum clamps the position", 0, 100, 10, 0, PBM_SETRANGE, 0, MAKELPARAM(20, 80),
-       MAKELPARAM(0, 100), 20, 20, 80, 10},
+      {"a smaller range clamps the position", 0, 100, 10, 100, PBM_SETRANGE, 0, MAKELPARAM(0, 50), MAKELPARAM(0, 100),
+       50, 0, 50, 10},
+      {"a higher minimum clamps the position", 0, 100, 10, 0, PBM_SETRANGE, 0, MAKELPARAM(20, 80), MAKELPARAM(0, 100),
+       20, 20, 80, 10},
       {"SETPOS past the maximum clamps", 0, 140, 10, 0, PBM_SETPOS, 500, 0, 0, 140, 0, 140, 10},
-      {"DELTAPOS below the minimum clamps", 0, 140, 10, 70, PBM_DELTAPOS, static_cast<WPARAM>(-500), 0, 70, 0,
-       0, 140, 10},
+      {"DELTAPOS below the minimum clamps", 0, 140, 10, 70, PBM_DELTAPOS, static_cast<WPARAM>(-500), 0, 70, 0, 0, 140,
+       10},
       {"SETSTEP 0xFFFFFFFE is -2", 0, 140, 10, 0, PBM_SETSTEP, 0xFFFFFFFE, 0, 10, 0, 0, 140, -2},
       {"GETPOS", 0, 140, 10, 70, PBM_GETPOS, 0, 0, 70, 70, 0, 140, 10},
   };
@@ -246,7 +246,8 @@ TEST(Controls, KeepTheirTextAndCountWhatTheyReceive) {
   const sim::ControlState* label = dialog.Control(IDC_TEXT);
   EXPECT_EQ(label->text, "Hello again");
   EXPECT_EQ(label->pos, 0);
-  EXPECT_EQ(label->messageCounts, (std::map<UINT, int>{{WM_SETTEXT, 2}, {WM_GETTEXT, 2}, {WM_SETFONT_, 1}, {PBM_SETPOS, 1}}));
+  EXPECT_EQ(label->messageCounts,
+            (std::map<UINT, int>{{WM_SETTEXT, 2}, {WM_GETTEXT, 2}, {WM_SETFONT_, 1}, {PBM_SETPOS, 1}}));
   EXPECT_EQ(dialog.Control(IDOK)->text, "OK");  // the template's text until something sets it
   // The dialog's caption is set through its own WM_SETTEXT, which the procedure sees.
   EXPECT_EQ(CountOf(WM_SETTEXT), 1);
@@ -444,7 +445,9 @@ TEST(Input, WhatADialogDoesNotOfferIsAnError) {
       {"PLAIN", {Input::Close}, "the user closed PLAIN \"Plain\", which has no close button"},
       {"MAIN", {Input::Button, 4242}, "the user pressed button 4242 of MAIN \"Main\", which has no such button"},
       {"MAIN", {Input::Button, IDC_TEXT}, "the user pressed button 1000 of MAIN \"Main\", which has no such button"},
-      {"OTHERDEFAULT", {Input::Button, IDC_OFF}, "the user pressed button 1002 of OTHERDEFAULT \"Other\", which is disabled"},
+      {"OTHERDEFAULT",
+       {Input::Button, IDC_OFF},
+       "the user pressed button 1002 of OTHERDEFAULT \"Other\", which is disabled"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -507,16 +510,25 @@ TEST(Unanswered, NamesWhatWasShownAndWhatTheScriptExpected) {
   auto show = [](const char* name) { return [name](Desk& desk) { desk.Show(name); }; };
   auto box = [](UINT style) { return [style](Desk&) { MessageBoxA(nullptr, "Body", "Title", style); }; };
   const Case cases[] = {
-      {"dialog while the script waits for another", {{"BAR", {Input::Escape}}}, show("MAIN"),
+      {"dialog while the script waits for another",
+       {{"BAR", {Input::Escape}}},
+       show("MAIN"),
        "MAIN \"Main\" waits for input, no timer runs and the user has none (the script's next step is BAR with "
        "Escape)"},
-      {"dialog after the last step", {}, show("MAIN"),
+      {"dialog after the last step",
+       {},
+       show("MAIN"),
        "MAIN \"Main\" waits for input, no timer runs and the user has none (the script has no steps left)"},
-      {"message box while the script waits for a dialog", {{"MAIN", {Input::Enter}}}, box(MB_OK),
+      {"message box while the script waits for a dialog",
+       {{"MAIN", {Input::Enter}}},
+       box(MB_OK),
        "the script expects MAIN with Enter, but the message box \"Title\" saying \"Body\" was shown"},
-      {"message box after the last step", {}, box(MB_OK),
+      {"message box after the last step",
+       {},
+       box(MB_OK),
        "the message box \"Title\" saying \"Body\" was shown after the script's last step"},
-      {"dialog closing with its step unused", {{"MAIN", {Input::Escape}, 0, 100}},
+      {"dialog closing with its step unused",
+       {{"MAIN", {Input::Escape}, 0, 100}},
        [](Desk& desk) {
          OnMessage([](HWND window, UINT message, WPARAM) {
            if (message == WM_INITDIALOG) SetTimer(window, 1, 1, nullptr);
@@ -525,7 +537,8 @@ TEST(Unanswered, NamesWhatWasShownAndWhatTheScriptExpected) {
          desk.Show("MAIN");
        },
        "MAIN \"Main\" closed before the script's step MAIN with Escape after 100 timer messages"},
-      {"timer that nothing ever stops", {},
+      {"timer that nothing ever stops",
+       {},
        [](Desk& desk) {
          desk.ui().hangAfterMs = 1000;
          OnMessage([](HWND window, UINT message, WPARAM) {
@@ -543,7 +556,8 @@ TEST(Unanswered, NamesWhatWasShownAndWhatTheScriptExpected) {
     EXPECT_EQ(UnansweredText([&] { c.run(desk); }), c.message);
   }
   Desk desk;
-  EXPECT_EQ(UnansweredText([&] { desk.Show("MAIN"); }), "MAIN \"Main\" waits for input, no timer runs and no user is set");
+  EXPECT_EQ(UnansweredText([&] { desk.Show("MAIN"); }),
+            "MAIN \"Main\" waits for input, no timer runs and no user is set");
   EXPECT_EQ(UnansweredText([] { MessageBoxA(nullptr, "Body", "Title", MB_OK); }),
             "the message box \"Title\" saying \"Body\" was shown and no user is set");
 }
@@ -556,10 +570,9 @@ TEST(Unanswered, MessageBoxAnswersMustBeItsButtons) {
     bool accepted;
   };
   const Case cases[] = {
-      {MB_OK, IDOK, true},           {MB_OK, IDCANCEL, false},      {MB_OK, IDYES, false},
-      {MB_OKCANCEL, IDOK, true},     {MB_OKCANCEL, IDCANCEL, true}, {MB_OKCANCEL, IDNO, false},
-      {MB_YESNO, IDYES, true},       {MB_YESNO, IDNO, true},        {MB_YESNO, IDOK, false},
-      {MB_YESNO, IDCANCEL, false},   {0x1034, IDYES, true},         {0x1034, IDNO, true},
+      {MB_OK, IDOK, true},           {MB_OK, IDCANCEL, false},    {MB_OK, IDYES, false},   {MB_OKCANCEL, IDOK, true},
+      {MB_OKCANCEL, IDCANCEL, true}, {MB_OKCANCEL, IDNO, false},  {MB_YESNO, IDYES, true}, {MB_YESNO, IDNO, true},
+      {MB_YESNO, IDOK, false},       {MB_YESNO, IDCANCEL, false}, {0x1034, IDYES, true},   {0x1034, IDNO, true},
       {0x1034, IDOK, false},
   };
   for (const Case& c : cases) {
@@ -578,8 +591,9 @@ TEST(Unanswered, MessageBoxAnswersMustBeItsButtons) {
       EXPECT_EQ(box.text, "Body");
       EXPECT_EQ(box.title, "Title");
     } else {
-      EXPECT_EQ(UnansweredText([&] { MessageBoxA(nullptr, "Body", "Title", c.style); }),
-                "the answer " + std::to_string(c.answer) + " is not a button of the message box \"Title\" saying \"Body\"");
+      EXPECT_EQ(
+          UnansweredText([&] { MessageBoxA(nullptr, "Body", "Title", c.style); }),
+          "the answer " + std::to_string(c.answer) + " is not a button of the message box \"Title\" saying \"Body\"");
     }
   }
 }

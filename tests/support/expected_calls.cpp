@@ -70,8 +70,8 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
   e.Add("WriteProfileStringA", {Q("PrinterPorts"), printer, "NULL"});
   e.Add("GetProfileStringA", {Q("windows"), Q("device"), Q(""), "150"});  // another default printer
 
-  e.Add("RegOpenKeyExA", {"HKEY_CURRENT_USER", Q("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"),
-                          "0", "1"});
+  e.Add("RegOpenKeyExA",
+        {"HKEY_CURRENT_USER", Q("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"), "0", "1"});
   std::string group = "\\ZANTEROVA RK514";
   if (layout.installed) {
     e.Add("RegQueryValueExA", {"hkey", Q("Programs"), "NULL", "type", "data", "260"});

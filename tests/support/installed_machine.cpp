@@ -65,8 +65,7 @@ sim::Machine CleanMachine(std::uint32_t buildNumber) {
   reg.SetString(std::string(kEnumPrinters) + "\\0000", "DeviceDesc", "HP LaserJet 4");
   reg.SetString(std::string(kClassPrinters) + "\\0000", "DriverDesc", "HP LaserJet 4");
   reg.SetString("HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\HEWLETT-PACKARDLASERJE1F3C", "DeviceDesc", "HP LaserJet 4");
-  reg.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{00021400-0000-0000-C000-000000000046}", "",
-                "Desktop");
+  reg.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{00021400-0000-0000-C000-000000000046}", "", "Desktop");
   reg.CreateKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers");
   reg.CreateKey("HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT");
   reg.SetString(std::string("HKEY_USERS\\.DEFAULT\\") + kMenuOrder + "\\Accessories", "Order", "1");
@@ -113,7 +112,8 @@ void InstallProduct(sim::Machine& machine) {
     reg.SetString(std::string("HKEY_CURRENT_USER\\") + kMenuOrder + "\\ZANTEROVA RK514\\Menu", "Order", "2");
   }
   const std::string inf = "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[RK514.Files]\r\nKB47RK.DRV\r\nKB47STAT.EXE\r\n";
-  machine.files.WriteFile(machine.windowsDirectory + (laterRelease ? "\\INF\\OTHER\\KARSENBYKBRK514.INF" : "\\INF\\oem1.inf"), inf);
+  machine.files.WriteFile(
+      machine.windowsDirectory + (laterRelease ? "\\INF\\OTHER\\KARSENBYKBRK514.INF" : "\\INF\\oem1.inf"), inf);
 }
 
 sim::Machine InstalledMachine(std::uint32_t buildNumber) {

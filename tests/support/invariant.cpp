@@ -199,8 +199,7 @@ void CheckWinIni(const std::string& beforeBytes, const std::string& afterBytes, 
 // ---- wininit.ini.
 
 // Whether gained, appended to base, is nothing but the lines a removal writes.
-bool GainsOnlyEntries(std::string_view base, std::string_view gained, const std::string& systemDirectory,
-                      bool unread) {
+bool GainsOnlyEntries(std::string_view base, std::string_view gained, const std::string& systemDirectory, bool unread) {
   std::size_t at = 0;
   if ((unread || (!base.empty() && base.back() != '\n')) && gained.substr(0, 2) == "\r\n") at = 2;
   if (gained.substr(at, 10) == "[rename]\r\n") at += 10;
@@ -224,7 +223,8 @@ void CheckWininit(const std::string& path, const std::optional<std::string>& bef
   std::vector<std::string> bases;
   if (beforeBytes) {
     bases.push_back(*beforeBytes);
-    if (!beforeBytes->empty() && beforeBytes->back() == 0x1A) bases.push_back(beforeBytes->substr(0, beforeBytes->size() - 1));
+    if (!beforeBytes->empty() && beforeBytes->back() == 0x1A)
+      bases.push_back(beforeBytes->substr(0, beforeBytes->size() - 1));
   } else {
     bases.emplace_back();
   }
@@ -355,8 +355,8 @@ void CheckFiles(const sim::Machine& before, const sim::Machine& after, const All
     if (key == wininit) {
       CheckWininit(entry.path, entry.bytes, now.bytes, before.systemDirectory, allowance.renameListUnread, report);
     } else if (key == winIni) {
-      CheckWinIni(entry.bytes, now.bytes, PortSections(before, allowance.deviceUnknown), DefaultPrinterIsThePrinter(before),
-                  report);
+      CheckWinIni(entry.bytes, now.bytes, PortSections(before, allowance.deviceUnknown),
+                  DefaultPrinterIsThePrinter(before), report);
     } else {
       report.push_back("files: content changed: " + entry.path);
     }

@@ -61,9 +61,9 @@ std::vector<Resource> ReadResFile(const std::string& bytes) {
 
 namespace {
 std::string PredefinedClass(const std::string& ordinal) {
-  static const std::map<std::string, std::string> names = {
-      {"#128", "button"}, {"#129", "edit"}, {"#130", "static"},
-      {"#131", "listbox"}, {"#132", "scrollbar"}, {"#133", "combobox"}};
+  static const std::map<std::string, std::string> names = {{"#128", "button"},    {"#129", "edit"},
+                                                           {"#130", "static"},    {"#131", "listbox"},
+                                                           {"#132", "scrollbar"}, {"#133", "combobox"}};
   auto it = names.find(ordinal);
   return it == names.end() ? ordinal : it->second;
 }
@@ -178,8 +178,9 @@ struct Differences {
     const sim::ControlTemplate& w = want.controls[i];
     const std::string control = "control " + std::to_string(i) + " " + Quoted(w.text) + " ";
     d.Number(control + "ID", c.id, w.id);
-    const bool sameClass = classNames == ClassNames::kAnyCase ? strcasecmp(c.className.c_str(), w.className.c_str()) == 0
-                                                              : c.className == w.className;
+    const bool sameClass = classNames == ClassNames::kAnyCase
+                               ? strcasecmp(c.className.c_str(), w.className.c_str()) == 0
+                               : c.className == w.className;
     if (!sameClass) d.Field(control + "class", Quoted(c.className), Quoted(w.className));
     d.Field(control + "text", Quoted(c.text), Quoted(w.text));
     d.Field(control + "place", Place(c.x, c.y, c.cx, c.cy), Place(w.x, w.y, w.cx, w.cy));
@@ -193,8 +194,7 @@ struct Differences {
 }
 
 ::testing::AssertionResult SameDialogs(const std::map<std::string, sim::DialogTemplate>& got,
-                                       const std::map<std::string, sim::DialogTemplate>& want,
-                                       ClassNames classNames) {
+                                       const std::map<std::string, sim::DialogTemplate>& want, ClassNames classNames) {
   std::string missing, extra;
   for (const auto& [name, dialog] : want)
     if (got.count(name) == 0) missing += " " + name;

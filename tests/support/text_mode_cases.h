@@ -14,11 +14,11 @@
 namespace text_mode {
 
 enum class Op {
-  Read,   // `count` fgetc calls (-1: until EOF); result: the bytes they gave, each EOF as "<EOF>"
-  Tell,   // ftell; result: the number
-  Puts,   // fputs(text); result: "ok" (not negative) or "EOF"
-  Line,   // fprintf("%s\n", text); result: what it returned
-  Grow,   // another handle appends text to the file, raw; no result
+  Read,  // `count` fgetc calls (-1: until EOF); result: the bytes they gave, each EOF as "<EOF>"
+  Tell,  // ftell; result: the number
+  Puts,  // fputs(text); result: "ok" (not negative) or "EOF"
+  Line,  // fprintf("%s\n", text); result: what it returned
+  Grow,  // another handle appends text to the file, raw; no result
 };
 
 struct Step {
@@ -37,9 +37,9 @@ inline Step Grow(std::string text) { return {Op::Grow, std::move(text), ""}; }
 
 struct Case {
   const char* name;
-  std::optional<std::string> before;  // nullopt: no such file
-  bool append;                        // "a+"; otherwise "r"
-  std::vector<Step> steps;            // for a case whose open must fail (opens false): none
+  std::optional<std::string> before;                // nullopt: no such file
+  bool append;                                      // "a+"; otherwise "r"
+  std::vector<Step> steps;                          // for a case whose open must fail (opens false): none
   std::optional<std::string> after = std::nullopt;  // nullopt: the bytes it had before
   bool opens = true;
 };
@@ -50,8 +50,7 @@ constexpr std::size_t kBufferEdge = 4096;
 inline std::string Bytes(const char* text, std::size_t size) { return std::string(text, size); }
 #define TEXT_MODE_BYTES(literal) ::text_mode::Bytes(literal, sizeof(literal) - 1)
 
-inline std::vector<Case> Cases()
-{
+inline std::vector<Case> Cases() {
   const std::string edge(kBufferEdge - 1, 'a');  // ends just before the buffer's edge
   const std::string big(70000, 'z');
   return {
@@ -62,7 +61,10 @@ inline std::vector<Case> Cases()
       {"a CR at the very end stays", "a\r", false, {ReadAll("a\r"), Tell(2)}},
       {"CR CR LF reads as CR and one line feed", "\r\r\n", false, {ReadAll("\r\n"), Tell(3)}},
       {"LF CR stays as it is", "\n\r", false, {ReadAll("\n\r")}},
-      {"a Ctrl-Z mid-file ends it, and ftell does not count it", "ab\x1A" "cd\r\n", false,
+      {"a Ctrl-Z mid-file ends it, and ftell does not count it",
+       "ab\x1A"
+       "cd\r\n",
+       false,
        {ReadAll("ab"), Tell(2), Read(1, "<EOF>"), Tell(2)}},
       {"a final Ctrl-Z is not read", "ab\r\n\x1A", false, {ReadAll("ab\n"), Tell(4)}},
       {"a CR before a Ctrl-Z stays a CR", "a\r\x1A\n", false, {ReadAll("a\r"), Tell(2)}},
@@ -70,15 +72,23 @@ inline std::vector<Case> Cases()
       {"an empty file", "", false, {Tell(0), ReadAll(""), Tell(0)}},
       {"a byte above 0x7F is not EOF", "\xFF\x80", false, {ReadAll("\xFF\x80")}},
       {"a NUL byte is read like any other", TEXT_MODE_BYTES("a\0b"), false, {ReadAll(TEXT_MODE_BYTES("a\0b"))}},
-      {"ftell counts the raw bytes read, CR LF as two", "a\r\nb", false,
+      {"ftell counts the raw bytes read, CR LF as two",
+       "a\r\nb",
+       false,
        {Tell(0), Read(1, "a"), Tell(1), Read(1, "\n"), Tell(3), Read(1, "b"), Tell(4), Read(1, "<EOF>"), Tell(4)}},
       {"CR LF across the read buffer's edge", edge + "\r\nb", false, {ReadAll(edge + "\nb"), Tell(4098)}},
-      {"a CR on the read buffer's edge before a Ctrl-Z", edge + "\r\x1A" "b", false,
+      {"a CR on the read buffer's edge before a Ctrl-Z",
+       edge + "\r\x1A"
+              "b",
+       false,
        {ReadAll(edge + "\r"), Tell(4096)}},
       {"a missing file cannot be read", std::nullopt, false, {}, std::nullopt, false},
 
       // Appending: "a+".
-      {"a missing file is created", std::nullopt, true, {Line("[rename]"), Line("NUL=C:\\X")},
+      {"a missing file is created",
+       std::nullopt,
+       true,
+       {Line("[rename]"), Line("NUL=C:\\X")},
        "[rename]\r\nNUL=C:\\X\r\n"},
       {"an empty file", "", true, {Line("x")}, "x\r\n"},
       {"after a CR LF that ends the file", "[rename]\r\n", true, {Line("x")}, "[rename]\r\nx\r\n"},
@@ -86,15 +96,23 @@ inline std::vector<Case> Cases()
       {"a final Ctrl-Z is removed", "[rename]\r\n\x1A", true, {Line("x")}, "[rename]\r\nx\r\n"},
       {"a file of one Ctrl-Z", "\x1A", true, {Line("x")}, "x\r\n"},
       {"only one of two final Ctrl-Z", "a\x1A\x1A", true, {Line("x")}, "a\x1Ax\r\n"},
-      {"a Ctrl-Z that does not end the file stays", "a\x1A" "b", true, {Line("x")}, "a\x1A" "bx\r\n"},
+      {"a Ctrl-Z that does not end the file stays",
+       "a\x1A"
+       "b",
+       true,
+       {Line("x")},
+       "a\x1A"
+       "bx\r\n"},
       {"the Ctrl-Z goes at the open, with nothing written", "a\x1A", true, {}, "a"},
       {"nothing written leaves the file", "a\r\n", true, {}, std::nullopt},
       {"a CR LF written becomes CR CR LF", "", true, {Line("a\r")}, "a\r\r\n"},
       {"a lone CR written stays", "", true, {Line("a\rb")}, "a\rb\r\n"},
-      {"fputs of a line feed, then a line", "[x]", true, {Puts("\n"), Line("[rename]")},
-       "[x]\r\n[rename]\r\n"},
-      {"every write goes to the end, after what others appended", "[rename]\r\n", true,
-       {Line("NUL=A"), Grow("other\r\n"), Line("NUL=B")}, "[rename]\r\nother\r\nNUL=A\r\nNUL=B\r\n"},
+      {"fputs of a line feed, then a line", "[x]", true, {Puts("\n"), Line("[rename]")}, "[x]\r\n[rename]\r\n"},
+      {"every write goes to the end, after what others appended",
+       "[rename]\r\n",
+       true,
+       {Line("NUL=A"), Grow("other\r\n"), Line("NUL=B")},
+       "[rename]\r\nother\r\nNUL=A\r\nNUL=B\r\n"},
       {"a CR LF written across the write buffer's edge", "", true, {Line(edge)}, edge + "\r\n"},
       {"a line longer than the write buffer", "", true, {Line(big)}, big + "\r\n"},
       {"a large file's final Ctrl-Z goes, the rest stays", big + "\x1A", true, {Line("x")}, big + "x\r\n"},
@@ -107,8 +125,7 @@ inline std::string ReadText(int c) { return c == EOF ? "<EOF>" : std::string(1, 
 // Opens path as the case says, takes its steps, closes; returns one sentence per difference from
 // the case. `grow` appends raw bytes to the file through a handle of its own.
 inline std::vector<std::string> RunTextModeCase(const Case& c, const char* path,
-                                                const std::function<void(const std::string&)>& grow)
-{
+                                                const std::function<void(const std::string&)>& grow) {
   std::vector<std::string> problems;
   FILE* file = c.append ? fopen(path, "a+") : fopen(path, "r");
   if ((file != nullptr) != c.opens) {
@@ -128,22 +145,14 @@ inline std::vector<std::string> RunTextModeCase(const Case& c, const char* path,
           for (int n = 0; n < step.count; ++n) result += ReadText(fgetc(file));
         }
         break;
-      case Op::Tell:
-        result = std::to_string(ftell(file));
-        break;
-      case Op::Puts:
-        result = fputs(step.text.c_str(), file) >= 0 ? "ok" : "EOF";
-        break;
-      case Op::Line:
-        result = std::to_string(fprintf(file, "%s\n", step.text.c_str()));
-        break;
-      case Op::Grow:
-        grow(step.text);
-        break;
+      case Op::Tell: result = std::to_string(ftell(file)); break;
+      case Op::Puts: result = fputs(step.text.c_str(), file) >= 0 ? "ok" : "EOF"; break;
+      case Op::Line: result = std::to_string(fprintf(file, "%s\n", step.text.c_str())); break;
+      case Op::Grow: grow(step.text); break;
     }
     if (result != step.result) {
-      problems.push_back("step " + std::to_string(i + 1) + ": got \"" + result.substr(0, 200) +
-                         "\", expected \"" + step.result.substr(0, 200) + "\"");
+      problems.push_back("step " + std::to_string(i + 1) + ": got \"" + result.substr(0, 200) + "\", expected \"" +
+                         step.result.substr(0, 200) + "\"");
     }
   }
   if (fclose(file) != 0) {

@@ -50,15 +50,14 @@ int Simulate(const std::string& scenarioPath, const std::string& flow, const std
   if (!machines::LoadScenarioOrSay("", scenarioPath, scenario)) return 2;
   try {
     wine::SimRun run = wine::RunInSimulator(scenario, flow);
-    if (!WriteDump(outDir + "/sim-seeded.dump", run.seeded) ||
-        !WriteDump(outDir + "/sim-after.dump", run.after) ||
+    if (!WriteDump(outDir + "/sim-seeded.dump", run.seeded) || !WriteDump(outDir + "/sim-after.dump", run.after) ||
         !WriteDump(outDir + "/sim-next.dump", run.next)) {
       std::fprintf(stderr, "cannot write the dumps into %s\n", outDir.c_str());
       return 2;
     }
   } catch (const std::exception& failure) {
-    std::fprintf(stderr, "the simulated run of %s (%s) failed: %s\n", scenarioPath.c_str(),
-                 flow.c_str(), failure.what());
+    std::fprintf(stderr, "the simulated run of %s (%s) failed: %s\n", scenarioPath.c_str(), flow.c_str(),
+                 failure.what());
     return 1;
   }
   return 0;
@@ -71,8 +70,7 @@ int main(int argc, char** argv) {
   if (command == "sim" && argc == 5) return Simulate(argv[2], argv[3], argv[4]);
   if (command == "compare" && (argc == 7 || argc == 8)) {
     machines::StateDump simSeeded, simDump, wineDump, expected;
-    if (!ReadDump(argv[4], simSeeded) || !ReadDump(argv[5], simDump) || !ReadDump(argv[6], wineDump))
-      return 2;
+    if (!ReadDump(argv[4], simSeeded) || !ReadDump(argv[5], simDump) || !ReadDump(argv[6], wineDump)) return 2;
     std::string error;
     if (!wine::LoadExpected(argv[2], argv[3], simSeeded, expected, error)) {
       std::fprintf(stderr, "%s\n", error.c_str());

@@ -20,8 +20,7 @@ namespace {
 int g_failures = 0;
 int g_checks = 0;
 
-void Check(bool ok, const std::string& what)
-{
+void Check(bool ok, const std::string& what) {
   ++g_checks;
   if (!ok) {
     ++g_failures;
@@ -33,8 +32,7 @@ void Check(bool ok, const std::string& what)
 
 const char* const TEST_ROOT = "Software\\RK514 shims test";
 
-bool KeyExists(const std::string& path)
-{
+bool KeyExists(const std::string& path) {
   HKEY key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
     return false;
@@ -43,8 +41,7 @@ bool KeyExists(const std::string& path)
   return true;
 }
 
-bool CreateKey(const std::string& path, const SECURITY_ATTRIBUTES* security = nullptr)
-{
+bool CreateKey(const std::string& path, const SECURITY_ATTRIBUTES* security = nullptr) {
   HKEY key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                       const_cast<SECURITY_ATTRIBUTES*>(security), &key, nullptr) != ERROR_SUCCESS) {
@@ -56,10 +53,7 @@ bool CreateKey(const std::string& path, const SECURITY_ATTRIBUTES* security = nu
   return true;
 }
 
-std::string Under(const std::string& relative)
-{
-  return std::string(TEST_ROOT) + "\\" + relative;
-}
+std::string Under(const std::string& relative) { return std::string(TEST_ROOT) + "\\" + relative; }
 
 struct RegistryCase {
   const char* name;
@@ -70,16 +64,21 @@ struct RegistryCase {
   std::vector<std::string> kept;
 };
 
-std::vector<RegistryCase> RegistryCases()
-{
+std::vector<RegistryCase> RegistryCases() {
   std::vector<RegistryCase> cases = {
       {"leaf key", {"Leaf"}, "Leaf", ERROR_SUCCESS, {"Leaf"}, {}},
       {"subtree with values at every level",
        {"Tree\\A\\B", "Tree\\A\\C", "Tree\\D", "Tree sibling"},
-       "Tree", ERROR_SUCCESS, {"Tree", "Tree\\A", "Tree\\A\\B", "Tree\\D"}, {"Tree sibling"}},
+       "Tree",
+       ERROR_SUCCESS,
+       {"Tree", "Tree\\A", "Tree\\A\\B", "Tree\\D"},
+       {"Tree sibling"}},
       {"key below a parent that stays",
        {"Parent\\Child\\Grandchild", "Parent\\Other"},
-       "Parent\\Child", ERROR_SUCCESS, {"Parent\\Child"}, {"Parent", "Parent\\Other"}},
+       "Parent\\Child",
+       ERROR_SUCCESS,
+       {"Parent\\Child"},
+       {"Parent", "Parent\\Other"}},
       {"missing key", {"Present"}, "Absent", ERROR_FILE_NOT_FOUND, {"Absent"}, {"Present"}},
   };
   // Deep: a chain of 30 levels.
@@ -101,8 +100,7 @@ std::vector<RegistryCase> RegistryCases()
   return cases;
 }
 
-void TestRegDeleteKey(bool ntFamily)
-{
+void TestRegDeleteKey(bool ntFamily) {
   // What the real call does with a key that has a subkey decides whether the shim's own walk
   // is exercised: on the NT family it must refuse.
   CreateKey(Under("Probe\\Sub"));
@@ -117,8 +115,8 @@ void TestRegDeleteKey(bool ntFamily)
       Check(CreateKey(Under(path)), std::string(c.name) + ": create " + path);
     }
     LONG result = PlatformRegDeleteKeyA(HKEY_CURRENT_USER, Under(c.deleted).c_str());
-    Check(result == c.result, std::string(c.name) + ": result " + std::to_string(result) +
-                                  ", expected " + std::to_string(c.result));
+    Check(result == c.result,
+          std::string(c.name) + ": result " + std::to_string(result) + ", expected " + std::to_string(c.result));
     for (const std::string& path : c.gone) {
       Check(!KeyExists(Under(path)), std::string(c.name) + ": " + path + " is gone");
     }
@@ -131,37 +129,32 @@ void TestRegDeleteKey(bool ntFamily)
 // A subkey that RegDeleteKeyA cannot delete, beside two that it can: the walk must end, delete
 // what it can and leave the rest. Such a subkey is a symbolic link to a key that does not exist
 // (RegDeleteKeyA opens the link's target, and there is none); only the NT family has links.
-bool CreateDanglingLink(const std::string& path)
-{
+bool CreateDanglingLink(const std::string& path) {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr,
-                      REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
+                      KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr) != ERROR_SUCCESS) {
     return false;
   }
   const wchar_t target[] = L"\\Registry\\Machine\\Software\\RK514 shims test no such key";
-  LONG result = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
-                               reinterpret_cast<const BYTE*>(target), sizeof target - sizeof(wchar_t));
+  LONG result = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                               sizeof target - sizeof(wchar_t));
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
 }
 
-void DeleteLink(const std::string& path)
-{
+void DeleteLink(const std::string& path) {
   typedef LONG(WINAPI * NtDeleteKeyFunction)(HANDLE);
   NtDeleteKeyFunction ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
   HKEY key;
   if (ntDeleteKey != nullptr &&
-      RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) ==
-          ERROR_SUCCESS) {
+      RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) == ERROR_SUCCESS) {
     ntDeleteKey(key);
     RegCloseKey(key);
   }
 }
 
-void TestUndeletableSubkey()
-{
+void TestUndeletableSubkey() {
   CreateKey(Under("Locked\\A"));
   Check(CreateDanglingLink(Under("Locked\\B")), "undeletable subkey: create the link Locked\\B");
   CreateKey(Under("Locked\\C\\D"));
@@ -169,8 +162,8 @@ void TestUndeletableSubkey()
         "undeletable subkey: Locked\\B really refuses deletion");
 
   LONG result = PlatformRegDeleteKeyA(HKEY_CURRENT_USER, Under("Locked").c_str());
-  Check(result == ERROR_ACCESS_DENIED, "undeletable subkey: the final result is the refusal, got " +
-                                           std::to_string(result));
+  Check(result == ERROR_ACCESS_DENIED,
+        "undeletable subkey: the final result is the refusal, got " + std::to_string(result));
   Check(KeyExists(Under("Locked")), "undeletable subkey: Locked stays");
   Check(!KeyExists(Under("Locked\\A")), "undeletable subkey: Locked\\A before it is gone");
   Check(!KeyExists(Under("Locked\\C")), "undeletable subkey: Locked\\C after it is gone");
@@ -182,10 +175,9 @@ void TestUndeletableSubkey()
 std::string g_directory;
 
 // The file's bytes, or nothing when it cannot be read.
-std::optional<std::string> ReadRaw(const std::string& path)
-{
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+std::optional<std::string> ReadRaw(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return std::nullopt;
   }
@@ -200,8 +192,7 @@ std::optional<std::string> ReadRaw(const std::string& path)
 }
 
 // Writes bytes at the end of the file (creating it when `create`), through a handle of its own.
-bool WriteRaw(const std::string& path, const std::string& bytes, bool create)
-{
+bool WriteRaw(const std::string& path, const std::string& bytes, bool create) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -214,8 +205,7 @@ bool WriteRaw(const std::string& path, const std::string& bytes, bool create)
   return CloseHandle(file) && ok;
 }
 
-std::string Visible(const std::string& bytes)
-{
+std::string Visible(const std::string& bytes) {
   std::string text;
   for (unsigned char c : bytes.substr(0, 120)) {
     if (c >= 0x20 && c < 0x7F && c != '\\') {
@@ -229,8 +219,7 @@ std::string Visible(const std::string& bytes)
   return bytes.size() > 120 ? text + "... (" + std::to_string(bytes.size()) + " bytes)" : text;
 }
 
-void TestTextMode()
-{
+void TestTextMode() {
   int index = 0;
   for (const text_mode::Case& c : text_mode::Cases()) {
     const std::string path = g_directory + "\\case" + std::to_string(index++) + ".ini";
@@ -246,22 +235,19 @@ void TestTextMode()
     }
     const std::optional<std::string> expected = c.after ? c.after : c.before;
     const std::optional<std::string> after = ReadRaw(path);
-    Check(after == expected, std::string(c.name) + ": the file is \"" +
-                                 (after ? Visible(*after) : "<missing>") + "\", expected \"" +
-                                 (expected ? Visible(*expected) : "<missing>") + "\"");
+    Check(after == expected, std::string(c.name) + ": the file is \"" + (after ? Visible(*after) : "<missing>") +
+                                 "\", expected \"" + (expected ? Visible(*expected) : "<missing>") + "\"");
   }
 }
 
 }  // namespace
 
-int main()
-{
+int main() {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof version;
   GetVersionExA(&version);
   bool ntFamily = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-  printf("platform: %s %lu.%lu\n", ntFamily ? "NT" : "9x",
-         static_cast<unsigned long>(version.dwMajorVersion),
+  printf("platform: %s %lu.%lu\n", ntFamily ? "NT" : "9x", static_cast<unsigned long>(version.dwMajorVersion),
          static_cast<unsigned long>(version.dwMinorVersion));
 
   PlatformRegDeleteKeyA(HKEY_CURRENT_USER, TEST_ROOT);

@@ -31,7 +31,9 @@ class WatchingUser : public sim::ScriptedUser {
     // The buttons of the two kinds of box the program shows, by their IDs.
     const UINT kind = box.style & 0xF;
     std::string line = "box " + Quoted(box.title) + " | " + Quoted(box.text) + " | buttons " +
-                       (kind == MB_OK ? "1" : kind == MB_YESNO ? "6 7" : "(other)");
+                       (kind == MB_OK      ? "1"
+                        : kind == MB_YESNO ? "6 7"
+                                           : "(other)");
     line += box.owner ? " | owned" : " | unowned";
     // A system-modal box stays in front of every window (Windows gives it WS_EX_TOPMOST).
     line += (box.style & MB_SYSTEMMODAL) ? " | topmost" : " | normal";
@@ -77,8 +79,7 @@ SimRun RunInSimulator(const machines::Scenario& scenario, const std::string& flo
   run.after = machines::DumpMachine(machine, watch);
   run.after.Set("exit", std::to_string(exitCode));
   run.after.Set("restart", std::to_string(machine.ui().exitWindowsRequests.size()));
-  for (std::size_t i = 0; i < user.windows.size(); ++i)
-    run.after.Set("ui " + std::to_string(i + 1), user.windows[i]);
+  for (std::size_t i = 0; i < user.windows.size(); ++i) run.after.Set("ui " + std::to_string(i + 1), user.windows[i]);
 
   machines::StartWindowsAgain(machine);
   run.next = machines::DumpMachine(machine, watch);

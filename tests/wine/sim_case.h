@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "state_dump.h"
 #include "scenario.h"
+#include "state_dump.h"
 
 namespace wine {
 
 struct SimRun {
   machines::StateDump seeded;  // the scenario's state, before the program runs
   machines::StateDump after;   // after the program (and the restart it asked for, if any), with its exit
-                     // code, restart requests and windows
+                               // code, restart requests and windows
   machines::StateDump next;    // after the next start of Windows
 };
 

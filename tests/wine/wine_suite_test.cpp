@@ -128,11 +128,11 @@ TEST(ScenarioFormat, BytesSurviveEncoding) {
 TEST(ExpectedState, RemovesKeysAndFoldersWithWhatIsBeneath) {
   StateDump seeded;
   std::string parseError;
-  ASSERT_TRUE(machines::ParseDump(
-      "key HKLM\\A\nvalue HKLM\\A | v => sz:1\nkey HKLM\\A\\B\nvalue HKLM\\A\\B | w => sz:2\n"
-      "key HKLM\\AB\nvalue HKLM\\AB | v => sz:3\ndir $PROGRAMS\\G\nfile $PROGRAMS\\G\\x.LNK => L\n"
-      "file $PROGRAMS\\Gx => y\nprofile Devices | P => kb47rk,LPT1:\n",
-      "seeded", seeded, parseError))
+  ASSERT_TRUE(
+      machines::ParseDump("key HKLM\\A\nvalue HKLM\\A | v => sz:1\nkey HKLM\\A\\B\nvalue HKLM\\A\\B | w => sz:2\n"
+                          "key HKLM\\AB\nvalue HKLM\\AB | v => sz:3\ndir $PROGRAMS\\G\nfile $PROGRAMS\\G\\x.LNK => L\n"
+                          "file $PROGRAMS\\Gx => y\nprofile Devices | P => kb47rk,LPT1:\n",
+                          "seeded", seeded, parseError))
       << parseError;
   machines::BaseResolver resolve = [&](const std::string& name, StateDump& base, std::string& error) {
     if (name != "seeded") {
@@ -144,13 +144,13 @@ TEST(ExpectedState, RemovesKeysAndFoldersWithWhatIsBeneath) {
   };
   StateDump expected;
   std::string error;
-  ASSERT_TRUE(machines::ReadExpected("from seeded\n- key HKLM\\A\n- dir $PROGRAMS\\G\n"
-                                 "- profile Devices | P\n+ exit => 2\n",
-                                 "e", resolve, expected, error))
+  ASSERT_TRUE(
+      machines::ReadExpected("from seeded\n- key HKLM\\A\n- dir $PROGRAMS\\G\n"
+                             "- profile Devices | P\n+ exit => 2\n",
+                             "e", resolve, expected, error))
       << error;
   // HKLM\AB and $PROGRAMS\Gx only share a prefix with what went: they stay.
-  EXPECT_EQ(expected.Text(),
-            "exit => 2\nfile $PROGRAMS\\Gx => y\nkey HKLM\\AB\nvalue HKLM\\AB | v => sz:3\n");
+  EXPECT_EQ(expected.Text(), "exit => 2\nfile $PROGRAMS\\Gx => y\nkey HKLM\\AB\nvalue HKLM\\AB | v => sz:3\n");
 
   // A line that removes nothing is a mistake in the expected state, not a pass.
   EXPECT_FALSE(machines::ReadExpected("from seeded\n- key HKLM\\C\n", "e", resolve, expected, error));
@@ -188,18 +188,28 @@ TEST(NextStart, WorksThroughTheRenameSectionOnly) {
     std::string movedTo;  // a file that a rename line creates, with A.DLL's contents
   } cases[] = {
       {"NUL= deletes", "[rename]\r\nNUL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n", {"A.DLL"}, {"B.DLL"}, ""},
-      {"the keyword and the section in any case", "[Rename]\r\nnul=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n",
-       {"A.DLL"}, {"B.DLL"}, ""},
-      {"NULL= is a rename to a file called NULL", "[rename]\r\nNULL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n",
-       {"A.DLL"}, {"B.DLL"}, "C:\\WINDOWS\\NULL"},
-      {"another section is passed over", "[other]\r\nNUL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n", {},
-       {"A.DLL", "B.DLL"}, ""},
-      {"comments are passed over", "[rename]\r\n;NUL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n", {},
-       {"A.DLL", "B.DLL"}, ""},
-      {"a rename with a folder", "[rename]\r\nC:\\WINDOWS\\C.DLL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n",
-       {"A.DLL"}, {"B.DLL"}, "C:\\WINDOWS\\C.DLL"},
-      {"lines after a Ctrl-Z are not read", "[rename]\r\n\x1ANUL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n", {},
-       {"A.DLL", "B.DLL"}, ""},
+      {"the keyword and the section in any case",
+       "[Rename]\r\nnul=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n",
+       {"A.DLL"},
+       {"B.DLL"},
+       ""},
+      {"NULL= is a rename to a file called NULL",
+       "[rename]\r\nNULL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n",
+       {"A.DLL"},
+       {"B.DLL"},
+       "C:\\WINDOWS\\NULL"},
+      {"another section is passed over", "[other]\r\nNUL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n", {}, {"A.DLL", "B.DLL"}, ""},
+      {"comments are passed over", "[rename]\r\n;NUL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n", {}, {"A.DLL", "B.DLL"}, ""},
+      {"a rename with a folder",
+       "[rename]\r\nC:\\WINDOWS\\C.DLL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n",
+       {"A.DLL"},
+       {"B.DLL"},
+       "C:\\WINDOWS\\C.DLL"},
+      {"lines after a Ctrl-Z are not read",
+       "[rename]\r\n\x1ANUL=C:\\WINDOWS\\SYSTEM\\A.DLL\r\n",
+       {},
+       {"A.DLL", "B.DLL"},
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -259,13 +269,11 @@ TEST_P(SimulatedCase, GivesTheExpectedState) {
   wine::SimRun run = wine::RunInSimulator(scenario, c.flow);
 
   StateDump expected;
-  ASSERT_TRUE(wine::LoadExpected(dir + "/expected", c.name + ".expected", run.seeded, expected, error))
-      << error;
+  ASSERT_TRUE(wine::LoadExpected(dir + "/expected", c.name + ".expected", run.seeded, expected, error)) << error;
   EXPECT_EQ(Joined(machines::CompareDumps(expected, run.after)), "");
   if (c.next) {
     StateDump expectedNext;
-    ASSERT_TRUE(wine::LoadExpected(dir + "/expected", c.name + ".next.expected", run.seeded,
-                                   expectedNext, error))
+    ASSERT_TRUE(wine::LoadExpected(dir + "/expected", c.name + ".next.expected", run.seeded, expectedNext, error))
         << error;
     EXPECT_EQ(Joined(machines::CompareDumps(expectedNext, run.next)), "");
   }
@@ -285,8 +293,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SimulatedCase, ::testing::ValuesIn(ReadCases()),
 TEST(SimulatedSeeding, EveryScenarioItemIsInTheDump) {
   machines::Scenario scenario;
   std::string error;
-  ASSERT_TRUE(machines::LoadScenarioFile(std::string(RK514_WINE_DIR) + "/scenarios/installed98.scn",
-                                     scenario, error))
+  ASSERT_TRUE(machines::LoadScenarioFile(std::string(RK514_WINE_DIR) + "/scenarios/installed98.scn", scenario, error))
       << error;
   sim::Machine machine = machines::MachineFor(scenario);
   StateDump dump = machines::DumpMachine(machine, machines::WatchFor(scenario));

@@ -61,8 +61,9 @@ const Family LATER_FAMILIES[] = {
 };
 
 // Words objdump writes before a mnemonic.
-const char* const PREFIXES[] = {"lock", "rep",  "repz",   "repe", "repnz", "repne", "data16", "data32",
-                                "addr16", "addr32", "cs", "ds", "es", "fs", "gs", "ss", "notrack", "bnd"};
+const char* const PREFIXES[] = {"lock",   "rep",    "repz",   "repe",   "repnz",   "repne",
+                                "data16", "data32", "addr16", "addr32", "cs",      "ds",
+                                "es",     "fs",     "gs",     "ss",     "notrack", "bnd"};
 
 bool IsPrefix(const std::string& word)
 {
@@ -88,7 +89,8 @@ const char* LaterFamily(const std::string& mnemonic)
 // An MMX (%mm0), SSE (%xmm0), AVX (%ymm0, %zmm0) or AVX-512 mask (%k1) register among the operands.
 const char* LaterRegister(std::string_view operands)
 {
-  for (std::size_t at = operands.find('%'); at != std::string_view::npos; at = operands.find('%', at + 1)) {
+  for (std::size_t at = operands.find('%'); at != std::string_view::npos;
+       at = operands.find('%', at + 1)) {
     std::string_view name = operands.substr(at + 1);
     auto followedByDigit = [&](std::size_t length) {
       return name.size() > length && std::isdigit(static_cast<unsigned char>(name[length]));

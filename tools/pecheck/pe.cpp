@@ -134,7 +134,8 @@ bool ReadImports(const Reader& in, const std::vector<Section>& sections, std::ui
     auto nameAt = FileOffset(sections, nameRva);
     std::optional<std::string> name = nameAt ? in.String(*nameAt) : std::nullopt;
     if (!name) {
-      return Fail(error, "import descriptor " + std::to_string(index) + " has an unreadable DLL name");
+      return Fail(error,
+                  "import descriptor " + std::to_string(index) + " has an unreadable DLL name");
     }
     ImportedDll dll{*name, {}};
     // Some linkers leave the lookup table out; the address table holds the same thunks on disk.
@@ -159,7 +160,8 @@ bool ReadImports(const Reader& in, const std::vector<Section>& sections, std::ui
                                          : std::nullopt;
       std::optional<std::string> function = hintAt ? in.String(*hintAt + 2) : std::nullopt;
       if (!function) {
-        return Fail(error, dll.name + ": function " + std::to_string(n) + " has an unreadable name");
+        return Fail(error,
+                    dll.name + ": function " + std::to_string(n) + " has an unreadable name");
       }
       dll.functions.push_back(*function);
     }
@@ -223,8 +225,7 @@ std::optional<PeImage> ReadPe(std::span<const std::uint8_t> bytes, std::string* 
   // Data directory 1 is the import table; an image without it imports nothing.
   if (directoryCount > 1 && directories + 16 <= opt + optionalSize) {
     std::uint32_t importRva = in.U32(directories + 8);
-    if (importRva != 0 &&
-        !ReadImports(in, sections, importRva, image.pe32Plus, image, error)) {
+    if (importRva != 0 && !ReadImports(in, sections, importRva, image.pe32Plus, image, error)) {
       return std::nullopt;
     }
   }

@@ -66,8 +66,7 @@ std::optional<sim::Input> InputFor(const Answer& answer, const sim::DialogState&
       if (dialog.tmpl.style & WS_SYSMENU) return sim::Input{sim::Input::Close, 0};
       return std::nullopt;
     case Answer::Yes:
-    case Answer::No:
-      return std::nullopt;
+    case Answer::No: return std::nullopt;
   }
   return std::nullopt;
 }
@@ -96,7 +95,7 @@ int ButtonFor(const Answer& answer, const sim::MessageBoxRecord& box) {
 
 std::vector<Answer> ParseAnswers(std::string_view list) {
   static const std::pair<const char*, Answer::Kind> kWords[] = {
-      {"ok", Answer::Ok},       {"cancel", Answer::Cancel}, {"yes", Answer::Yes},     {"no", Answer::No},
+      {"ok", Answer::Ok},       {"cancel", Answer::Cancel}, {"yes", Answer::Yes},    {"no", Answer::No},
       {"enter", Answer::Enter}, {"escape", Answer::Escape}, {"esc", Answer::Escape}, {"close", Answer::Close}};
   std::vector<Answer> answers;
   std::size_t start = 0;
@@ -104,7 +103,8 @@ std::vector<Answer> ParseAnswers(std::string_view list) {
   for (;;) {
     ++number;
     std::size_t comma = list.find(',', start);
-    std::string_view word = list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    std::string_view word =
+        list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
     while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
     while (!word.empty() && word.back() == ' ') word.remove_suffix(1);
     std::string where = "--answers: answer " + std::to_string(number);
@@ -116,7 +116,8 @@ std::vector<Answer> ParseAnswers(std::string_view list) {
       name = word.substr(0, at);
       std::string_view digits = word.substr(at + 1);
       auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), answer.afterTimerMessages);
-      if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || answer.afterTimerMessages < 0)
+      if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+          answer.afterTimerMessages < 0)
         throw AnswerError(where + " (" + Quoted(answer.written) + "): @ must be followed by a count of timer messages");
     }
     const std::string lower = Lower(name);
@@ -147,20 +148,19 @@ std::optional<sim::Input> AnswersUser::NextInput(const sim::DialogState& dialog,
   const bool timerRuns = ui_.NextTimerDueMs().has_value();
   if (next_ >= answers_.size()) {
     if (timerRuns) return std::nullopt;  // watched: it may close by itself
-    throw Error("--answers: the list ended, but " + Described(dialog) + " waits for one of: " +
-                      Choices(dialog));
+    throw Error("--answers: the list ended, but " + Described(dialog) + " waits for one of: " + Choices(dialog));
   }
   const Answer& answer = answers_[next_];
   std::optional<sim::Input> input = InputFor(answer, dialog);
   if (!input) {
     if (timerRuns) return std::nullopt;  // the word is for what comes after this dialog
-    throw Error("--answers: " + Which() + " does not fit " + Described(dialog) + ", which waits for one of: " +
-                      Choices(dialog));
+    throw Error("--answers: " + Which() + " does not fit " + Described(dialog) +
+                ", which waits for one of: " + Choices(dialog));
   }
   if (dialog.timerMessages < answer.afterTimerMessages) {
     if (!timerRuns)
       throw Error("--answers: " + Which() + " waits for timer messages, but " + Described(dialog) +
-                        " has no timer running");
+                  " has no timer running");
     waitingIn_ = dialog.hwnd;
     return std::nullopt;
   }
@@ -177,8 +177,8 @@ int AnswersUser::AnswerMessageBox(const sim::MessageBoxRecord& box) {
   const Answer& answer = answers_[next_];
   int button = ButtonFor(answer, box);
   if (button == 0 || answer.afterTimerMessages > 0)
-    throw Error("--answers: " + Which() + " does not fit " + Described(box) + ", which waits for one of: " +
-                      Choices(box));
+    throw Error("--answers: " + Which() + " does not fit " + Described(box) +
+                ", which waits for one of: " + Choices(box));
   taken_.push_back(Which() + " went to " + Described(box));
   ++next_;
   NoteAnswer(box, button);
@@ -189,7 +189,7 @@ void AnswersUser::DialogClosed(const sim::DialogState& dialog) {
   SandboxUser::DialogClosed(dialog);
   if (waitingIn_ == dialog.hwnd && next_ < answers_.size())
     throw Error("--answers: " + Which() + " was waiting for timer messages, but " + Described(dialog) +
-                      " closed after " + std::to_string(dialog.timerMessages));
+                " closed after " + std::to_string(dialog.timerMessages));
 }
 
 void AnswersUser::CheckAllUsed() const {
@@ -197,7 +197,7 @@ void AnswersUser::CheckAllUsed() const {
   std::string left;
   for (std::size_t i = next_; i < answers_.size(); ++i) left += (left.empty() ? "" : ",") + answers_[i].written;
   throw Error("--answers: the program ended with " + std::to_string(answers_.size() - next_) +
-                    " answer(s) unused: " + left);
+              " answer(s) unused: " + left);
 }
 
 }  // namespace sandbox

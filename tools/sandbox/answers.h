@@ -44,7 +44,7 @@ class AnswersUser : public SandboxUser {
   void CheckAllUsed() const;
 
  private:
-  std::string Which() const;  // "answer 2 (\"no\")"
+  std::string Which() const;                         // "answer 2 (\"no\")"
   AnswerError Error(const std::string& text) const;  // with the words taken so far
   std::vector<Answer> answers_;
   std::vector<std::string> taken_;  // "answer 1 (\"ok\") went to the dialog ..."

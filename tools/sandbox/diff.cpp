@@ -57,7 +57,8 @@ void DiffRegistry(const sim::RegKey& beforeRoot, const sim::RegKey& afterRoot, c
       else below.push_back({&sub, &now->second, pair.path + "\\" + sub.name});
     }
     for (const auto& [lower, sub] : after.subkeys) {
-      if (before.subkeys.count(lower) == 0) diff.changed.push_back({{kRegistryKey, pair.path + "\\" + sub.name, "", ""}, "added"});
+      if (before.subkeys.count(lower) == 0)
+        diff.changed.push_back({{kRegistryKey, pair.path + "\\" + sub.name, "", ""}, "added"});
     }
     stack.insert(stack.end(), std::make_move_iterator(below.rbegin()), std::make_move_iterator(below.rend()));
   }
@@ -105,9 +106,11 @@ void DiffFiles(const sim::FileSystem& before, const sim::FileSystem& after, cons
       now.erase(it);
       const char* kind = entry.isDirectory ? kFolder : kFile;
       if (entry.isDirectory != then.isDirectory) {
-        diff.changed.push_back({{kind, path, "", ""}, entry.isDirectory ? "changed: now a file" : "changed: now a folder"});
+        diff.changed.push_back(
+            {{kind, path, "", ""}, entry.isDirectory ? "changed: now a file" : "changed: now a folder"});
       } else if (entry.isDirectory) {
-        if (!(entry.attributes == then.attributes)) diff.changed.push_back({{kind, path, "", ""}, "attributes changed"});
+        if (!(entry.attributes == then.attributes))
+          diff.changed.push_back({{kind, path, "", ""}, "attributes changed"});
         below.push_back(path);
       } else if (!(entry.attributes == then.attributes)) {
         diff.changed.push_back({{kind, path, "", ""}, "attributes changed"});
@@ -155,7 +158,9 @@ void DiffProfile(std::string beforeBytes, std::string afterBytes, const std::str
     else if (line.kind == sim::ProfileLine::Blank) blankLines = true;
     else addedKeys.push_back({kProfileKey, sectionOf(b, b.HeaderAbove(j)), line.name, ""});
   }
-  auto same = [](const Item& x, const Item& y) { return sim::UpperAscii(x.path) == sim::UpperAscii(y.path) && sim::UpperAscii(x.name) == sim::UpperAscii(y.name); };
+  auto same = [](const Item& x, const Item& y) {
+    return sim::UpperAscii(x.path) == sim::UpperAscii(y.path) && sim::UpperAscii(x.name) == sim::UpperAscii(y.name);
+  };
   for (const Item& key : removedKeys) {
     auto again = std::find_if(addedKeys.begin(), addedKeys.end(), [&](const Item& added) { return same(key, added); });
     if (again == addedKeys.end()) {
@@ -207,7 +212,8 @@ LineEdits DiffLines(const std::vector<std::string_view>& a, const std::vector<st
   for (long d = 0; d <= limit && found < 0; ++d) {
     rounds.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
     for (long k = -d; k <= d; k += 2) {
-      long x = (k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1])) ? v[offset + k + 1] : v[offset + k - 1] + 1;
+      long x =
+          (k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1])) ? v[offset + k + 1] : v[offset + k - 1] + 1;
       long y = x - k;
       while (x < n && y < m && a[start + x] == b[start + y]) {
         ++x;
@@ -250,7 +256,8 @@ MachineDiff DiffMachines(const sim::Machine& before, const sim::Machine& after) 
   DiffRegistry(before.registry.Users(), after.registry.Users(), "HKEY_USERS", diff);
   const std::string winIni = after.files.LongPath(after.WinIniPath());
   DiffProfile(before.files.ReadFile(winIni).value_or(""), after.files.ReadFile(winIni).value_or(""), winIni, diff);
-  const ShownApart apart{sim::UpperAscii(winIni), sim::UpperAscii(after.files.LongPath(JoinPath(after.windowsDirectory, "wininit.ini")))};
+  const ShownApart apart{sim::UpperAscii(winIni),
+                         sim::UpperAscii(after.files.LongPath(JoinPath(after.windowsDirectory, "wininit.ini")))};
   const std::vector<char> drivesBefore = before.files.Drives();
   for (char drive : drivesBefore) DiffFiles(before.files, after.files, std::string(1, drive) + ":\\", apart, diff);
   for (char drive : after.files.Drives()) {

@@ -7,7 +7,8 @@ std::string ItemText(const Item& item) {
   if (item.kind == kRegistryValue)
     return item.path + " | " + item.name + (item.value.empty() ? "" : " = \"" + item.value + "\"");
   if (item.kind == kProfileSection) return "[" + item.path + "]";
-  if (item.kind == kProfileKey) return "[" + item.path + "] " + item.name + (item.value.empty() ? "" : "=" + item.value);
+  if (item.kind == kProfileKey)
+    return "[" + item.path + "] " + item.name + (item.value.empty() ? "" : "=" + item.value);
   return item.path;
 }
 

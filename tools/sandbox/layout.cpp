@@ -36,9 +36,7 @@ std::string WithoutMnemonics(std::string_view text) {
 }
 
 // Rows of a one-row control: the row that holds its vertical middle.
-int MiddleRow(const sim::ControlTemplate& control) {
-  return (control.y * 2 + control.cy) / (2 * kDialogUnitsPerRow);
-}
+int MiddleRow(const sim::ControlTemplate& control) { return (control.y * 2 + control.cy) / (2 * kDialogUnitsPerRow); }
 
 std::u32string Centered(std::u32string_view text, int width) {
   if (static_cast<int>(text.size()) > width) text = text.substr(0, static_cast<std::size_t>(width));
@@ -68,8 +66,7 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 // A window's frame and caption bar; returns the first row and column of its client area.
-void DrawWindow(Canvas& canvas, int top, int left, int rows, int columns, const std::string& caption,
-                bool closeBox) {
+void DrawWindow(Canvas& canvas, int top, int left, int rows, int columns, const std::string& caption, bool closeBox) {
   canvas.Fill(top, left, rows, columns, U' ', Style::Face);
   canvas.Frame(top, left, rows, columns, Style::Frame);
   canvas.Fill(top + 1, left + 1, 1, columns - 2, U' ', Style::Caption);
@@ -82,10 +79,10 @@ void DrawWindow(Canvas& canvas, int top, int left, int rows, int columns, const 
 
 std::u32string IconGlyphs(unsigned style) {
   switch (style & 0xF0) {
-    case 0x10: return U"(X)";  // MB_ICONHAND
-    case 0x20: return U"(?)";  // MB_ICONQUESTION
+    case 0x10: return U"(X)";   // MB_ICONHAND
+    case 0x20: return U"(?)";   // MB_ICONQUESTION
     case 0x30: return U"/!\\";  // MB_ICONEXCLAMATION
-    case 0x40: return U"(i)";  // MB_ICONASTERISK
+    case 0x40: return U"(i)";   // MB_ICONASTERISK
   }
   return U"";
 }
@@ -158,7 +155,8 @@ std::vector<std::string> WrapText(std::string_view text, int width) {
   std::size_t start = 0;
   for (;;) {
     std::size_t end = text.find('\n', start);
-    std::string_view paragraph = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    std::string_view paragraph =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     std::string line;
     std::size_t at = 0;
     while (at < paragraph.size()) {
@@ -230,7 +228,8 @@ int InitialFocus(const sim::DialogState& dialog) {
 void DrawTooSmall(Canvas& canvas, const std::string& window, CellSize needed) {
   const std::string text = "The terminal is " + std::to_string(canvas.columns) + " x " + std::to_string(canvas.rows) +
                            " characters; " + window + " needs " + std::to_string(needed.columns) + " x " +
-                           std::to_string(needed.rows) + ".\nMake the terminal larger to go on. Ctrl-C stops the "
+                           std::to_string(needed.rows) +
+                           ".\nMake the terminal larger to go on. Ctrl-C stops the "
                            "run; --answers runs it without a terminal.";
   std::vector<std::string> lines = WrapText(text, canvas.columns);
   for (int row = 0; row < canvas.rows && row < static_cast<int>(lines.size()); ++row)
@@ -288,7 +287,9 @@ void DrawDialog(Canvas& canvas, const sim::DialogState& dialog, int focusId) {
       bool focused = control.tmpl.id == focusId;
       bool isDefault = (control.tmpl.style & kButtonTypeMask) == BS_DEFPUSHBUTTON;
       canvas.Put(clientTop + MiddleRow(control.tmpl), column, ButtonFace(control.text, cells.columns, focused),
-                 focused ? Style::FocusedButton : isDefault ? Style::DefaultButton : Style::Button);
+                 focused     ? Style::FocusedButton
+                 : isDefault ? Style::DefaultButton
+                             : Style::Button);
     } else if (IsClass(control, PROGRESS_CLASSA)) {
       int barRow = clientTop + MiddleRow(control.tmpl);
       int inner = cells.columns - 2;
@@ -353,8 +354,8 @@ BoxLayout LayOut(const sim::MessageBoxRecord& box, int canvasColumns) {
       static_cast<int>(layout.buttons.size()) * (kMessageButtonWidth + kMessageButtonGap) - kMessageButtonGap;
   layout.closeBox = std::find(layout.buttons.begin(), layout.buttons.end(), IDCANCEL) != layout.buttons.end() ||
                     layout.buttons.size() == 1;
-  const int content = std::max({layout.iconWidth + widest, layout.buttonsWidth,
-                                static_cast<int>(box.title.size()) + (layout.closeBox ? 6 : 2)});
+  const int content = std::max(
+      {layout.iconWidth + widest, layout.buttonsWidth, static_cast<int>(box.title.size()) + (layout.closeBox ? 6 : 2)});
   // frame, caption, blank, text, blank, buttons, frame
   layout.size = {static_cast<int>(layout.lines.size()) + 6, content + 4};
   return layout;
@@ -362,7 +363,9 @@ BoxLayout LayOut(const sim::MessageBoxRecord& box, int canvasColumns) {
 
 }  // namespace
 
-CellSize MessageBoxCells(const sim::MessageBoxRecord& box, int canvasColumns) { return LayOut(box, canvasColumns).size; }
+CellSize MessageBoxCells(const sim::MessageBoxRecord& box, int canvasColumns) {
+  return LayOut(box, canvasColumns).size;
+}
 
 void DrawMessageBox(Canvas& canvas, const sim::MessageBoxRecord& box, int focusedButton) {
   static const char* const kLabels[] = {"", "OK", "Cancel", "&Abort", "&Retry", "&Ignore", "&Yes", "&No"};
@@ -411,14 +414,11 @@ int FocusStep(Key key) {
   switch (key) {
     case Key::Tab:
     case Key::Right:
-    case Key::Down:
-      return 1;
+    case Key::Down: return 1;
     case Key::BackTab:
     case Key::Left:
-    case Key::Up:
-      return -1;
-    default:
-      return 0;
+    case Key::Up: return -1;
+    default: return 0;
   }
 }
 
@@ -438,13 +438,11 @@ std::optional<sim::Input> DialogKey(const sim::DialogState& dialog, int& focusId
     case Key::Space:
       if (onButton) return sim::Input{sim::Input::Button, focusId};
       return std::nullopt;
-    case Key::Escape:
-      return sim::Input{sim::Input::Escape, 0};
+    case Key::Escape: return sim::Input{sim::Input::Escape, 0};
     case Key::Close:
       if ((dialog.tmpl.style & WS_SYSMENU) == 0) return std::nullopt;
       return sim::Input{sim::Input::Close, 0};
-    default:
-      break;
+    default: break;
   }
   return std::nullopt;
 }
@@ -467,14 +465,14 @@ std::optional<int> MessageBoxKey(unsigned style, int& focusedButton, KeyPress ke
       if (buttons.size() == 1 && buttons[0] == IDOK) return IDOK;
       return std::nullopt;  // a Yes/No box cannot be dismissed
     case Key::Letter: {
-      static const std::pair<char, int> kMnemonics[] = {{'y', IDYES}, {'n', IDNO}, {'a', IDABORT}, {'r', IDRETRY}, {'i', IDIGNORE}};
+      static const std::pair<char, int> kMnemonics[] = {
+          {'y', IDYES}, {'n', IDNO}, {'a', IDABORT}, {'r', IDRETRY}, {'i', IDIGNORE}};
       for (const auto& [letter, id] : kMnemonics) {
         if (key.letter == letter && has(id)) return id;
       }
       return std::nullopt;
     }
-    default:
-      break;
+    default: break;
   }
   return std::nullopt;
 }

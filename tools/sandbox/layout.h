@@ -17,7 +17,17 @@ inline constexpr int kDialogUnitsPerColumn = 4;
 inline constexpr int kDialogUnitsPerRow = 8;
 
 enum class Style : unsigned char {
-  Desktop, Face, Frame, Caption, Text, Button, DefaultButton, FocusedButton, BarEmpty, BarFilled, Icon
+  Desktop,
+  Face,
+  Frame,
+  Caption,
+  Text,
+  Button,
+  DefaultButton,
+  FocusedButton,
+  BarEmpty,
+  BarFilled,
+  Icon
 };
 
 // Cells of text and style. Glyphs are Unicode; the terminal shows what it can of them.
@@ -29,8 +39,8 @@ struct Canvas {
   void Put(int row, int column, std::u32string_view text, Style style);  // clipped to the canvas
   void Fill(int row, int column, int rowCount, int columnCount, char32_t glyph, Style style);
   void Frame(int row, int column, int rowCount, int columnCount, Style style);  // a box's lines
-  std::string Row(int row) const;  // UTF-8
-  std::string Text() const;        // every row, each ended by a line feed
+  std::string Row(int row) const;                                               // UTF-8
+  std::string Text() const;                                                     // every row, each ended by a line feed
 };
 
 struct CellRect {

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <exception>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -36,9 +36,10 @@ constexpr int kModelError = 70;    // the simulated machine met something it doe
 constexpr int kOutputError = 73;   // the folder for the machine after the run cannot be used
 constexpr int kInterrupted = 130;  // Ctrl-C at the terminal
 
-const std::map<std::string, std::uint32_t> kReleases = {
-    {"win95", sim::kBuildWin95}, {"win95osr2", sim::kBuildWin95Osr2},
-    {"win98", sim::kBuildWin98}, {"win98se", sim::kBuildWin98Se}};
+const std::map<std::string, std::uint32_t> kReleases = {{"win95", sim::kBuildWin95},
+                                                        {"win95osr2", sim::kBuildWin95Osr2},
+                                                        {"win98", sim::kBuildWin98},
+                                                        {"win98se", sim::kBuildWin98Se}};
 
 constexpr const char* kFooter = R"(The dialogs are answered as on Windows: Enter or Space presses the marked button, Tab
 moves the mark, Escape is Cancel (it also closes the progress dialog early), F4 is the
@@ -80,9 +81,10 @@ struct Options {
 
 // ---- 1. The command line. An exit code when the run ends here (help, version, a usage error).
 std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
-  CLI::App app{"Runs the ZANTEROVA Karsenby RK514 uninstaller on a copy of a Windows 95/98 machine image\n"
-               "and reports what it removed, what waits for the next start of Windows and what is still there.",
-               "rk514-sandbox"};
+  CLI::App app{
+      "Runs the ZANTEROVA Karsenby RK514 uninstaller on a copy of a Windows 95/98 machine image\n"
+      "and reports what it removed, what waits for the next start of Windows and what is still there.",
+      "rk514-sandbox"};
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("rk514-sandbox ") + RK514_VERSION);
   auto* imageOption = app.add_option("--image", options.image,
@@ -93,9 +95,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
       ->excludes(imageOption);
   app.add_option("--release", options.release, "the Windows build to report: win95 (950), win95osr2, win98, win98se")
       ->check(CLI::IsMember({"win95", "win95osr2", "win98", "win98se"}));
-  app.add_option("--answers", options.answerList, "answer the dialogs from this list instead of the terminal, e.g. ok,no");
+  app.add_option("--answers", options.answerList,
+                 "answer the dialogs from this list instead of the terminal, e.g. ok,no");
   app.add_flag("--json", options.json, "print the report as JSON");
-  app.add_option("--out", options.out, "keep the machine after the run in this folder (new or empty, outside the image)");
+  app.add_option("--out", options.out,
+                 "keep the machine after the run in this folder (new or empty, outside the image)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -121,7 +125,8 @@ std::string ImageProblem(const fs::path& dir) {
   if (!fs::is_directory(dir, ec)) return "no such machine image folder";
   if (!fs::is_regular_file(dir / "registry.reg", ec))
     return "not a machine image: it has no registry.reg (the registry, exported in the REGEDIT4 format)";
-  if (!fs::is_directory(dir / "drives", ec)) return "not a machine image: it has no drives/ folder (the files, drives/C/...)";
+  if (!fs::is_directory(dir / "drives", ec))
+    return "not a machine image: it has no drives/ folder (the files, drives/C/...)";
   std::ifstream reg(dir / "registry.reg", std::ios::binary);
   char start[2] = {};
   reg.read(start, 2);
@@ -137,7 +142,8 @@ std::string OutputProblem(const fs::path& out, const fs::path& imageDir) {
   std::error_code ec, imageError;
   const fs::path target = fs::weakly_canonical(fs::absolute(out), ec);
   const fs::path image = fs::weakly_canonical(fs::absolute(imageDir), imageError);
-  if (!ec && !imageError && std::mismatch(image.begin(), image.end(), target.begin(), target.end()).first == image.end())
+  if (!ec && !imageError &&
+      std::mismatch(image.begin(), image.end(), target.begin(), target.end()).first == image.end())
     return "lies inside the machine image " + image.string() + "; the machine after the run goes outside it";
   if (fs::exists(out, ec) && (!fs::is_directory(out, ec) || !fs::is_empty(out, ec)))
     return "exists and is not an empty folder; the machine after the run goes to a new or empty one";
@@ -265,7 +271,8 @@ int Report(const Options& options, const Loaded& loaded, sim::Machine& machine, 
   facts.error = outcome.error.empty() ? outputError : outcome.error;
   // What happened is reported whatever went wrong after the run began, then the error.
   const sandbox::Report report = sandbox::BuildReport(*loaded.machine, machine, facts);
-  std::cout << (options.json ? sandbox::ReportJson(report) : sandbox::ReportText(report, WidthOfTerminal())) << std::flush;
+  std::cout << (options.json ? sandbox::ReportJson(report) : sandbox::ReportText(report, WidthOfTerminal()))
+            << std::flush;
   if (!facts.error.empty()) Fail(facts.error);
   if (!outputError.empty()) return kOutputError;
   return outcome.errorExit;

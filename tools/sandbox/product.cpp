@@ -30,7 +30,8 @@ Product Make() {
   product.infMarker = INF_MARKER;
   product.buildGate = BUILD_GATE;
   for (const REGISTRY_KEY& key : PRODUCT_KEYS) product.keys.push_back({RootName(key.root) + "\\" + key.path, false});
-  for (const REGISTRY_KEY& key : LATER_RELEASE_KEYS) product.keys.push_back({RootName(key.root) + "\\" + key.path, true});
+  for (const REGISTRY_KEY& key : LATER_RELEASE_KEYS)
+    product.keys.push_back({RootName(key.root) + "\\" + key.path, true});
   for (const INSTANCE_PASS& pass : INSTANCE_PASSES)
     product.instancePasses.push_back({std::string("HKEY_LOCAL_MACHINE\\") + pass.baseKey, pass.valueName});
   product.systemFiles = SlotNames(SYSTEM_FILES);

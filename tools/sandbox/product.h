@@ -8,20 +8,20 @@
 namespace sandbox {
 
 struct ProductKey {
-  std::string path;         // with its root's long name: "HKEY_CLASSES_ROOT\CLSID\{...}"
+  std::string path;  // with its root's long name: "HKEY_CLASSES_ROOT\CLSID\{...}"
   bool laterReleasesOnly = false;
 };
 
 struct InstancePass {
-  std::string baseKey;      // "HKEY_LOCAL_MACHINE\Enum\Root\printer"
-  std::string valueName;    // "DeviceDesc"
+  std::string baseKey;    // "HKEY_LOCAL_MACHINE\Enum\Root\printer"
+  std::string valueName;  // "DeviceDesc"
 };
 
 struct Product {
-  std::string printerName;  // PRINTER_NAME
-  std::string groupName;    // GROUP_NAME
-  std::string infMarker;    // INF_MARKER
-  unsigned buildGate = 0;   // BUILD_GATE
+  std::string printerName;       // PRINTER_NAME
+  std::string groupName;         // GROUP_NAME
+  std::string infMarker;         // INF_MARKER
+  unsigned buildGate = 0;        // BUILD_GATE
   std::vector<ProductKey> keys;  // PRODUCT_KEYS, then LATER_RELEASE_KEYS
   std::vector<InstancePass> instancePasses;
   std::vector<std::string> systemFiles;    // SYSTEM_FILES

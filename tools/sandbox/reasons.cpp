@@ -52,7 +52,9 @@ std::string FourDigits(long n) {
   return text;
 }
 
-std::string WinIniText(const sim::Machine& machine) { return machine.files.ReadFile(machine.WinIniPath()).value_or(""); }
+std::string WinIniText(const sim::Machine& machine) {
+  return machine.files.ReadFile(machine.WinIniPath()).value_or("");
+}
 
 // Registry keys whose own name names the product, anywhere below root.
 void NamedKeys(const sim::RegKey& root, const std::string& rootName, std::vector<std::string>& out) {
@@ -76,13 +78,15 @@ void NamedValues(const sim::RegKey& root, const std::string& rootName, const std
     auto [key, path] = std::move(stack.back());
     stack.pop_back();
     const std::string upper = sim::UpperAscii(path);
-    if (std::any_of(listedKeys.begin(), listedKeys.end(), [&](const std::string& top) { return IsAtOrBelow(upper, sim::UpperAscii(top)); }))
+    if (std::any_of(listedKeys.begin(), listedKeys.end(),
+                    [&](const std::string& top) { return IsAtOrBelow(upper, sim::UpperAscii(top)); }))
       continue;
     for (const auto& [lower, value] : key->values) {
       if (IsTextValue(value.second) && NamesProduct(ValueText(value.second)))
         out.push_back({kRegistryValue, path, value.first.empty() ? "@" : value.first, ValueText(value.second)});
     }
-    for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it) stack.emplace_back(&it->second, path + "\\" + it->second.name);
+    for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
+      stack.emplace_back(&it->second, path + "\\" + it->second.name);
   }
 }
 
@@ -91,7 +95,8 @@ std::vector<std::string> RegistryKeys(const sim::Machine& machine, const std::ve
   const sim::Registry& registry = machine.registry;
   std::vector<std::string> candidates;
   for (const ProductKey& key : product.keys) candidates.push_back(key.path);
-  for (const RunCalls* run : runs) candidates.insert(candidates.end(), run->KeysDeleted().begin(), run->KeysDeleted().end());
+  for (const RunCalls* run : runs)
+    candidates.insert(candidates.end(), run->KeysDeleted().begin(), run->KeysDeleted().end());
   for (const InstancePass& pass : product.instancePasses) {
     for (const std::string& name : registry.SubkeyNames(pass.baseKey)) {
       const std::string path = pass.baseKey + "\\" + name;
@@ -108,7 +113,8 @@ std::vector<std::string> RegistryKeys(const sim::Machine& machine, const std::ve
     const std::string path = registry.Resolve(candidate);
     if (registry.KeyExists(path) && seen.insert(sim::UpperAscii(path)).second) present.push_back(path);
   }
-  std::sort(present.begin(), present.end(), [](const std::string& a, const std::string& b) { return sim::UpperAscii(a) < sim::UpperAscii(b); });
+  std::sort(present.begin(), present.end(),
+            [](const std::string& a, const std::string& b) { return sim::UpperAscii(a) < sim::UpperAscii(b); });
   std::vector<std::string> listed;  // sorted, so a key comes right before the keys below it
   for (const std::string& path : present) {
     if (listed.empty() || !IsAtOrBelow(sim::UpperAscii(path), sim::UpperAscii(listed.back()))) listed.push_back(path);
@@ -129,7 +135,8 @@ void ProfileItems(const sim::Machine& machine, std::vector<Item>& out) {
       if (Contains(line.name, printer)) out.push_back({kProfileSection, line.name, "", ""});
       continue;
     }
-    if (line.kind != sim::ProfileLine::Entry || (!Contains(line.name, printer) && !Contains(line.value, printer))) continue;
+    if (line.kind != sim::ProfileLine::Entry || (!Contains(line.name, printer) && !Contains(line.value, printer)))
+      continue;
     const std::size_t header = text.HeaderAbove(i);
     const std::string section = header == ProfileText::kNone ? std::string() : text.Line(header).name;
     if (!Contains(section, printer)) out.push_back({kProfileKey, section, line.name, line.value});
@@ -161,11 +168,14 @@ std::vector<std::string> FileCandidates(const sim::Machine& machine, const std::
   return candidates;
 }
 
-Remnant Because(const Item& item, std::string code, std::string reason) { return {item, std::move(reason), std::move(code)}; }
+Remnant Because(const Item& item, std::string code, std::string reason) {
+  return {item, std::move(reason), std::move(code)};
+}
 
 // What the machine shows about a file whose deletion or opening failed.
 Remnant FileTrouble(const Item& item, const sim::Machine& machine, const std::string& failed) {
-  if (machine.files.IsDirectory(item.path)) return Because(item, "folderNotFile", "a folder stands under this name, not a file");
+  if (machine.files.IsDirectory(item.path))
+    return Because(item, "folderNotFile", "a folder stands under this name, not a file");
   const sim::FileAttributes attributes = machine.files.Attributes(item.path).value_or(sim::FileAttributes{});
   if (attributes.inUse) return Because(item, "inUse", "in use by another program");
   if (attributes.readOnly) return Because(item, "readOnly", "read-only");
@@ -220,7 +230,8 @@ Remnant Reasons::Why(const Item& item) const {
 Remnant Reasons::RegistryKey(const Item& item) const {
   const Product& product = TheProduct();
   if (std::optional<long> result = calls_.KeyDeletion(item.path))
-    return Because(item, "deletionFailed", "its deletion was tried and failed (RegDeleteKeyA returned " + std::to_string(*result) + ")");
+    return Because(item, "deletionFailed",
+                   "its deletion was tried and failed (RegDeleteKeyA returned " + std::to_string(*result) + ")");
   const std::string upper = sim::UpperAscii(item.path);
   for (const InstancePass& pass : product.instancePasses) {
     const std::string base = sim::UpperAscii(after_.registry.Resolve(pass.baseKey)) + "\\";
@@ -228,9 +239,10 @@ Remnant Reasons::RegistryKey(const Item& item) const {
     const std::string& valueName = pass.valueName;
     if (std::optional<RunCalls::KeyVisit> visit = calls_.Visit(item.path)) {
       if (!visit->read)
-        return Because(item, "unexamined",
-                       "outside the probe budget: the walk's last probe opened it after the budget was spent, and left it "
-                       "unexamined");
+        return Because(
+            item, "unexamined",
+            "outside the probe budget: the walk's last probe opened it after the budget was spent, and left it "
+            "unexamined");
       if (visit->readResult != 0)
         return Because(item, "descriptionUnreadable",
                        "its " + valueName + " could not be read" +
@@ -247,8 +259,10 @@ Remnant Reasons::RegistryKey(const Item& item) const {
                      "its " + valueName + " read as \"" + visit->comparedText + "\", which is not the printer's name");
     }
     const long highest = calls_.HighestNumberTried(pass.baseKey);
-    if (highest < 0) return Because(item, "outsideProbeBudget", "outside the probe budget: the walk tried no names here");
-    return Because(item, "outsideProbeBudget", "outside the probe budget: the walk tried names up to " + FourDigits(highest));
+    if (highest < 0)
+      return Because(item, "outsideProbeBudget", "outside the probe budget: the walk tried no names here");
+    return Because(item, "outsideProbeBudget",
+                   "outside the probe budget: the walk tried names up to " + FourDigits(highest));
   }
   for (const ProductKey& key : product.keys) {
     if (key.laterReleasesOnly && sim::UpperAscii(after_.registry.Resolve(key.path)) == upper &&
@@ -277,12 +291,14 @@ Remnant Reasons::ProfileLine(const Item& item) const {
   }
   if (std::optional<bool> done = calls_.ProfileKeyDeletion(item.path, item.name)) {
     if (!*done) return failed();
-    return Because(item, "laterDuplicate",
-                   "win.ini held this key more than once in " + section + ": deleting it removes the first of them only");
+    return Because(
+        item, "laterDuplicate",
+        "win.ini held this key more than once in " + section + ": deleting it removes the first of them only");
   }
   if (calls_.SectionDeletion(item.path).value_or(false))
-    return Because(item, "laterDuplicate",
-                   "it stands in another " + section + " section: deleting " + section + " removes the first of them only");
+    return Because(
+        item, "laterDuplicate",
+        "it stands in another " + section + " section: deleting " + section + " removes the first of them only");
   return Because(item, "notTouched", "the removal does not delete it");
 }
 
@@ -299,7 +315,8 @@ Remnant Reasons::FileOrFolder(const Item& item) const {
       return Because(item, "readOnly", "read-only");
     return Because(item, "deletionFailed", "its removal was tried and failed");
   }
-  if (calls_.FileDeletion(item.path)) return Because(item, "folderNotFile", "a folder stands under this name, not a file");
+  if (calls_.FileDeletion(item.path))
+    return Because(item, "folderNotFile", "a folder stands under this name, not a file");
   return Because(item, "notTouched", "the removal does not delete it");
 }
 
@@ -314,20 +331,23 @@ Remnant Reasons::DeferredFile(const Item& item) const {
   if (!append->opened) {
     std::string cause;
     if (after_.files.IsDirectory(wininit)) cause = ": a folder stands under that name";
-    else if (const auto attributes = after_.files.Attributes(wininit); attributes && attributes->inUse) cause = ": it is in use";
+    else if (const auto attributes = after_.files.Attributes(wininit); attributes && attributes->inUse)
+      cause = ": it is in use";
     else if (attributes && attributes->readOnly) cause = ": it is read-only";
     return Because(item, "notScheduled",
-                   "its deletion at the next start could not be scheduled: " + where + " could not be opened for appending" + cause);
+                   "its deletion at the next start could not be scheduled: " + where +
+                       " could not be opened for appending" + cause);
   }
   if (append->failed)
-    return Because(item, "notScheduled", "its deletion at the next start could not be scheduled: writing " + where + " failed");
+    return Because(item, "notScheduled",
+                   "its deletion at the next start could not be scheduled: writing " + where + " failed");
   const std::string key = calls_.KeyOfFilePath(item.path);
   for (const std::string& line : append->lines) {
     const std::size_t equals = line.find('=');
     if (equals != std::string::npos && calls_.KeyOfFilePath(line.substr(equals + 1)) == key)
-      return Because(item, "scheduleIneffective",
-                     "its line (" + line + ") was written to " + where +
-                         ", but the next start of Windows does not carry it out");
+      return Because(
+          item, "scheduleIneffective",
+          "its line (" + line + ") was written to " + where + ", but the next start of Windows does not carry it out");
   }
   return Because(item, "notTouched", "the removal wrote no line for it to " + where);
 }
@@ -336,20 +356,24 @@ Remnant Reasons::SetupInformationFile(const Item& item) const {
   const std::string& marker = TheProduct().infMarker;
   if (calls_.FileDeletion(item.path)) return FileTrouble(item, after_, "its deletion was tried and failed");
   if (std::optional<bool> opened = calls_.OpenedForReading(item.path)) {
-    if (*opened) return Because(item, "markerNotFound", "the removal read it and did not find " + marker + " as a word of its own");
+    if (*opened)
+      return Because(item, "markerNotFound",
+                     "the removal read it and did not find " + marker + " as a word of its own");
     const Remnant trouble = FileTrouble(item, after_, "");
-    return Because(item, "notOpened",
-                   "the removal could not open it to look for " + marker + (trouble.reason.empty() ? "" : ": " + trouble.reason));
+    return Because(
+        item, "notOpened",
+        "the removal could not open it to look for " + marker + (trouble.reason.empty() ? "" : ": " + trouble.reason));
   }
   const std::vector<std::string>& searches = calls_.Searches();
   if (searches.empty())
-    return Because(item, "notSearched",
-                   "not tried on " + BuildText() + ": on this build the removal searches no folder for setup information files");
+    return Because(
+        item, "notSearched",
+        "not tried on " + BuildText() + ": on this build the removal searches no folder for setup information files");
   std::string patterns;
   for (const std::string& pattern : searches) patterns += (patterns.empty() ? "" : ", ") + pattern;
   return Because(item, "notSearched",
-                 "not tried on " + BuildText() + ": on this build the removal looks for setup information files only among " +
-                     patterns);
+                 "not tried on " + BuildText() +
+                     ": on this build the removal looks for setup information files only among " + patterns);
 }
 
 }  // namespace sandbox

@@ -18,7 +18,8 @@ json ItemJson(const Item& item) {
 }
 
 json ShownJson(const Shown& s) {
-  json entry = {{"kind", s.kind == Shown::Dialog ? "dialog" : "messageBox"}, {"caption", s.caption}, {"inputs", s.inputs}};
+  json entry = {
+      {"kind", s.kind == Shown::Dialog ? "dialog" : "messageBox"}, {"caption", s.caption}, {"inputs", s.inputs}};
   if (s.kind == Shown::Dialog) {
     entry["template"] = s.name;
     entry["timerMessages"] = s.timerMessages;
@@ -54,7 +55,8 @@ std::string ReportJson(const Report& report) {
   json changes = json::array();
   for (const Change& c : report.otherChanges) changes.push_back(With(ItemJson(c.item), "change", c.what));
   json remnants = json::array();
-  for (const Remnant& r : report.stillThere) remnants.push_back(With(With(ItemJson(r.item), "reason", r.reason), "reasonCode", r.code));
+  for (const Remnant& r : report.stillThere)
+    remnants.push_back(With(With(ItemJson(r.item), "reason", r.reason), "reasonCode", r.code));
   json left = json::array();
   for (const Item& item : report.leftAfterNextStart) left.push_back(ItemJson(item));
 
@@ -62,14 +64,18 @@ std::string ReportJson(const Report& report) {
       {"formatVersion", kReportFormatVersion},
       {"image", run.image},
       {"output", OrNull(run.output)},
-      {"windows", {{"buildNumber", report.buildNumber}, {"build", report.buildNumber & 0xFFFF}, {"name", ReleaseName(report.buildNumber)}}},
+      {"windows",
+       {{"buildNumber", report.buildNumber},
+        {"build", report.buildNumber & 0xFFFF},
+        {"name", ReleaseName(report.buildNumber)}}},
       {"shown", shown},
       {"exitCode", OrNull(run.exitCode)},
       {"restartRequested", run.restartRequested},
       {"removalRan", run.removalRan},
       {"error", run.error.empty() ? json(nullptr) : json(run.error)},
       {"removed", removed},
-      {"wininit", {{"file", report.wininitPath}, {"created", report.wininitCreated}, {"linesAdded", report.wininitLines}}},
+      {"wininit",
+       {{"file", report.wininitPath}, {"created", report.wininitCreated}, {"linesAdded", report.wininitLines}}},
       {"waiting", waiting},
       {"otherChanges", changes},
       {"stillThere", remnants},

@@ -35,9 +35,12 @@ std::string ShownText(const Shown& shown) {
 // "18 registry keys, 2 win.ini sections, 19 files": the kinds in the order they first come.
 template <typename T, typename KindOf>
 std::string CountsByKind(const std::vector<T>& things, KindOf kindOf) {
-  static const std::map<std::string, std::string> kPlurals = {
-      {kRegistryKey, "registry keys"}, {kRegistryValue, "registry values"}, {kProfileSection, "win.ini sections"},
-      {kProfileKey, "win.ini keys"},   {kFile, "files"},                    {kFolder, "folders"}};
+  static const std::map<std::string, std::string> kPlurals = {{kRegistryKey, "registry keys"},
+                                                              {kRegistryValue, "registry values"},
+                                                              {kProfileSection, "win.ini sections"},
+                                                              {kProfileKey, "win.ini keys"},
+                                                              {kFile, "files"},
+                                                              {kFolder, "folders"}};
   std::vector<std::pair<std::string, std::size_t>> counts;
   for (const T& thing : things) {
     const std::string& kind = kindOf(thing);
@@ -47,8 +50,8 @@ std::string CountsByKind(const std::vector<T>& things, KindOf kindOf) {
   }
   std::string text;
   for (const auto& [kind, count] : counts) {
-    text += (text.empty() ? "" : ", ") + (count == 1 ? std::to_string(count) + " " + kind
-                                                     : std::to_string(count) + " " + kPlurals.at(kind));
+    text += (text.empty() ? "" : ", ") +
+            (count == 1 ? std::to_string(count) + " " + kind : std::to_string(count) + " " + kPlurals.at(kind));
   }
   return text;
 }
@@ -78,14 +81,17 @@ std::string ReportText(const Report& report, int width) {
   Writer out(width);
   out.Line("ZANTEROVA Karsenby RK514 uninstaller, run on a copy of " + run.image);
   out.Line("Windows: " + ReleaseName(report.buildNumber));
-  out.Line("The machine after the run: " +
-           (run.output ? *run.output : run.error.empty() ? "not kept (--out DIR keeps it)" : "not written"));
+  out.Line("The machine after the run: " + (run.output          ? *run.output
+                                            : run.error.empty() ? "not kept (--out DIR keeps it)"
+                                                                : "not written"));
   out.Line();
   out.Line("Shown");
-  for (std::size_t i = 0; i < run.shown.size(); ++i) out.Line("  " + std::to_string(i + 1) + ". " + ShownText(run.shown[i]));
+  for (std::size_t i = 0; i < run.shown.size(); ++i)
+    out.Line("  " + std::to_string(i + 1) + ". " + ShownText(run.shown[i]));
   if (!run.error.empty()) out.Line("Error: " + run.error);
   out.Line();
-  out.Line("Exit code: " + (run.exitCode ? std::to_string(*run.exitCode) : std::string("none, the program did not end")));
+  out.Line("Exit code: " +
+           (run.exitCode ? std::to_string(*run.exitCode) : std::string("none, the program did not end")));
   out.Line(std::string("Restart of Windows asked for: ") + (run.restartRequested ? "yes" : "no"));
   out.Line(std::string("The removal ran: ") + (run.removalRan ? "yes" : "no"));
   out.Line();
@@ -149,7 +155,8 @@ std::string ReportText(const Report& report, int width) {
                               : "After the next start of Windows: the " + std::to_string(left.size()) +
                                     " still there above are left");
   } else {
-    out.Line("After the next start of Windows: " + std::to_string(report.leftAfterNextStart.size()) + " left of the product");
+    out.Line("After the next start of Windows: " + std::to_string(report.leftAfterNextStart.size()) +
+             " left of the product");
     for (const Item& item : report.leftAfterNextStart) out.ItemLine(item);
   }
   out.Line();

@@ -80,8 +80,8 @@ std::optional<std::string> RunCalls::RegistryPathOf(const std::string& root, con
 
 void RunCalls::Read(sim::Machine& machine) {
   const std::string printerName = "\"" + TheProduct().printerName + "\"";
-  std::optional<std::string> opened;  // the key the last successful open gave, until a call uses its handle
-  std::optional<std::string> lastRead;  // the key whose value was read last, until the next open
+  std::optional<std::string> opened;             // the key the last successful open gave, until a call uses its handle
+  std::optional<std::string> lastRead;           // the key whose value was read last, until the next open
   std::map<std::string, std::size_t> appending;  // open "a+" files: "file#N" -> index in appends_
   for (const sim::Call& call : machine.trace().Calls()) {
     const std::string& op = call.op;
@@ -188,8 +188,14 @@ std::optional<bool> RunCalls::ProfileKeyDeletion(const std::string& section, con
   return Lookup(profileKeyDeletions_, ProfileKey(section, key));
 }
 
-std::optional<bool> RunCalls::FileDeletion(const std::string& path) const { return Lookup(fileDeletions_, KeyOfFilePath(path)); }
-std::optional<bool> RunCalls::FolderRemoval(const std::string& path) const { return Lookup(folderRemovals_, KeyOfFilePath(path)); }
-std::optional<bool> RunCalls::OpenedForReading(const std::string& path) const { return Lookup(reads_, KeyOfFilePath(path)); }
+std::optional<bool> RunCalls::FileDeletion(const std::string& path) const {
+  return Lookup(fileDeletions_, KeyOfFilePath(path));
+}
+std::optional<bool> RunCalls::FolderRemoval(const std::string& path) const {
+  return Lookup(folderRemovals_, KeyOfFilePath(path));
+}
+std::optional<bool> RunCalls::OpenedForReading(const std::string& path) const {
+  return Lookup(reads_, KeyOfFilePath(path));
+}
 
 }  // namespace sandbox

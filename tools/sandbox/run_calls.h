@@ -45,8 +45,8 @@ class RunCalls {
   std::optional<bool> ProfileKeyDeletion(const std::string& section, const std::string& key) const;
 
   // ---- Files and folders.
-  std::optional<bool> FileDeletion(const std::string& path) const;    // DeleteFileA
-  std::optional<bool> FolderRemoval(const std::string& path) const;   // RemoveDirectoryA
+  std::optional<bool> FileDeletion(const std::string& path) const;      // DeleteFileA
+  std::optional<bool> FolderRemoval(const std::string& path) const;     // RemoveDirectoryA
   std::optional<bool> OpenedForReading(const std::string& path) const;  // fopen "r": opened or not
   // The wildcard patterns that the program searched ("C:\WINDOWS\INF\oem*.inf").
   const std::vector<std::string>& Searches() const { return searches_; }
@@ -55,7 +55,7 @@ class RunCalls {
   struct Append {
     std::string path;
     bool opened = false;
-    bool failed = false;  // a write or the close failed: what was written may be lost
+    bool failed = false;             // a write or the close failed: what was written may be lost
     std::vector<std::string> lines;  // the texts written, each as the program passed it
   };
   const std::vector<Append>& Appends() const { return appends_; }
@@ -72,7 +72,7 @@ class RunCalls {
   const sim::Machine& names_;
   std::map<std::string, long> keyDeletions_;
   std::map<std::string, KeyVisit> visits_;
-  std::map<std::string, long> highestTried_;  // base key path (upper) -> n
+  std::map<std::string, long> highestTried_;    // base key path (upper) -> n
   std::map<std::string, std::string> handles_;  // "hkey#N" -> resolved path
   std::map<std::string, bool> sectionDeletions_, profileKeyDeletions_;
   std::map<std::string, bool> fileDeletions_, folderRemovals_, reads_;

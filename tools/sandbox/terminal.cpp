@@ -46,11 +46,23 @@ attr_t Attributes(const TerminalScreen& screen, Style style, short& pair) {
     case Style::Text:
     case Style::Button:
     case Style::BarEmpty: pair = kFace; break;
-    case Style::DefaultButton: pair = kFace; attributes = A_BOLD; break;
-    case Style::FocusedButton: pair = kFace; attributes = A_REVERSE | A_BOLD; break;
-    case Style::Caption: pair = kCaption; attributes = A_BOLD; break;
+    case Style::DefaultButton:
+      pair = kFace;
+      attributes = A_BOLD;
+      break;
+    case Style::FocusedButton:
+      pair = kFace;
+      attributes = A_REVERSE | A_BOLD;
+      break;
+    case Style::Caption:
+      pair = kCaption;
+      attributes = A_BOLD;
+      break;
     case Style::BarFilled: pair = kBar; break;
-    case Style::Icon: pair = kIcon; attributes = A_BOLD; break;
+    case Style::Icon:
+      pair = kIcon;
+      attributes = A_BOLD;
+      break;
   }
   if (!screen.colours) {
     pair = 0;
@@ -64,7 +76,10 @@ wchar_t Plain(char32_t glyph) {
   switch (glyph) {
     case U'─': return L'-';
     case U'│': return L'|';
-    case U'┌': case U'┐': case U'└': case U'┘': return L'+';
+    case U'┌':
+    case U'┐':
+    case U'└':
+    case U'┘': return L'+';
     case U'█': return L'#';
     case U'░': return L'.';
   }
@@ -80,8 +95,9 @@ std::unique_ptr<TerminalUser> TerminalUser::Open(const sim::Ui& ui, std::string&
     return nullptr;
   }
   if (std::strcmp(term, "dumb") == 0) {
-    error = "TERM is \"dumb\": this terminal cannot place text on the screen, so it cannot draw the dialogs; run "
-            "it in a full terminal, or give --answers to run without one";
+    error =
+        "TERM is \"dumb\": this terminal cannot place text on the screen, so it cannot draw the dialogs; run "
+        "it in a full terminal, or give --answers to run without one";
     return nullptr;
   }
   auto screen = std::make_unique<TerminalScreen>();
@@ -95,7 +111,8 @@ std::unique_ptr<TerminalUser> TerminalUser::Open(const sim::Ui& ui, std::string&
   screen->unicode = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
   screen->screen = newterm(nullptr, screen->out, screen->in);
   if (screen->screen == nullptr) {
-    error = std::string("the terminal type \"") + term + "\" is not known to ncurses; give --answers to run without a terminal";
+    error = std::string("the terminal type \"") + term +
+            "\" is not known to ncurses; give --answers to run without a terminal";
     return nullptr;
   }
   set_term(screen->screen);
@@ -161,7 +178,8 @@ void TerminalUser::Draw() {
     if (box_ != nullptr) DrawMessageBox(canvas, *box_, boxFocus_);
     if (dialog_ != nullptr || box_ != nullptr) {
       const bool timerRunning = ui_.NextTimerDueMs().has_value();
-      std::u32string hint = FromAnsi(box_ != nullptr ? MessageBoxHint(box_->style) : DialogHint(*dialog_, timerRunning));
+      std::u32string hint =
+          FromAnsi(box_ != nullptr ? MessageBoxHint(box_->style) : DialogHint(*dialog_, timerRunning));
       canvas.Put(canvas.rows - 1, 0, hint, Style::Desktop);
     }
   }

@@ -48,7 +48,7 @@ class TerminalUser : public SandboxUser {
   const sim::Ui& ui_;
   std::unique_ptr<TerminalScreen> screen_;
   std::map<HWND, int> focus_;
-  const sim::DialogState* dialog_ = nullptr;   // what is on screen now
+  const sim::DialogState* dialog_ = nullptr;  // what is on screen now
   const sim::MessageBoxRecord* box_ = nullptr;
   int boxFocus_ = 0;
   bool tooSmall_ = false;  // what is shown does not fit the terminal: keys wait until it does

@@ -12,9 +12,9 @@ namespace sandbox {
 
 struct Shown {
   enum Kind { Dialog, MessageBox } kind = Dialog;
-  std::string name;     // the dialog's template name ("WELCOME"); "" for a message box
-  std::string caption;  // the dialog's caption or the box's title
-  std::string text;     // a message box's text
+  std::string name;                 // the dialog's template name ("WELCOME"); "" for a message box
+  std::string caption;              // the dialog's caption or the box's title
+  std::string text;                 // a message box's text
   std::vector<std::string> inputs;  // what the user did, in order: "Enter", "Escape", "No"
   int timerMessages = 0;            // a dialog's WM_TIMER messages until it closed
   long long result = 0;             // a dialog's result, a box's answer

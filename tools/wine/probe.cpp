@@ -39,16 +39,14 @@ class Win32View : public machines::MachineView {
     for (DWORD index = 0;; ++index) {
       char name[1024];
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        break;
+      if (RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
       names.emplace_back(name, size);
     }
     RegCloseKey(key);
     return names;
   }
 
-  std::vector<std::pair<std::string, RegData>> Values(const std::string& root,
-                                                      const std::string& path) override {
+  std::vector<std::pair<std::string, RegData>> Values(const std::string& root, const std::string& path) override {
     std::vector<std::pair<std::string, RegData>> values;
     HKEY key = Open(root, path);
     if (!key) return values;
@@ -58,11 +56,9 @@ class Win32View : public machines::MachineView {
       std::vector<BYTE> data(65536);
       DWORD dataSize = static_cast<DWORD>(data.size());
       DWORD type = 0;
-      if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data.data(), &dataSize) !=
-          ERROR_SUCCESS)
-        break;
-      values.push_back({std::string(name, nameSize),
-                        RegData{type, std::string(reinterpret_cast<char*>(data.data()), dataSize)}});
+      if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) break;
+      values.push_back(
+          {std::string(name, nameSize), RegData{type, std::string(reinterpret_cast<char*>(data.data()), dataSize)}});
     }
     RegCloseKey(key);
     return values;
@@ -71,8 +67,7 @@ class Win32View : public machines::MachineView {
   // GetProfileStringA with no key lists the section's keys, each NUL-ended, then one more NUL.
   std::vector<std::string> ProfileKeys(const std::string& section) override {
     std::vector<char> buffer(65536);
-    DWORD length = GetProfileStringA(section.c_str(), nullptr, "", buffer.data(),
-                                     static_cast<DWORD>(buffer.size()));
+    DWORD length = GetProfileStringA(section.c_str(), nullptr, "", buffer.data(), static_cast<DWORD>(buffer.size()));
     std::vector<std::string> keys;
     for (DWORD at = 0; at < length && buffer[at];) {
       std::string key(buffer.data() + at);
@@ -82,8 +77,7 @@ class Win32View : public machines::MachineView {
     return keys;
   }
 
-  std::optional<std::string> ProfileValue(const std::string& section,
-                                          const std::string& key) override {
+  std::optional<std::string> ProfileValue(const std::string& section, const std::string& key) override {
     return machines::ProfileValueThrough(GetProfileStringA, section, key);
   }
 
@@ -114,8 +108,7 @@ class Win32View : public machines::MachineView {
  private:
   HKEY Open(const std::string& root, const std::string& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(wine::RootHandle(root), path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-      return nullptr;
+    if (RegOpenKeyExA(wine::RootHandle(root), path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
     return key;
   }
 

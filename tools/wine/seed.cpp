@@ -10,8 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "wine_common.h"
 #include "scenario.h"
+#include "wine_common.h"
 
 namespace {
 
@@ -28,11 +28,11 @@ void Fail(const std::string& what, DWORD error) {
 HKEY CreateKey(const machines::RegistryEntry& entry) {
   HKEY root = wine::RootHandle(entry.root);
   HKEY key = nullptr;
-  LONG result = RegCreateKeyExA(root, entry.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  LONG result = RegCreateKeyExA(root, entry.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr);
   if (result == ERROR_CHILD_MUST_BE_VOLATILE)
-    result = RegCreateKeyExA(root, entry.path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                             KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    result = RegCreateKeyExA(root, entry.path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                             nullptr);
   if (result != ERROR_SUCCESS) {
     Fail("RegCreateKeyExA " + entry.root + "\\" + entry.path, static_cast<DWORD>(result));
     return nullptr;
@@ -48,15 +48,14 @@ void SeedRegistry(const machines::RegistryEntry& entry) {
     LONG result = RegSetValueExA(key, entry.name.c_str(), 0, kTypes[entry.kind], entry.data.data(),
                                  static_cast<DWORD>(entry.data.size()));
     if (result != ERROR_SUCCESS)
-      Fail("RegSetValueExA " + entry.root + "\\" + entry.path + " | " + entry.name,
-           static_cast<DWORD>(result));
+      Fail("RegSetValueExA " + entry.root + "\\" + entry.path + " | " + entry.name, static_cast<DWORD>(result));
   }
   RegCloseKey(key);
 }
 
 // Creates a folder and every missing parent; an existing one is fine.
 bool MakeFolders(const std::string& path) {
-  for (std::size_t at = path.find('\\', 3); ; at = path.find('\\', at + 1)) {
+  for (std::size_t at = path.find('\\', 3);; at = path.find('\\', at + 1)) {
     std::string prefix = path.substr(0, at);
     if (!CreateDirectoryA(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
       Fail("CreateDirectoryA " + prefix, GetLastError());
@@ -74,15 +73,13 @@ void SeedFile(const machines::FileEntry& entry, const wine::Folders& folders) {
   }
   if (!MakeFolders(path.substr(0, path.rfind('\\')))) return;
   std::string bytes = folders.ExpandContents(entry.bytes);
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     Fail("CreateFileA " + path, GetLastError());
     return;
   }
   DWORD written = 0;
-  if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size())
+  if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written != bytes.size())
     Fail("WriteFile " + path, GetLastError());
   CloseHandle(file);
 }

@@ -33,8 +33,8 @@ const int kMessageBoxTextId = 0xFFFF;
 std::string WindowText(HWND window) {
   char text[4096] = {};
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                           SMTO_ABORTIFHUNG, 2000, &length))
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                           &length))
     GetWindowTextA(window, text, sizeof text);
   return text;
 }
@@ -61,8 +61,7 @@ std::string Describe(HWND window) {
   std::vector<HWND> children = VisibleChildren(window);
   HWND messageText = GetDlgItem(window, kMessageBoxTextId);
   if (messageText) {
-    std::string line = "box " + Quoted(WindowText(window)) + " | " + Quoted(WindowText(messageText)) +
-                       " | buttons";
+    std::string line = "box " + Quoted(WindowText(window)) + " | " + Quoted(WindowText(messageText)) + " | buttons";
     for (HWND child : children) {
       int id = GetDlgCtrlID(child);
       char className[64] = {};
@@ -74,8 +73,7 @@ std::string Describe(HWND window) {
     return line;
   }
   std::string line = "dialog " + Quoted(WindowText(window));
-  for (HWND child : children)
-    line += " | " + std::to_string(GetDlgCtrlID(child)) + " " + Quoted(WindowText(child));
+  for (HWND child : children) line += " | " + std::to_string(GetDlgCtrlID(child)) + " " + Quoted(WindowText(child));
   return line;
 }
 
@@ -91,9 +89,7 @@ const DWORD kFrontWaitMs = 1000;
 
 void WaitUntilDrawn(HWND window) {
   const DWORD start = GetTickCount();
-  while (GetForegroundWindow() != window && IsWindowVisible(window) &&
-         GetTickCount() - start < kFrontWaitMs)
-    Sleep(5);
+  while (GetForegroundWindow() != window && IsWindowVisible(window) && GetTickCount() - start < kFrontWaitMs) Sleep(5);
   DWORD_PTR ignored = 0;
   if (GetForegroundWindow() == window)
     SendMessageTimeoutA(window, WM_NCACTIVATE, TRUE, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
@@ -150,8 +146,7 @@ bool SaveScreen(const std::string& path) {
 bool SaveWindowPlace(const RECT& rect, const std::string& shotPath) {
   const std::string::size_type dot = shotPath.find_last_of('.');
   std::ofstream out(shotPath.substr(0, dot) + ".window");
-  out << (rect.right - rect.left) << 'x' << (rect.bottom - rect.top) << '+' << rect.left << '+' << rect.top
-      << '\n';
+  out << (rect.right - rect.left) << 'x' << (rect.bottom - rect.top) << '+' << rect.left << '+' << rect.top << '\n';
   return static_cast<bool>(out.flush());
 }
 
@@ -254,7 +249,8 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  std::fprintf(stderr, "usage: uidriver.exe wait CAPTION MS [SHOT.bmp] | click CAPTION ID MS | "
-                       "key CAPTION Return|Escape MS | gone CAPTION MS\n");
+  std::fprintf(stderr,
+               "usage: uidriver.exe wait CAPTION MS [SHOT.bmp] | click CAPTION ID MS | "
+               "key CAPTION Return|Escape MS | gone CAPTION MS\n");
   return 2;
 }

@@ -19,14 +19,13 @@ Folders Folders::OfThisMachine() {
   buffer[0] = '\0';
   if (GetSystemDirectoryA(buffer, MAX_PATH) < MAX_PATH) folders.system = buffer;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
                     KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
     char programs[1024] = {};
     DWORD size = sizeof programs - 1;
     DWORD type = 0;
-    if (RegQueryValueExA(key, "Programs", nullptr, &type, reinterpret_cast<BYTE*>(programs),
-                         &size) == ERROR_SUCCESS && type == REG_SZ)
+    if (RegQueryValueExA(key, "Programs", nullptr, &type, reinterpret_cast<BYTE*>(programs), &size) == ERROR_SUCCESS &&
+        type == REG_SZ)
       folders.programs = programs;
     RegCloseKey(key);
   }

@@ -18,9 +18,7 @@ struct Folders {
   // GetWindowsDirectoryA, GetSystemDirectoryA, and the "Programs" value of the user's
   // "Shell Folders" key ("" when it is missing).
   static Folders OfThisMachine();
-  std::string Expand(const std::string& path) const {
-    return machines::ExpandPath(path, windows, system, programs);
-  }
+  std::string Expand(const std::string& path) const { return machines::ExpandPath(path, windows, system, programs); }
   std::string ExpandContents(const std::string& bytes) const {
     return machines::ExpandContents(bytes, windows, system);
   }

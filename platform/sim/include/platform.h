@@ -2,7 +2,7 @@
 // 95/98 machine's Win32 calls and C runtime text files under their usual names.
 #pragma once
 
-#include <cstdio>  // EOF and the C runtime's own constants
+#include <cstdio>   // EOF and the C runtime's own constants
 #include <cstdlib>  // malloc, realloc, free: the C runtime's own heap
 #include <cstring>
 

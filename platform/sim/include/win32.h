@@ -51,8 +51,8 @@ typedef HINSTANCE__* HINSTANCE;
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef void* HANDLE;
-typedef void (CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
-typedef INT_PTR (CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -61,7 +61,6 @@ typedef INT_PTR (CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)((WORD)(l) | ((DWORD)(WORD)(h)) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)((WORD)(l) | ((DWORD)(WORD)(h)) << 16))
 #define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
-
 
 // ---- Errors.
 #define ERROR_SUCCESS 0L
@@ -233,4 +232,3 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reserved);
 
 // ---- COMCTL32
 void WINAPI InitCommonControls(void);
-

@@ -4,7 +4,6 @@
 // from the file. Only the two uses the program has are modelled: reading an existing file ("r",
 // "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
 #include <cstdarg>
-#include "sim/registry.h"
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -12,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include "sim/registry.h"
 
 #include "internal.h"
 #include "platform.h"
@@ -19,13 +19,13 @@
 #include "sim/errors.h"
 
 struct SimFile {
-  int number = 0;         // file#N in the trace: the lowest number no other open file has
-  std::string name;       // that name
-  std::string path;       // as the program passed it
-  bool appending = false; // "a+": written out at the close; otherwise opened for reading
-  std::string text;       // for reading: the file's bytes up to its first 0x1A
-  std::size_t next = 0;   // for reading: the next byte of text
-  std::string pending;    // for appending: what the writes produced, line ends already CR LF
+  int number = 0;          // file#N in the trace: the lowest number no other open file has
+  std::string name;        // that name
+  std::string path;        // as the program passed it
+  bool appending = false;  // "a+": written out at the close; otherwise opened for reading
+  std::string text;        // for reading: the file's bytes up to its first 0x1A
+  std::size_t next = 0;    // for reading: the next byte of text
+  std::string pending;     // for appending: what the writes produced, line ends already CR LF
   bool atEnd = false;
   bool failed = false;
   sim::Trace::Prepared byteRead, endRead;  // fgetc(file#N) = byte, and = EOF
@@ -106,26 +106,17 @@ std::vector<std::string> FormatArguments(const char* format, std::va_list args) 
     const bool isLong = *p == 'l';
     if (isLong) ++p;
     switch (*p) {
-      case '%':
-        break;
-      case 's':
-        texts.push_back(sim::Quote(va_arg(args, const char*)));
-        break;
-      case 'c':
-        texts.push_back(ByteText(static_cast<unsigned char>(va_arg(args, int))));
-        break;
+      case '%': break;
+      case 's': texts.push_back(sim::Quote(va_arg(args, const char*))); break;
+      case 'c': texts.push_back(ByteText(static_cast<unsigned char>(va_arg(args, int)))); break;
       case 'd':
-      case 'i':
-        texts.push_back(isLong ? std::to_string(va_arg(args, long)) : std::to_string(va_arg(args, int)));
-        break;
+      case 'i': texts.push_back(isLong ? std::to_string(va_arg(args, long)) : std::to_string(va_arg(args, int))); break;
       case 'u':
       case 'x':
       case 'X':
-        texts.push_back(isLong ? std::to_string(va_arg(args, unsigned long))
-                               : std::to_string(va_arg(args, unsigned)));
+        texts.push_back(isLong ? std::to_string(va_arg(args, unsigned long)) : std::to_string(va_arg(args, unsigned)));
         break;
-      default:
-        throw sim::Unmodelled(std::string("fprintf: the conversions of \"") + format + "\" are not modelled");
+      default: throw sim::Unmodelled(std::string("fprintf: the conversions of \"") + format + "\" are not modelled");
     }
   }
   return texts;

@@ -66,9 +66,9 @@ Node* Child(const Node& folder, std::string_view name) {
 }
 
 struct Resolved {
-  Node* parent = nullptr;  // the folder that holds (or would hold) the last component
-  Node* node = nullptr;    // nullptr when missing
-  std::uint32_t error = 0; // ERROR_PATH_NOT_FOUND when a folder on the way is missing
+  Node* parent = nullptr;   // the folder that holds (or would hold) the last component
+  Node* node = nullptr;     // nullptr when missing
+  std::uint32_t error = 0;  // ERROR_PATH_NOT_FOUND when a folder on the way is missing
 };
 
 Resolved Walk(Node* root, const ParsedPath& parsed) {
@@ -98,8 +98,7 @@ Resolved Walk(Node* root, const ParsedPath& parsed) {
 std::string GenerateAlias(Node& folder, std::string_view longName) {
   std::string extension;
   const std::string basis = AliasBasis(longName, &extension);
-  if (basis.empty())
-    throw Unmodelled("name \"" + std::string(longName) + "\": no character is valid in a short name");
+  if (basis.empty()) throw Unmodelled("name \"" + std::string(longName) + "\": no character is valid in a short name");
   const std::string hintKey = basis + "." + extension;
   int n = 1;
   const auto hint = folder.aliasHints.find(hintKey);
@@ -165,8 +164,8 @@ std::unique_ptr<Node> CopyTree(const Node& source) {
 }
 
 bool SameTree(const Node& a, const Node& b) {
-  if (a.name != b.name || a.isDirectory != b.isDirectory || a.bytes != b.bytes ||
-      !(a.attributes == b.attributes) || a.entries.size() != b.entries.size())
+  if (a.name != b.name || a.isDirectory != b.isDirectory || a.bytes != b.bytes || !(a.attributes == b.attributes) ||
+      a.entries.size() != b.entries.size())
     return false;
   for (const auto& [order, entry] : a.entries) {
     const Node* other = Child(b, entry->name);
@@ -235,16 +234,15 @@ std::vector<char> FileSystem::Drives() const {
 
 namespace {
 
-Node* MakeFolders(std::map<char, std::unique_ptr<Node>>& drives, const ParsedPath& parsed,
-                  std::size_t count, std::string_view path) {
+Node* MakeFolders(std::map<char, std::unique_ptr<Node>>& drives, const ParsedPath& parsed, std::size_t count,
+                  std::string_view path) {
   auto& root = drives[parsed.drive];
   if (!root) root = NewNode("", true);
   Node* folder = root.get();
   for (std::size_t i = 0; i < count; ++i) {
     Node* next = Child(*folder, parsed.parts[i]);
     if (next == nullptr) next = Insert(*folder, NewNode(parsed.parts[i], true));
-    if (!next->isDirectory)
-      throw Unmodelled("path \"" + std::string(path) + "\": \"" + next->name + "\" is a file");
+    if (!next->isDirectory) throw Unmodelled("path \"" + std::string(path) + "\": \"" + next->name + "\" is a file");
     folder = next;
   }
   return folder;
@@ -421,8 +419,7 @@ std::uint32_t FileSystem::Search(std::string_view pattern, std::vector<DirEntry>
         if (WildcardMatch(name, dot)) found.push_back(DotEntry(dot));
     }
     for (const auto& [order, entry] : folder->entries) {
-      if (WildcardMatch(name, entry->name) ||
-          (!entry->shortName.empty() && WildcardMatch(name, entry->shortName)))
+      if (WildcardMatch(name, entry->name) || (!entry->shortName.empty() && WildcardMatch(name, entry->shortName)))
         found.push_back(EntryOf(*entry));
     }
   }

@@ -118,16 +118,20 @@ std::vector<NamedDirectory> LoadMachineIni(Machine& machine, const std::string& 
     } else if (EqualNoCase(key, "WindowsDirectory") || EqualNoCase(key, "SystemDirectory")) {
       bool rooted = value.size() >= 3 && value[1] == ':' && value[2] == '\\' &&
                     ((value[0] >= 'A' && value[0] <= 'Z') || (value[0] >= 'a' && value[0] <= 'z'));
-      if (!rooted || value.back() == '\\') fail(key + " must be a full path without a trailing backslash, found \"" + value + "\"");
+      if (!rooted || value.back() == '\\')
+        fail(key + " must be a full path without a trailing backslash, found \"" + value + "\"");
       try {
         for (const std::string& part : tree::Parse(value).parts) tree::CheckComponent(value, part, false);
       } catch (const Unmodelled&) {
-        fail(key + " \"" + value + "\" holds a name that Windows refuses (\"..\", \".\", * or ?, a trailing dot or blank, or a character no name may hold)");
+        fail(
+            key + " \"" + value +
+            "\" holds a name that Windows refuses (\"..\", \".\", * or ?, a trailing dot or blank, or a character no name may hold)");
       }
       (EqualNoCase(key, "WindowsDirectory") ? machine.windowsDirectory : machine.systemDirectory) = value;
       directories.push_back({key, value, number});
     } else if (EqualNoCase(key, "CurrentConfig") || EqualNoCase(key, "CurrentUser")) {
-      if (value.empty() || value.find('\\') != std::string::npos) fail(key + " must be one key name, found \"" + value + "\"");
+      if (value.empty() || value.find('\\') != std::string::npos)
+        fail(key + " must be one key name, found \"" + value + "\"");
       if (EqualNoCase(key, "CurrentConfig")) {
         machine.registry.SetCurrentConfig(value);
       } else {
@@ -141,12 +145,10 @@ std::vector<NamedDirectory> LoadMachineIni(Machine& machine, const std::string& 
 }
 
 std::string MachineIniText(const Machine& machine) {
-  return "[machine]\r\nBuildNumber=" + Hex(machine.buildNumber) + "\r\nWindowsDirectory=" +
-         machine.windowsDirectory + "\r\nSystemDirectory=" + machine.systemDirectory +
-         "\r\nCurrentConfig=" + machine.registry.CurrentConfig() +
+  return "[machine]\r\nBuildNumber=" + Hex(machine.buildNumber) + "\r\nWindowsDirectory=" + machine.windowsDirectory +
+         "\r\nSystemDirectory=" + machine.systemDirectory + "\r\nCurrentConfig=" + machine.registry.CurrentConfig() +
          "\r\nCurrentUser=" + machine.registry.CurrentUser() + "\r\n";
 }
-
 
 // A folder and what it holds, depth levels below its drive's root. No Windows path reaches
 // deeper than kDeepestFolder levels (C:\a\a\... within 259 characters), and no folder of an
@@ -170,7 +172,8 @@ void LoadFolder(const fs::path& dir, Node& folder, int depth) {
     }
     if (Child(folder, name) != nullptr)
       throw ImageError(item.path().string() + ": another name in this folder differs only in letter case");
-    if (item.is_symlink()) throw ImageError(item.path().string() + ": a link; a machine image holds plain files and folders");
+    if (item.is_symlink())
+      throw ImageError(item.path().string() + ": a link; a machine image holds plain files and folders");
     const bool isDirectory = item.is_directory();
     if (!isDirectory && !item.is_regular_file())
       throw ImageError(item.path().string() + ": neither a plain file nor a folder");

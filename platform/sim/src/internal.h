@@ -36,9 +36,9 @@ std::string Shown(const DialogState& dialog);
 std::string Shown(const MessageBoxRecord& box);
 
 // Argument texts for the trace.
-std::string Quote(const char* text);  // "text" with the bytes as they are, or NULL
-std::string HkeyName(HKEY key);       // HKEY_LOCAL_MACHINE, or hkey#4096
-std::string Hex(std::uint32_t value); // 0x0000008C
+std::string Quote(const char* text);   // "text" with the bytes as they are, or NULL
+std::string HkeyName(HKEY key);        // HKEY_LOCAL_MACHINE, or hkey#4096
+std::string Hex(std::uint32_t value);  // 0x0000008C
 
 // One traced call. Construct it first thing in a simulated function: it decides whether the call
 // fails by injection. Finish with Done(resultText), which records the call in the machine's trace.
@@ -62,7 +62,7 @@ class TracedCall {
   void Append(std::string_view arg);
   Machine& machine_;
   std::string_view op_;
-  std::string texts_;                               // the arguments, one after another
+  std::string texts_;                              // the arguments, one after another
   std::array<std::size_t, kMostArgs + 1> ends_{};  // where each argument ends in texts_
   std::size_t count_ = 0;
   bool fails_;

@@ -23,36 +23,88 @@ struct NamedValue {
   std::int64_t value;
 };
 constexpr NamedValue kKnownNames[] = {
-    {"IDOK", 1}, {"IDCANCEL", 2}, {"IDABORT", 3}, {"IDRETRY", 4}, {"IDIGNORE", 5}, {"IDYES", 6},
-    {"IDNO", 7}, {"IDC_STATIC", -1},
-    {"WS_OVERLAPPED", 0x00000000}, {"WS_POPUP", 0x80000000}, {"WS_CHILD", 0x40000000},
-    {"WS_MINIMIZE", 0x20000000}, {"WS_VISIBLE", 0x10000000}, {"WS_DISABLED", 0x08000000},
-    {"WS_CLIPSIBLINGS", 0x04000000}, {"WS_CLIPCHILDREN", 0x02000000},
-    {"WS_MAXIMIZE", 0x01000000}, {"WS_CAPTION", 0x00C00000}, {"WS_BORDER", 0x00800000},
-    {"WS_DLGFRAME", 0x00400000}, {"WS_VSCROLL", 0x00200000}, {"WS_HSCROLL", 0x00100000},
-    {"WS_SYSMENU", 0x00080000}, {"WS_THICKFRAME", 0x00040000}, {"WS_GROUP", 0x00020000},
-    {"WS_TABSTOP", 0x00010000}, {"WS_MINIMIZEBOX", 0x00020000}, {"WS_MAXIMIZEBOX", 0x00010000},
-    {"WS_EX_DLGMODALFRAME", 0x00000001}, {"WS_EX_NOPARENTNOTIFY", 0x00000004},
-    {"WS_EX_TOPMOST", 0x00000008}, {"WS_EX_ACCEPTFILES", 0x00000010},
-    {"WS_EX_TRANSPARENT", 0x00000020}, {"WS_EX_TOOLWINDOW", 0x00000080},
-    {"WS_EX_WINDOWEDGE", 0x00000100}, {"WS_EX_CLIENTEDGE", 0x00000200},
-    {"WS_EX_CONTEXTHELP", 0x00000400}, {"WS_EX_RIGHT", 0x00001000},
-    {"WS_EX_CONTROLPARENT", 0x00010000}, {"WS_EX_STATICEDGE", 0x00020000},
+    {"IDOK", 1},
+    {"IDCANCEL", 2},
+    {"IDABORT", 3},
+    {"IDRETRY", 4},
+    {"IDIGNORE", 5},
+    {"IDYES", 6},
+    {"IDNO", 7},
+    {"IDC_STATIC", -1},
+    {"WS_OVERLAPPED", 0x00000000},
+    {"WS_POPUP", 0x80000000},
+    {"WS_CHILD", 0x40000000},
+    {"WS_MINIMIZE", 0x20000000},
+    {"WS_VISIBLE", 0x10000000},
+    {"WS_DISABLED", 0x08000000},
+    {"WS_CLIPSIBLINGS", 0x04000000},
+    {"WS_CLIPCHILDREN", 0x02000000},
+    {"WS_MAXIMIZE", 0x01000000},
+    {"WS_CAPTION", 0x00C00000},
+    {"WS_BORDER", 0x00800000},
+    {"WS_DLGFRAME", 0x00400000},
+    {"WS_VSCROLL", 0x00200000},
+    {"WS_HSCROLL", 0x00100000},
+    {"WS_SYSMENU", 0x00080000},
+    {"WS_THICKFRAME", 0x00040000},
+    {"WS_GROUP", 0x00020000},
+    {"WS_TABSTOP", 0x00010000},
+    {"WS_MINIMIZEBOX", 0x00020000},
+    {"WS_MAXIMIZEBOX", 0x00010000},
+    {"WS_EX_DLGMODALFRAME", 0x00000001},
+    {"WS_EX_NOPARENTNOTIFY", 0x00000004},
+    {"WS_EX_TOPMOST", 0x00000008},
+    {"WS_EX_ACCEPTFILES", 0x00000010},
+    {"WS_EX_TRANSPARENT", 0x00000020},
+    {"WS_EX_TOOLWINDOW", 0x00000080},
+    {"WS_EX_WINDOWEDGE", 0x00000100},
+    {"WS_EX_CLIENTEDGE", 0x00000200},
+    {"WS_EX_CONTEXTHELP", 0x00000400},
+    {"WS_EX_RIGHT", 0x00001000},
+    {"WS_EX_CONTROLPARENT", 0x00010000},
+    {"WS_EX_STATICEDGE", 0x00020000},
     {"WS_EX_APPWINDOW", 0x00040000},
-    {"DS_ABSALIGN", 0x01}, {"DS_SYSMODAL", 0x02}, {"DS_3DLOOK", 0x04}, {"DS_FIXEDSYS", 0x08},
-    {"DS_NOFAILCREATE", 0x10}, {"DS_LOCALEDIT", 0x20}, {"DS_SETFONT", 0x40},
-    {"DS_MODALFRAME", 0x80}, {"DS_NOIDLEMSG", 0x100}, {"DS_SETFOREGROUND", 0x200},
-    {"DS_CONTROL", 0x400}, {"DS_CENTER", 0x800}, {"DS_CENTERMOUSE", 0x1000},
-    {"DS_CONTEXTHELP", 0x2000}, {"DS_SHELLFONT", 0x48},
-    {"BS_PUSHBUTTON", 0x0}, {"BS_DEFPUSHBUTTON", 0x1}, {"BS_CHECKBOX", 0x2},
-    {"BS_AUTOCHECKBOX", 0x3}, {"BS_RADIOBUTTON", 0x4}, {"BS_3STATE", 0x5},
-    {"BS_AUTO3STATE", 0x6}, {"BS_GROUPBOX", 0x7}, {"BS_AUTORADIOBUTTON", 0x9},
-    {"BS_LEFTTEXT", 0x20}, {"BS_ICON", 0x40}, {"BS_BITMAP", 0x80}, {"BS_MULTILINE", 0x2000},
+    {"DS_ABSALIGN", 0x01},
+    {"DS_SYSMODAL", 0x02},
+    {"DS_3DLOOK", 0x04},
+    {"DS_FIXEDSYS", 0x08},
+    {"DS_NOFAILCREATE", 0x10},
+    {"DS_LOCALEDIT", 0x20},
+    {"DS_SETFONT", 0x40},
+    {"DS_MODALFRAME", 0x80},
+    {"DS_NOIDLEMSG", 0x100},
+    {"DS_SETFOREGROUND", 0x200},
+    {"DS_CONTROL", 0x400},
+    {"DS_CENTER", 0x800},
+    {"DS_CENTERMOUSE", 0x1000},
+    {"DS_CONTEXTHELP", 0x2000},
+    {"DS_SHELLFONT", 0x48},
+    {"BS_PUSHBUTTON", 0x0},
+    {"BS_DEFPUSHBUTTON", 0x1},
+    {"BS_CHECKBOX", 0x2},
+    {"BS_AUTOCHECKBOX", 0x3},
+    {"BS_RADIOBUTTON", 0x4},
+    {"BS_3STATE", 0x5},
+    {"BS_AUTO3STATE", 0x6},
+    {"BS_GROUPBOX", 0x7},
+    {"BS_AUTORADIOBUTTON", 0x9},
+    {"BS_LEFTTEXT", 0x20},
+    {"BS_ICON", 0x40},
+    {"BS_BITMAP", 0x80},
+    {"BS_MULTILINE", 0x2000},
     {"BS_FLAT", 0x8000},
-    {"SS_LEFT", 0x0}, {"SS_CENTER", 0x1}, {"SS_RIGHT", 0x2}, {"SS_ICON", 0x3},
-    {"SS_SIMPLE", 0xB}, {"SS_LEFTNOWORDWRAP", 0xC}, {"SS_NOPREFIX", 0x80}, {"SS_NOTIFY", 0x100},
-    {"SS_CENTERIMAGE", 0x200}, {"SS_SUNKEN", 0x1000},
-    {"PBS_SMOOTH", 0x01}, {"PBS_VERTICAL", 0x04},
+    {"SS_LEFT", 0x0},
+    {"SS_CENTER", 0x1},
+    {"SS_RIGHT", 0x2},
+    {"SS_ICON", 0x3},
+    {"SS_SIMPLE", 0xB},
+    {"SS_LEFTNOWORDWRAP", 0xC},
+    {"SS_NOPREFIX", 0x80},
+    {"SS_NOTIFY", 0x100},
+    {"SS_CENTERIMAGE", 0x200},
+    {"SS_SUNKEN", 0x1000},
+    {"PBS_SMOOTH", 0x01},
+    {"PBS_VERTICAL", 0x04},
 };
 
 constexpr int kMaxDefineDepth = 32;  // a macro that names itself, directly or not, stops here
@@ -76,8 +128,7 @@ struct Define {
 
 class Reader {
  public:
-  Reader(std::string file, std::map<std::string, Define>* defines, std::string* headerName,
-         bool isHeader = false)
+  Reader(std::string file, std::map<std::string, Define>* defines, std::string* headerName, bool isHeader = false)
       : file_(std::move(file)), defines_(defines), headerName_(headerName), isHeader_(isHeader) {}
 
   [[noreturn]] void Fail(int line, const std::string& what) const {
@@ -283,9 +334,7 @@ class Parser {
   static bool IsName(const Token& token, const char* keyword) {
     return token.kind == Token::Name && token.text == keyword;
   }
-  static bool IsPunct(const Token& token, char c) {
-    return token.kind == Token::Punct && token.text[0] == c;
-  }
+  static bool IsPunct(const Token& token, char c) { return token.kind == Token::Punct && token.text[0] == c; }
   static std::string Text(const Token& token) {
     switch (token.kind) {
       case Token::End: return "the end of the file";
@@ -321,8 +370,7 @@ class Parser {
   }
 
   void MemoryFlags() {
-    static const char* const kFlags[] = {"DISCARDABLE", "MOVEABLE", "FIXED", "PURE", "IMPURE",
-                                         "PRELOAD", "LOADONCALL"};
+    static const char* const kFlags[] = {"DISCARDABLE", "MOVEABLE", "FIXED", "PURE", "IMPURE", "PRELOAD", "LOADONCALL"};
     for (;;) {
       bool flag = false;
       for (const char* f : kFlags) flag = flag || IsName(Peek(), f);
@@ -347,8 +395,8 @@ class Parser {
     if (define != defines_.end()) {
       if (depth > kMaxDefineDepth) reader_.Fail(line, "#define " + name + " refers to itself");
       Reader bodyReader(define->second.file, nullptr, nullptr);
-      Parser body(bodyReader, bodyReader.Tokenize(define->second.body, define->second.line, false),
-                  defines_, headerName_);
+      Parser body(bodyReader, bodyReader.Tokenize(define->second.body, define->second.line, false), defines_,
+                  headerName_);
       if (body.Peek().kind == Token::End) reader_.Fail(line, name + " is defined without a value");
       std::int64_t value = body.Expression(depth + 1);
       if (body.Peek().kind != Token::End)
@@ -546,8 +594,7 @@ class Parser {
 
 }  // namespace
 
-std::map<std::string, DialogTemplate> ParseResourceScript(const std::string& rcText,
-                                                          const std::string& headerText,
+std::map<std::string, DialogTemplate> ParseResourceScript(const std::string& rcText, const std::string& headerText,
                                                           const std::string& fileName) {
   std::map<std::string, Define> defines;
   std::string headerName = "resource.h";

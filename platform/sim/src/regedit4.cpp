@@ -148,7 +148,8 @@ class RegParser {
       value.type = kRegBinary;
       if (data[3] == '(') {
         std::size_t close = data.find(')');
-        if (close == std::string_view::npos || close + 1 != colon || !ParseHexNumber(data.substr(4, close - 4), value.type)) {
+        if (close == std::string_view::npos || close + 1 != colon ||
+            !ParseHexNumber(data.substr(4, close - 4), value.type)) {
           Fail(number, "hex(N): needs a type number of one to eight hex digits");
         }
       }
@@ -252,7 +253,8 @@ std::string ValueLines(const std::string& name, const RegValue& value) {
 }
 
 void ExportKey(const RegKey& key, const std::string& path, bool isRoot, std::string& out) {
-  if (HasLineBreak(key.name)) throw Unmodelled("REGEDIT4 cannot hold a key name with a line break: \"" + key.name + "\"");
+  if (HasLineBreak(key.name))
+    throw Unmodelled("REGEDIT4 cannot hold a key name with a line break: \"" + key.name + "\"");
   if (!isRoot || !key.values.empty()) {
     out += "[" + path + "]\r\n";
     for (const auto& [lookup, entry] : key.values) out += ValueLines(entry.first, entry.second);

@@ -19,10 +19,8 @@ struct RootName {
   Root root;
 };
 constexpr RootName kRootNames[] = {
-    {"HKEY_LOCAL_MACHINE", "HKLM", Root::LocalMachine},
-    {"HKEY_USERS", "HKU", Root::Users},
-    {"HKEY_CLASSES_ROOT", "HKCR", Root::ClassesRoot},
-    {"HKEY_CURRENT_CONFIG", "HKCC", Root::CurrentConfig},
+    {"HKEY_LOCAL_MACHINE", "HKLM", Root::LocalMachine}, {"HKEY_USERS", "HKU", Root::Users},
+    {"HKEY_CLASSES_ROOT", "HKCR", Root::ClassesRoot},   {"HKEY_CURRENT_CONFIG", "HKCC", Root::CurrentConfig},
     {"HKEY_CURRENT_USER", "HKCU", Root::CurrentUser},
 };
 
@@ -91,9 +89,7 @@ std::string Registry::Resolve(std::string_view path) const {
   throw Unmodelled("registry path with no known root key: \"" + std::string(path) + "\"");
 }
 
-const RegKey* Registry::Find(std::string_view path) const {
-  return const_cast<Registry*>(this)->Find(path);
-}
+const RegKey* Registry::Find(std::string_view path) const { return const_cast<Registry*>(this)->Find(path); }
 
 // The names are walked in place, and a path that already starts at one of the two real roots is
 // not resolved first: the walk of the instance keys looks keys up hundreds of times.
@@ -216,8 +212,8 @@ std::vector<std::string> Registry::ValueNames(std::string_view keyPath) const {
 }
 
 bool Registry::operator==(const Registry& other) const {
-  return roots_[0] == other.roots_[0] && roots_[1] == other.roots_[1] &&
-         currentConfig_ == other.currentConfig_ && currentUser_ == other.currentUser_;
+  return roots_[0] == other.roots_[0] && roots_[1] == other.roots_[1] && currentConfig_ == other.currentConfig_ &&
+         currentUser_ == other.currentUser_;
 }
 
 }  // namespace sim

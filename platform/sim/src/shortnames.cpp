@@ -9,10 +9,16 @@ namespace sim {
 // Characters that no Windows name may hold.
 bool IsValidLongChar(unsigned char c) {
   switch (c) {
-    case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
-      return false;
-    default:
-      return c >= 0x20;
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|': return false;
+    default: return c >= 0x20;
   }
 }
 

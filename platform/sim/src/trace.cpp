@@ -348,7 +348,8 @@ void TracedCall::Done(std::string_view resultText) {
   if (done_) throw Unmodelled("TracedCall::Done: " + std::string(op_) + " finished twice");
   done_ = true;
   std::array<std::string_view, kMostArgs> args;
-  for (std::size_t i = 0, begin = 0; i < count_; begin = ends_[i++]) args[i] = std::string_view(texts_).substr(begin, ends_[i] - begin);
+  for (std::size_t i = 0, begin = 0; i < count_; begin = ends_[i++])
+    args[i] = std::string_view(texts_).substr(begin, ends_[i] - begin);
   machine_.trace().Record(op_, std::span<const std::string_view>(args.data(), count_), resultText);
 }
 

@@ -19,8 +19,8 @@
 namespace sim {
 namespace {
 
-constexpr UINT kScClose = 0xF060;          // WM_SYSCOMMAND's close command
-constexpr WORD kBnClicked = 0;             // BN_CLICKED
+constexpr UINT kScClose = 0xF060;  // WM_SYSCOMMAND's close command
+constexpr WORD kBnClicked = 0;     // BN_CLICKED
 constexpr std::uint32_t kButtonTypeMask = 0x0F;
 
 std::uintptr_t Key(const void* handle) { return reinterpret_cast<std::uintptr_t>(handle); }
@@ -79,8 +79,8 @@ struct Ui::Impl {
 
   std::map<std::uintptr_t, std::map<std::string, DialogTemplate>> modules;
   std::uintptr_t nextModule = 0x00400000;
-  std::vector<std::unique_ptr<Dialog>> open;  // the dialogs on screen, innermost last
-  std::map<std::uintptr_t, Window> windows;   // every window that exists now
+  std::vector<std::unique_ptr<Dialog>> open;    // the dialogs on screen, innermost last
+  std::map<std::uintptr_t, Window> windows;     // every window that exists now
   std::map<std::uintptr_t, std::string> names;  // every window ever created, for the trace
   std::uintptr_t nextWindow = 0x00010000;
   std::deque<Posted> queue;  // the thread's posted messages
@@ -194,8 +194,7 @@ LRESULT ControlMessage(ControlState& control, UINT message, WPARAM wParam, LPARA
       if (control.pos < control.rangeMin) control.pos = (control.pos - control.rangeMin) % span + control.rangeMax;
       return previous;
     }
-    case PBM_GETPOS:
-      return control.pos;
+    case PBM_GETPOS: return control.pos;
   }
   return 0;
 }
@@ -217,8 +216,7 @@ LRESULT DialogMessage(Machine& machine, Ui::Impl::Dialog& dialog, UINT message, 
       dialog.state.caption = text == nullptr ? "" : text;
       return TRUE;
     }
-    case WM_GETTEXT:
-      return CopyText(dialog.state.caption, wParam, lParam);
+    case WM_GETTEXT: return CopyText(dialog.state.caption, wParam, lParam);
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == kScClose) DialogMessage(machine, dialog, WM_CLOSE, 0, 0);
       return 0;
@@ -234,7 +232,8 @@ LRESULT DialogMessage(Machine& machine, Ui::Impl::Dialog& dialog, UINT message, 
 // A message to any window: a dialog's procedure or a control's own handling.
 LRESULT WindowMessage(Machine& machine, const Ui::Impl::Window& target, UINT message, WPARAM wParam, LPARAM lParam) {
   if (target.control < 0) return DialogMessage(machine, *target.dialog, message, wParam, lParam);
-  return ControlMessage(target.dialog->state.controls[static_cast<std::size_t>(target.control)], message, wParam, lParam);
+  return ControlMessage(target.dialog->state.controls[static_cast<std::size_t>(target.control)], message, wParam,
+                        lParam);
 }
 
 // What the user's input sends, as IsDialogMessage and the buttons send it.
@@ -248,13 +247,13 @@ void DeliverInput(Machine& machine, Ui::Impl::Dialog& dialog, const Input& input
       for (const ControlState& control : dialog.state.controls) {
         if (control.tmpl.id != input.buttonId || !EqualNoCase(control.tmpl.className, "button")) continue;
         if (control.tmpl.style & WS_DISABLED)
-          throw Unanswered("the user pressed button " + std::to_string(input.buttonId) + " of " +
-                           Shown(dialog.state) + ", which is disabled");
+          throw Unanswered("the user pressed button " + std::to_string(input.buttonId) + " of " + Shown(dialog.state) +
+                           ", which is disabled");
         command(input.buttonId, control.hwnd);
         return;
       }
-      throw Unanswered("the user pressed button " + std::to_string(input.buttonId) + " of " +
-                       Shown(dialog.state) + ", which has no such button");
+      throw Unanswered("the user pressed button " + std::to_string(input.buttonId) + " of " + Shown(dialog.state) +
+                       ", which has no such button");
     }
     case Input::Enter: {
       for (const ControlState& control : dialog.state.controls) {
@@ -267,9 +266,7 @@ void DeliverInput(Machine& machine, Ui::Impl::Dialog& dialog, const Input& input
       command(IDOK, ui.ControlWindow(dialog, IDOK));
       return;
     }
-    case Input::Escape:
-      command(IDCANCEL, ui.ControlWindow(dialog, IDCANCEL));
-      return;
+    case Input::Escape: command(IDCANCEL, ui.ControlWindow(dialog, IDCANCEL)); return;
     case Input::Close:
       if ((dialog.state.tmpl.style & WS_SYSMENU) == 0)
         throw Unanswered("the user closed " + Shown(dialog.state) + ", which has no close button");
@@ -488,10 +485,10 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   sim::Ui::Impl& ui = sim::UiOf(sim::Current());
-  std::string lParamText = message == WM_SETTEXT ? Quote(reinterpret_cast<const char*>(lParam))
-                                                 : Hex(static_cast<std::uint32_t>(lParam));
-  TracedCall call("SendMessageA", {ui.Name(window), sim::MessageName(message),
-                                   Hex(static_cast<std::uint32_t>(wParam)), lParamText});
+  std::string lParamText =
+      message == WM_SETTEXT ? Quote(reinterpret_cast<const char*>(lParam)) : Hex(static_cast<std::uint32_t>(lParam));
+  TracedCall call("SendMessageA",
+                  {ui.Name(window), sim::MessageName(message), Hex(static_cast<std::uint32_t>(wParam)), lParamText});
   const sim::Ui::Impl::Window* found = ui.Find(window);
   if (found == nullptr) call.machine().lastError = ERROR_INVALID_WINDOW_HANDLE;
   if (call.Fails() || found == nullptr) return call.Return<LRESULT>(0);
@@ -501,8 +498,8 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   sim::Ui::Impl& ui = sim::UiOf(sim::Current());
-  TracedCall call("PostMessageA", {ui.Name(window), sim::MessageName(message),
-                                   Hex(static_cast<std::uint32_t>(wParam)), Hex(static_cast<std::uint32_t>(lParam))});
+  TracedCall call("PostMessageA", {ui.Name(window), sim::MessageName(message), Hex(static_cast<std::uint32_t>(wParam)),
+                                   Hex(static_cast<std::uint32_t>(lParam))});
   if (window == nullptr) throw sim::Unmodelled("PostMessageA: thread messages (no window) are not modelled");
   if (call.Fails()) {
     call.machine().lastError = ERROR_NOT_ENOUGH_QUOTA;

@@ -244,7 +244,9 @@ int TracedCompare(const char* op, LPCSTR a, LPCSTR b, bool caseCounts) {
   StringCallTexts& texts = StringCall(op);
   const int result = WordSortCompare(a, b, caseCounts);
   sim::Current().trace().Record(op, {QuotedInto(texts.first, a), QuotedInto(texts.second, b)},
-                                result < 0 ? "-1" : result > 0 ? "1" : "0");
+                                result < 0   ? "-1"
+                                : result > 0 ? "1"
+                                             : "0");
   return result;
 }
 

@@ -16,8 +16,8 @@ using sim::Unmodelled;
 namespace {
 
 bool IsRoot(HKEY key) {
-  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
-         key == HKEY_USERS || key == HKEY_CURRENT_CONFIG;
+  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE || key == HKEY_USERS ||
+         key == HKEY_CURRENT_CONFIG;
 }
 
 // The canonical path of a root or an open handle, or the error that the handle gives.
@@ -39,7 +39,8 @@ LONG KeyPath(Machine& machine, HKEY key, std::string& path) {
 // The path of a subkey below a base path; an empty or NULL subkey is the base key itself.
 std::string SubkeyPath(const std::string& base, LPCSTR subKey, const char* op) {
   if (subKey == nullptr || subKey[0] == '\0') return base;
-  if (subKey[0] == '\\') throw Unmodelled(std::string(op) + ": a subkey path that starts with a backslash: " + Quote(subKey));
+  if (subKey[0] == '\\')
+    throw Unmodelled(std::string(op) + ": a subkey path that starts with a backslash: " + Quote(subKey));
   std::string path;
   path.reserve(base.size() + 1 + std::strlen(subKey));
   path += base;

@@ -25,7 +25,8 @@ UINT CopyDirectory(const char* op, const std::string& path, LPSTR buffer, UINT s
     call.machine().lastError = ERROR_ACCESS_DENIED;
     return call.Return<UINT>(0);
   }
-  if (buffer == nullptr && size != 0) throw Unmodelled(std::string(op) + ": a NULL buffer with a size of " + std::to_string(size));
+  if (buffer == nullptr && size != 0)
+    throw Unmodelled(std::string(op) + ": a NULL buffer with a size of " + std::to_string(size));
   UINT length = static_cast<UINT>(path.size());
   if (length + 1 > size) return call.Return<UINT>(length + 1);
   std::memcpy(buffer, path.c_str(), length + 1);

@@ -48,14 +48,14 @@ class FileSystem {
   bool IsFile(std::string_view path) const;
   std::optional<FileAttributes> Attributes(std::string_view path) const;
   void SetAttributes(std::string_view path, FileAttributes attributes);  // throws when missing
-  std::string LongPath(std::string_view path) const;  // the names as created: "C:\WINDOWS\win.ini"
+  std::string LongPath(std::string_view path) const;                     // the names as created: "C:\WINDOWS\win.ini"
 
   // Win32 meanings, with the error code that Windows 98 gives (0 on success).
-  std::uint32_t Delete(std::string_view path);           // missing: 2/3; folder or read-only: 5; in use: 32
+  std::uint32_t Delete(std::string_view path);  // missing: 2/3; folder or read-only: 5; in use: 32
   // missing: 2/3; a file: 267; not empty: 145; read-only or a drive's root: 5; in use: 32
   std::uint32_t RemoveDirectory(std::string_view path);
-  std::uint32_t Append(std::string_view path, std::string_view bytes);  // existing file only
-  std::uint32_t Replace(std::string_view path, std::string_view bytes); // create or overwrite
+  std::uint32_t Append(std::string_view path, std::string_view bytes);   // existing file only
+  std::uint32_t Replace(std::string_view path, std::string_view bytes);  // create or overwrite
 
   // Entries of a folder, in the order a FAT directory yields them (creation order).
   std::vector<DirEntry> List(std::string_view folder) const;

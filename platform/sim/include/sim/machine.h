@@ -28,7 +28,7 @@ class Machine {
   // root keys and what the aliases lead to (HKLM\SOFTWARE\Classes, HKLM\Config\0001,
   // HKEY_USERS\.DEFAULT), and there is no win.ini.
   Machine();
-  Machine(const Machine& other);             // a snapshot: the state, not the trace or the UI
+  Machine(const Machine& other);  // a snapshot: the state, not the trace or the UI
   Machine& operator=(const Machine& other);
   ~Machine();
 

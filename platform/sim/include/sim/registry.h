@@ -17,8 +17,8 @@
 namespace sim {
 
 struct RegValue {
-  std::uint32_t type = 1;           // REG_SZ
-  std::vector<std::uint8_t> data;   // exact bytes; a REG_SZ written by SetString ends with its NUL
+  std::uint32_t type = 1;          // REG_SZ
+  std::vector<std::uint8_t> data;  // exact bytes; a REG_SZ written by SetString ends with its NUL
   bool operator==(const RegValue&) const = default;
 };
 
@@ -42,17 +42,17 @@ class Registry {
   // by recursion, which that bound keeps shallow.
   static constexpr std::size_t kDeepestKey = 512;
   static std::size_t Depth(std::string_view canonicalPath);  // the names below the root
-  void CreateKey(std::string_view path);            // with every missing parent; deeper than 512 throws
+  void CreateKey(std::string_view path);                     // with every missing parent; deeper than 512 throws
   bool KeyExists(std::string_view path) const;
-  bool DeleteKey(std::string_view path);            // with everything beneath it; false if missing
-  void SetValue(std::string_view keyPath, std::string_view name, RegValue value);  // creates the key
+  bool DeleteKey(std::string_view path);  // with everything beneath it; false if missing
+  void SetValue(std::string_view keyPath, std::string_view name, RegValue value);          // creates the key
   void SetString(std::string_view keyPath, std::string_view name, std::string_view text);  // REG_SZ + NUL
   void SetDword(std::string_view keyPath, std::string_view name, std::uint32_t value);
   std::optional<RegValue> GetValue(std::string_view keyPath, std::string_view name) const;  // "" is @
   bool DeleteValue(std::string_view keyPath, std::string_view name);
   std::vector<std::string> SubkeyNames(std::string_view keyPath) const;  // as created, sorted
   std::vector<std::string> ValueNames(std::string_view keyPath) const;
-  const RegKey* Find(std::string_view path) const;   // nullptr when missing
+  const RegKey* Find(std::string_view path) const;  // nullptr when missing
   RegKey* Find(std::string_view path);
 
   // The current hardware configuration (HKEY_CURRENT_CONFIG = HKLM\Config\<number>) and the

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
@@ -128,7 +128,7 @@ class Trace {
   bool Holds(const Prepared& call) const { return call.generation == generation_; }
   void Record(const Prepared& call);
   Records Calls() const { return Records(*this); }  // the records, runs folded
-  std::size_t Size() const { return size_; }         // the calls, each of a run counted
+  std::size_t Size() const { return size_; }        // the calls, each of a run counted
   void Clear();
   // Each record in order, as views of its texts that last until the visitor returns: a look at
   // a whole trace of millions of calls that builds no Call.
@@ -139,10 +139,10 @@ class Trace {
     std::size_t count;
   };
   void Visit(const std::function<void(const RecordView&)>& visitor) const;
-  std::vector<Call> Unfolded() const;                // every call, in order, one each
-  std::vector<Call> Of(std::string_view op) const;   // the calls of one operation, in order, one each
+  std::vector<Call> Unfolded() const;               // every call, in order, one each
+  std::vector<Call> Of(std::string_view op) const;  // the calls of one operation, in order, one each
   std::size_t Count(std::string_view op) const;
-  std::vector<std::string> Ops() const;              // every call's name, in order, one each
+  std::vector<std::string> Ops() const;  // every call's name, in order, one each
   // Called after each call is recorded, with that call alone: a test's window on the moment of a call.
   std::function<void(const Call&)> onCall;
 
@@ -150,7 +150,8 @@ class Trace {
   static constexpr unsigned kByteChunkBits = 12;  // chunks of 4 KiB; a longer text has one of its own
   Text Store(std::string_view text);
   std::string_view View(Text text) const {
-    return std::string_view(bytes_[text.at >> kByteChunkBits].get() + (text.at & ((1u << kByteChunkBits) - 1)), text.size);
+    return std::string_view(bytes_[text.at >> kByteChunkBits].get() + (text.at & ((1u << kByteChunkBits) - 1)),
+                            text.size);
   }
   std::uint32_t StoreList(const Text* texts, std::size_t count);
   std::uint16_t OpIndex(std::string_view op);
@@ -161,17 +162,17 @@ class Trace {
   void Notify(std::size_t index);  // onCall, with the last call of record index
 
   Chunks<Entry> records_;
-  Chunks<Text> texts_;                        // each record's list of texts
+  Chunks<Text> texts_;                          // each record's list of texts
   std::vector<std::unique_ptr<char[]>> bytes_;  // the texts' bytes
-  std::size_t lastChunkUsed_ = 0;             // bytes used in the last chunk of bytes_
+  std::size_t lastChunkUsed_ = 0;               // bytes used in the last chunk of bytes_
   static constexpr std::size_t kMostArgs = 16;
   std::vector<std::string> ops_;              // the operations' names
   std::array<std::uint16_t, 4> recentOps_{};  // indices in ops_ asked for lately, the last first
   std::array<Text, 256> recentTexts_{};       // a text stored lately, by a hash of it
   std::array<std::pair<std::uint32_t, std::uint32_t>, 64> recentLists_{};  // a list stored lately: where, how long
   std::size_t size_ = 0;
-  std::uint64_t generation_ = 1;              // one more at every Clear
-  Call watched_;                              // what onCall is shown
+  std::uint64_t generation_ = 1;  // one more at every Clear
+  Call watched_;                  // what onCall is shown
   bool notifying_ = false;
 };
 
@@ -179,9 +180,9 @@ class Trace {
 // returns its operation's failure result (and sets the last error) and changes nothing.
 class Faults {
  public:
-  void FailAll(std::string op);               // every call of op
-  void FailNth(std::string op, int n);        // the nth call of op, counting from 1
-  void FailCallIndex(std::size_t index);      // the call that will be the trace's call `index` (0-based)
+  void FailAll(std::string op);           // every call of op
+  void FailNth(std::string op, int n);    // the nth call of op, counting from 1
+  void FailCallIndex(std::size_t index);  // the call that will be the trace's call `index` (0-based)
   void Clear();
   bool ShouldFail(std::string_view op, std::size_t traceIndex);
 

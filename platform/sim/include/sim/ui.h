@@ -23,8 +23,8 @@ struct ControlTemplate {
   std::uint32_t style = 0, exStyle = 0;
 };
 struct DialogTemplate {
-  std::string name;      // "WELCOME"
-  bool extended = false; // DIALOGEX
+  std::string name;       // "WELCOME"
+  bool extended = false;  // DIALOGEX
   std::uint32_t style = 0, exStyle = 0;
   int x = 0, y = 0, cx = 0, cy = 0;
   std::string caption;
@@ -36,8 +36,7 @@ struct DialogTemplate {
 };
 // Reads the dialog templates of a resource script; #define lines of an included header give the
 // IDs. Throws ImageError (file and line) on anything outside the subset the script uses.
-std::map<std::string, DialogTemplate> ParseResourceScript(const std::string& rcText,
-                                                          const std::string& headerText,
+std::map<std::string, DialogTemplate> ParseResourceScript(const std::string& rcText, const std::string& headerText,
                                                           const std::string& fileName = "uninstall.rc");
 
 struct ControlState {
@@ -96,9 +95,9 @@ class User {
 class ScriptedUser : public User {
  public:
   struct Step {
-    std::string where;   // a template name, or "MessageBox"
-    Input input;         // for a dialog
-    int answer = 0;      // for a message box
+    std::string where;  // a template name, or "MessageBox"
+    Input input;        // for a dialog
+    int answer = 0;     // for a message box
     int afterTimerMessages = 0;
   };
   explicit ScriptedUser(std::vector<Step> steps) : steps_(std::move(steps)) {}
@@ -125,9 +124,9 @@ class Ui {
   std::uint64_t hangAfterMs = 60 * 60 * 1000;
   bool commonControlsInitialised = false;
 
-  std::vector<DialogState> closedDialogs;        // every dialog shown, as it was when it closed
-  std::vector<MessageBoxRecord> messageBoxes;    // every message box shown
-  std::vector<UINT> exitWindowsRequests;         // flags of each ExitWindowsEx call
+  std::vector<DialogState> closedDialogs;      // every dialog shown, as it was when it closed
+  std::vector<MessageBoxRecord> messageBoxes;  // every message box shown
+  std::vector<UINT> exitWindowsRequests;       // flags of each ExitWindowsEx call
 
   // The open dialog that window is, or holds as a control; nullptr once it has closed.
   const DialogState* OpenDialog(HWND window) const;
