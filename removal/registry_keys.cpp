@@ -2,34 +2,27 @@
 // found by their description.
 #include "stages.h"
 
-// clang-format off: one key a line, however long
+// One key a line, however long.
+// clang-format off
 const REGISTRY_KEY PRODUCT_KEYS[11] = {
   {HKEY_CLASSES_ROOT, "CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
   {HKEY_CLASSES_ROOT, "Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
   {HKEY_CURRENT_CONFIG, "System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
-  {HKEY_LOCAL_MACHINE,
-   "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
+  {HKEY_LOCAL_MACHINE, "Config\\0001\\System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
   {HKEY_LOCAL_MACHINE, "Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98"},
   {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{5b1e7d20-4a9c-11d1-8f3a-2c61d0e4b795}"},
-  {HKEY_LOCAL_MACHINE,
-   "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
-  {HKEY_LOCAL_MACHINE,
-   "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" PRINTER_NAME},
-  {HKEY_LOCAL_MACHINE,
-   "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" GROUP_NAME
-   " PrintProcessor"},
-  {HKEY_LOCAL_MACHINE,
-   "System\\CurrentControlSet\\control\\Print\\Monitors\\" GROUP_NAME " LanguageMonitor"},
+  {HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers\\" GROUP_NAME " Shell Extension"},
+  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Drivers\\" PRINTER_NAME},
+  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Environments\\Windows 4.0\\Print Processors\\" GROUP_NAME " PrintProcessor"},
+  {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Monitors\\" GROUP_NAME " LanguageMonitor"},
   {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\control\\Print\\Printers\\" PRINTER_NAME},
 };
 
 // Only later releases of Windows 95 and Windows 98 keep these.
 const REGISTRY_KEY LATER_RELEASE_KEYS[3] = {
-  {HKEY_USERS,
-   ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
+  {HKEY_USERS, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
   {HKEY_LOCAL_MACHINE, "Security\\Access\\PRINT\\" PRINTER_NAME},
-  {HKEY_CURRENT_USER,
-   "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
+  {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs\\" GROUP_NAME},
 };
 
 // clang-format on

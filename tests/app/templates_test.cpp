@@ -38,35 +38,22 @@ struct ExpectedDialog {
   std::vector<ExpectedControl> controls;
 };
 
+// A dialog's own fields stand on its first line.
+// clang-format off
 const std::vector<ExpectedDialog> kDialogs = {
-    {"WELCOME",
-     false,
-     0x80C808C0,
-     273,
-     95,
-     "Welcoming",
-     0,
-     0,
-     0,
+    {"WELCOME", false, 0x80C808C0, 273, 95, "Welcoming", 0, 0, 0,
      {
          {1, "button", "OK", 42, 68, 50, 14, 0x50010001, 0},
          {2, "button", "Cancel", 165, 68, 53, 14, 0x50010000, 0},
          {1000, "static", "???", 23, 17, 226, 37, 0x50020000, 0},
      }},
-    {"UNINSTALL",
-     true,
-     0x90C808C0,
-     186,
-     92,
-     "Uninstalling",
-     0,
-     0,
-     1,
+    {"UNINSTALL", true, 0x90C808C0, 186, 92, "Uninstalling", 0, 0, 1,
      {
          {1007, "static", "!!!", 19, 13, 143, 39, 0x50020000, 0},
          {1008, "msctls_progress32", "Progress1", 29, 63, 126, 9, 0x50800000, 0x00002000},
      }},
 };
+// clang-format on
 
 // The template a table's dialog stands for: both dialogs sit at 0,0 (DS_CENTER places them), have
 // no extended style of their own and use 8 point MS Sans Serif.

@@ -81,6 +81,13 @@ struct Key {
 };
 std::optional<std::string> Sz(const std::string& text) { return text + std::string(1, '\0'); }
 const std::optional<std::string> kMatch = Sz("ZANTEROVA Karsenby RK514");
+// Keys first to last, each describing another printer ("a", "b", ...), then the keys in more.
+std::vector<Key> OtherPrinters(int first, int last, std::vector<Key> more = {}) {
+  std::vector<Key> keys;
+  for (int n = first; n <= last; ++n) keys.push_back({n, Sz(std::string(1, static_cast<char>('a' + n - first)))});
+  keys.insert(keys.end(), more.begin(), more.end());
+  return keys;
+}
 
 // Names tried, as inclusive runs of numbers in the order they were tried.
 using Runs = std::vector<std::pair<int, int>>;
@@ -102,39 +109,14 @@ std::string Number(int n) {
 const WalkCase kWalkCases[] = {
     {"no keys: 0000 to 0101", {}, {{0, 101}}, {}},
     {"only 0000, not matching", {{0, Sz("HP LaserJet 4")}}, {{0, 101}}, {}},
-    {"0000 to 0009, none matching",
-     {{0, Sz("a")},
-      {1, Sz("b")},
-      {2, Sz("c")},
-      {3, Sz("d")},
-      {4, Sz("e")},
-      {5, Sz("f")},
-      {6, Sz("g")},
-      {7, Sz("h")},
-      {8, Sz("i")},
-      {9, Sz("j")}},
-     {{0, 110}},
-     {}},
+    {"0000 to 0009, none matching", OtherPrinters(0, 9), {{0, 110}}, {}},
     {"only 0000, matching", {{0, kMatch}}, {{0, 0}, {0, 100}}, {0}},
     {"a match at 0099", {{99, kMatch}}, {{0, 99}, {99, 99}}, {99}},
     {"a match at 0100 is opened last and left", {{100, kMatch}}, {{0, 100}}, {}},
     {"a match at 0101 is opened last and left", {{101, kMatch}}, {{0, 101}}, {}},
     {"matches at 0041 and 0082", {{0, Sz("HP")}, {41, kMatch}, {82, kMatch}}, {{0, 41}, {41, 82}, {82, 97}}, {41, 82}},
     {"matches at 0049 and 0098", {{0, Sz("HP")}, {49, kMatch}, {98, kMatch}}, {{0, 49}, {49, 98}}, {49}},
-    {"0000 to 0009, a gap at 0010, a match at 0011",
-     {{0, Sz("a")},
-      {1, Sz("b")},
-      {2, Sz("c")},
-      {3, Sz("d")},
-      {4, Sz("e")},
-      {5, Sz("f")},
-      {6, Sz("g")},
-      {7, Sz("h")},
-      {8, Sz("i")},
-      {9, Sz("j")},
-      {11, kMatch}},
-     {{0, 11}, {11, 108}},
-     {11}},
+    {"0000 to 0009, a gap at 0010, a match at 0011", OtherPrinters(0, 9, {{11, kMatch}}), {{0, 11}, {11, 108}}, {11}},
     {"five matches in a row",
      {{0, kMatch}, {1, kMatch}, {2, kMatch}, {3, kMatch}, {4, kMatch}},
      {{0, 0}, {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 92}},
