@@ -33,20 +33,15 @@ static void EndHeaderLine(LPSTR section, int closeAt, BOOL overflowed, BOOL* ren
 
 // Whether a look at the file in text mode saw all of it. It ends at the first 0x1A, while "a+"
 // writes after the file's last byte: a look that ended before the size given by the search saw
-// too little to say how the file ends. One final 0x1A is the normal end, which "a+" removes.
-// ftell gives the bytes the reads took; a runtime whose ftell counts a whole buffer read ahead
-// is caught by the second bound, since no character took more than two bytes (a CR LF pair).
-static BOOL LookSawWholeFile(FILE* file, const WIN32_FIND_DATAA* found, DWORD characters,
-                             DWORD lineFeeds)
+// too little to say how the file ends. ftell gives the bytes the reads took; one final 0x1A is the
+// normal end, which "a+" removes.
+static BOOL LookSawWholeFile(FILE* file, const WIN32_FIND_DATAA* found)
 {
   long position = ftell(file);
-  DWORD size = found->nFileSizeLow;
 
   if (found->nFileSizeHigh != 0 || position < 0)
     return FALSE;
-  if ((DWORD)position + 1 < size)
-    return FALSE;
-  return characters >= size || lineFeeds + 1 >= size - characters;
+  return (DWORD)position + 1 >= found->nFileSizeLow;
 }
 
 // Reads an existing wininit.ini once, in text mode, to learn how it ends: whether its last byte
@@ -62,8 +57,6 @@ static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* 
   int last = '\n';
   int length = 0;
   int closeAt = -1;
-  DWORD characters = 0;
-  DWORD lineFeeds = 0;
   BOOL atLineStart = TRUE;
   BOOL inHeader = FALSE;
   BOOL overflowed = FALSE;
@@ -79,9 +72,7 @@ static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* 
 
   while ((ch = fgetc(file)) != EOF) {
     last = ch;
-    characters++;
     if (ch == '\n') {
-      lineFeeds++;
       if (inHeader)
         EndHeaderLine(section, closeAt, overflowed, &renameLast);
       atLineStart = TRUE;
@@ -107,7 +98,7 @@ static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* 
   }
   if (inHeader)
     EndHeaderLine(section, closeAt, overflowed, &renameLast);
-  whole = LookSawWholeFile(file, found, characters, lineFeeds);
+  whole = LookSawWholeFile(file, found);
   fclose(file);
   if (!whole)
     return;
