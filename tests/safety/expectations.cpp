@@ -29,7 +29,7 @@ bool Deletable(const sim::FileSystem& files, const std::string& path) {
 }
 
 void Registry(const sim::Machine& before, const sim::Machine& after, std::vector<std::string>& report) {
-  const bool laterRelease = (before.buildNumber & 0xFFFF) > 950;
+  const bool laterRelease = product::LaterRelease(before.buildNumber);
   for (const product::FixedKey& key : product::kFixedKeys) {
     if (key.laterReleaseOnly && !laterRelease) continue;
     const std::string path = std::string(key.root) + "\\" + key.path;
@@ -91,7 +91,7 @@ void Files(const sim::Machine& before, const sim::Machine& after, std::vector<st
 
   const std::string& windows = before.windowsDirectory;
   if (!Fits(windows)) return;
-  if ((before.buildNumber & 0xFFFF) <= 950) {
+  if (!product::LaterRelease(before.buildNumber)) {
     const std::string folder = windows + "\\INF";
     if (!Fits(folder + "\\oem*.inf")) return;
     for (const sim::DirEntry& match : before.files.Find(folder + "\\oem*.inf")) {
@@ -100,7 +100,7 @@ void Files(const sim::Machine& before, const sim::Machine& after, std::vector<st
       if (HoldsMarker(before.files.ReadFile(path).value_or(""))) mustGo(path);
     }
   } else {
-    mustGo(windows + "\\INF\\OTHER\\KARSENBYKBRK514.INF");
+    mustGo(windows + "\\" + product::kFixedInfFile);
   }
 }
 
@@ -307,7 +307,7 @@ std::vector<std::string> ScanWaste(const sim::Machine& before, sim::Machine& aft
   std::vector<std::string> report;
   const std::string& windows = before.windowsDirectory;
   const std::string folder = windows + "\\INF";
-  if ((before.buildNumber & 0xFFFF) > 950 || !Fits(windows) || !Fits(folder + "\\oem*.inf")) return report;
+  if (product::LaterRelease(before.buildNumber) || !Fits(windows) || !Fits(folder + "\\oem*.inf")) return report;
 
   // Every match is tried once, folders and files held open included; those yield nothing.
   std::map<std::string, std::string, sim::NoCaseLess> due;  // path -> the bytes a read delivers

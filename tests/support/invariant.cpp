@@ -20,7 +20,6 @@ namespace safety {
 namespace {
 
 constexpr std::size_t kBufferSize = 260;  // the program's path buffers: 259 characters and a NUL
-constexpr char kGroupTail[] = "\\ZANTEROVA RK514";
 constexpr char kShellFolders[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
@@ -82,7 +81,7 @@ void CompareKeys(const std::string& path, const sim::RegKey& before, const sim::
 
 std::set<std::string> RemovableKeys(const sim::Machine& before) {
   std::set<std::string> removable;
-  const bool laterRelease = (before.buildNumber & 0xFFFF) > 950;
+  const bool laterRelease = product::LaterRelease(before.buildNumber);
   for (const product::FixedKey& key : product::kFixedKeys) {
     if (key.laterReleaseOnly && !laterRelease) continue;
     removable.insert(sim::UpperAscii(before.registry.Resolve(std::string(key.root) + "\\" + key.path)));
@@ -303,15 +302,15 @@ RemovableEntries Removable(const sim::Machine& before, const Allowance& allowanc
   }
 
   std::vector<std::string> groups = {GroupFolder(before)};
-  if (allowance.programsUnknown) groups.push_back(kGroupTail);
+  if (allowance.programsUnknown) groups.push_back(std::string("\\") + product::kGroupName);
   for (const std::string& group : groups) {
     if (!Fits(group)) continue;
     if (auto resolved = Resolved(before, group)) removable.folders.insert(*resolved);
     for (const char* name : product::kShortcuts) addFile(group + "\\" + name);
   }
 
-  const unsigned build = before.buildNumber & 0xFFFF;
-  if (Fits(windows) && (build <= 950 || allowance.buildUnknown)) {
+  const bool laterRelease = product::LaterRelease(before.buildNumber);
+  if (Fits(windows) && (!laterRelease || allowance.buildUnknown)) {
     const std::string folder = windows + "\\INF";
     const std::string pattern = folder + "\\oem*.inf";
     if (Fits(pattern)) {
@@ -322,7 +321,7 @@ RemovableEntries Removable(const sim::Machine& before, const Allowance& allowanc
       }
     }
   }
-  if (Fits(windows) && build > 950) addFile(windows + "\\INF\\OTHER\\KARSENBYKBRK514.INF");
+  if (Fits(windows) && laterRelease) addFile(windows + "\\" + product::kFixedInfFile);
   return removable;
 }
 
@@ -441,7 +440,7 @@ std::string GroupFolder(const sim::Machine& machine) {
     const auto nul = std::find(data.begin(), data.end(), 0);
     if (data.size() <= kBufferSize && nul != data.end()) programs.assign(data.begin(), nul);
   }
-  return programs + kGroupTail;
+  return programs + "\\" + product::kGroupName;
 }
 
 Allowance AllowanceForFailing(const std::string& op) {
