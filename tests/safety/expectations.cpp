@@ -1,6 +1,7 @@
 // What a run without faults must have removed, and what its INF scan may have read.
 #include "expectations.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -242,15 +243,8 @@ std::string TextModeView(std::string_view bytes) {
 
 // How far a scan for the marker reads: past the byte that ends the first marker, or to the end.
 std::size_t ScanLength(std::string_view text) {
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
-  std::size_t at = 0;
-  while (at < text.size()) {
-    while (at < text.size() && space(text[at])) ++at;
-    const std::size_t start = at;
-    while (at < text.size() && !space(text[at])) ++at;
-    if (at > start && text.substr(start, at - start) == kMarker) return std::min(at + 1, text.size());
-  }
-  return text.size();
+  const std::size_t end = MarkerEnd(text);
+  return end == std::string_view::npos ? text.size() : std::min(end + 1, text.size());
 }
 
 std::string Unquoted(const std::string& text) {

@@ -14,14 +14,13 @@
 #include "sim/errors.h"
 #include "sim/profile.h"
 #include "sim/text.h"
+#include "simulated_machine.h"
 #include "win32.h"
 
 namespace safety {
 namespace {
 
 constexpr std::size_t kBufferSize = 260;  // the program's path buffers: 259 characters and a NUL
-constexpr char kShellFolders[] =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 bool Fits(std::string_view path) { return path.size() < kBufferSize; }
 
@@ -379,17 +378,20 @@ bool ReadsAsPrinterName(const sim::RegValue& value) {
   return std::string(value.data.begin(), nul) == kPrinterName;
 }
 
-bool HoldsMarker(std::string_view bytes) {
-  bytes = bytes.substr(0, bytes.find('\x1A'));
+std::size_t MarkerEnd(std::string_view text) {
   auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
   std::size_t at = 0;
-  while (at < bytes.size()) {
-    while (at < bytes.size() && space(bytes[at])) ++at;
+  while (at < text.size()) {
+    while (at < text.size() && space(text[at])) ++at;
     const std::size_t start = at;
-    while (at < bytes.size() && !space(bytes[at])) ++at;
-    if (at > start && bytes.substr(start, at - start) == kMarker) return true;
+    while (at < text.size() && !space(text[at])) ++at;
+    if (at > start && text.substr(start, at - start) == kMarker) return at;
   }
-  return false;
+  return std::string_view::npos;
+}
+
+bool HoldsMarker(std::string_view bytes) {
+  return MarkerEnd(bytes.substr(0, bytes.find('\x1A'))) != std::string_view::npos;
 }
 
 long WalkNumber(std::string_view keyName) {
@@ -435,7 +437,7 @@ bool DefaultPrinterIsThePrinter(const sim::Machine& machine) {
 
 std::string GroupFolder(const sim::Machine& machine) {
   std::string programs;
-  if (const auto value = machine.registry.GetValue(kShellFolders, "Programs")) {
+  if (const auto value = machine.registry.GetValue(machines::kShellFoldersKey, "Programs")) {
     const auto& data = value->data;
     const auto nul = std::find(data.begin(), data.end(), 0);
     if (data.size() <= kBufferSize && nul != data.end()) programs.assign(data.begin(), nul);
