@@ -5,6 +5,7 @@
 // Plain C++, no Windows headers: the Wine suite's probe is built with it too.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace product {
@@ -16,6 +17,8 @@ inline constexpr char kMarker[] = "KB47STAT.EXE";
 // Builds above this one are the later releases (Windows 95 OSR2, 98), with three more keys and
 // the fixed INF file instead of the oem*.inf scan.
 inline constexpr unsigned kBuildGate = 950;
+// Whether a machine of this dwBuildNumber (its low 16 bits are the build) has a later release.
+inline constexpr bool LaterRelease(std::uint32_t buildNumber) { return (buildNumber & 0xFFFF) > kBuildGate; }
 
 struct FixedKey {
   const char* root;  // the root's long name: "HKEY_CLASSES_ROOT"

@@ -54,8 +54,7 @@ class SimView : public MachineView {
   std::string WindowsDirectory() override { return machine_.windowsDirectory; }
   std::string SystemDirectory() override { return machine_.systemDirectory; }
   std::string ProgramsDirectory() override {
-    auto value = machine_.registry.GetValue(
-        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Programs");
+    auto value = machine_.registry.GetValue(kShellFoldersKey, "Programs");
     if (!value || value->type != REG_SZ || value->data.empty() || value->data.back() != 0) return "";
     return std::string(value->data.begin(), value->data.end() - 1);
   }
@@ -117,8 +116,7 @@ sim::Machine MachineFor(const Scenario& scenario) {
   sim::Machine machine;
   machine.buildNumber = scenario.release == "win95" ? sim::kBuildWin95 : sim::kBuildWin98Se;
   machine.files.MakeDirectory(kSimProgramsFolder);
-  machine.registry.SetString("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                             "Programs", kSimProgramsFolder);
+  machine.registry.SetString(kShellFoldersKey, "Programs", kSimProgramsFolder);
   ApplyScenario(scenario, machine);
   return machine;
 }

@@ -11,6 +11,9 @@ namespace machines {
 
 // The simulated machine's user Programs folder, as its shell-folder settings give it.
 inline constexpr char kSimProgramsFolder[] = "C:\\WINDOWS\\Start Menu\\Programs";
+// Where the shell keeps the user's folders ("Programs", "Desktop", ...).
+inline constexpr char kShellFoldersKey[] =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 // A Windows 95 (build 950) or Windows 98 machine with the scenario's state. The build numbers are
 // the ones Wine reports for its win95 and win98 settings.

@@ -1,6 +1,7 @@
 // What a run without faults must have removed, and what its INF scan may have read.
 #include "expectations.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -29,7 +30,7 @@ bool Deletable(const sim::FileSystem& files, const std::string& path) {
 }
 
 void Registry(const sim::Machine& before, const sim::Machine& after, std::vector<std::string>& report) {
-  const bool laterRelease = (before.buildNumber & 0xFFFF) > 950;
+  const bool laterRelease = product::LaterRelease(before.buildNumber);
   for (const product::FixedKey& key : product::kFixedKeys) {
     if (key.laterReleaseOnly && !laterRelease) continue;
     const std::string path = std::string(key.root) + "\\" + key.path;
@@ -91,7 +92,7 @@ void Files(const sim::Machine& before, const sim::Machine& after, std::vector<st
 
   const std::string& windows = before.windowsDirectory;
   if (!Fits(windows)) return;
-  if ((before.buildNumber & 0xFFFF) <= 950) {
+  if (!product::LaterRelease(before.buildNumber)) {
     const std::string folder = windows + "\\INF";
     if (!Fits(folder + "\\oem*.inf")) return;
     for (const sim::DirEntry& match : before.files.Find(folder + "\\oem*.inf")) {
@@ -100,7 +101,7 @@ void Files(const sim::Machine& before, const sim::Machine& after, std::vector<st
       if (HoldsMarker(before.files.ReadFile(path).value_or(""))) mustGo(path);
     }
   } else {
-    mustGo(windows + "\\INF\\OTHER\\KARSENBYKBRK514.INF");
+    mustGo(windows + "\\" + product::kFixedInfFile);
   }
 }
 
@@ -242,15 +243,8 @@ std::string TextModeView(std::string_view bytes) {
 
 // How far a scan for the marker reads: past the byte that ends the first marker, or to the end.
 std::size_t ScanLength(std::string_view text) {
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
-  std::size_t at = 0;
-  while (at < text.size()) {
-    while (at < text.size() && space(text[at])) ++at;
-    const std::size_t start = at;
-    while (at < text.size() && !space(text[at])) ++at;
-    if (at > start && text.substr(start, at - start) == kMarker) return std::min(at + 1, text.size());
-  }
-  return text.size();
+  const std::size_t end = MarkerEnd(text);
+  return end == std::string_view::npos ? text.size() : std::min(end + 1, text.size());
 }
 
 std::string Unquoted(const std::string& text) {
@@ -307,7 +301,7 @@ std::vector<std::string> ScanWaste(const sim::Machine& before, sim::Machine& aft
   std::vector<std::string> report;
   const std::string& windows = before.windowsDirectory;
   const std::string folder = windows + "\\INF";
-  if ((before.buildNumber & 0xFFFF) > 950 || !Fits(windows) || !Fits(folder + "\\oem*.inf")) return report;
+  if (product::LaterRelease(before.buildNumber) || !Fits(windows) || !Fits(folder + "\\oem*.inf")) return report;
 
   // Every match is tried once, folders and files held open included; those yield nothing.
   std::map<std::string, std::string, sim::NoCaseLess> due;  // path -> the bytes a read delivers

@@ -9,14 +9,14 @@
 #include "invariant.h"
 #include "product_table.h"
 #include "sim/text.h"
+#include "simulated_machine.h"
 #include "win32.h"
 
 namespace safety {
 namespace {
 
 constexpr const char* kPrinter = product::kPrinterName;
-constexpr char kShellFolders[] =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+using machines::kShellFoldersKey;
 constexpr char kPrint[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print";
 
 // The product's keys, each with its root, and its files and shortcuts.
@@ -204,23 +204,23 @@ void ShellFolders(Choices& c, sim::Machine& m) {
   const std::string typical = m.windowsDirectory + "\\Start Menu\\Programs";
   using namespace std::string_literals;
   switch (c.Between(0, 10)) {
-    case 0: m.registry.SetString(kShellFolders, "Programs", typical); break;
+    case 0: m.registry.SetString(kShellFoldersKey, "Programs", typical); break;
     case 1: break;  // no shell-folder key
-    case 2: m.registry.SetString(kShellFolders, "Desktop", m.windowsDirectory + "\\Desktop"); break;
+    case 2: m.registry.SetString(kShellFoldersKey, "Desktop", m.windowsDirectory + "\\Desktop"); break;
     case 3: {
       const std::size_t length = OneOf(c, std::vector<std::size_t>{150, 212, 213, 214, 229, 230, 243, 244, 259});
-      m.registry.SetString(kShellFolders, "Programs", PathOfLength('C', 'P', length));
+      m.registry.SetString(kShellFoldersKey, "Programs", PathOfLength('C', 'P', length));
       break;
     }
-    case 4: m.registry.SetValue(kShellFolders, "Programs", Value(REG_BINARY, typical)); break;
+    case 4: m.registry.SetValue(kShellFoldersKey, "Programs", Value(REG_BINARY, typical)); break;
     case 5:
-      m.registry.SetValue(kShellFolders, "Programs", Value(REG_SZ, typical + '\0' + std::string(300, 'p')));
+      m.registry.SetValue(kShellFoldersKey, "Programs", Value(REG_SZ, typical + '\0' + std::string(300, 'p')));
       break;
-    case 6: m.registry.SetValue(kShellFolders, "Programs", Value(REG_SZ, typical + "\0C:\\OTHER\0"s)); break;
-    case 7: m.registry.SetString(kShellFolders, "Programs", sim::LowerAscii(typical)); break;
-    case 8: m.registry.SetString(kShellFolders, "Programs", typical + "\\"); break;
-    case 9: m.registry.SetString(kShellFolders, "Programs", "D:\\Start Menu\\Programs"); break;
-    default: m.registry.SetString(kShellFolders, "Programs", "C:\\"); break;
+    case 6: m.registry.SetValue(kShellFoldersKey, "Programs", Value(REG_SZ, typical + "\0C:\\OTHER\0"s)); break;
+    case 7: m.registry.SetString(kShellFoldersKey, "Programs", sim::LowerAscii(typical)); break;
+    case 8: m.registry.SetString(kShellFoldersKey, "Programs", typical + "\\"); break;
+    case 9: m.registry.SetString(kShellFoldersKey, "Programs", "D:\\Start Menu\\Programs"); break;
+    default: m.registry.SetString(kShellFoldersKey, "Programs", "C:\\"); break;
   }
 }
 

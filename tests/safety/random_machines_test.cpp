@@ -12,6 +12,7 @@
 #include "expectations.h"
 #include "invariant.h"
 #include "machine_generator.h"
+#include "product_table.h"
 #include "removal.h"
 
 namespace {
@@ -42,14 +43,13 @@ Coverage g_coverage;
 void Count(const sim::Machine& before, const sim::Machine& after) {
   Coverage& c = g_coverage;
   ++c.runs;
-  const bool first = (before.buildNumber & 0xFFFF) <= 950;
+  const bool first = !product::LaterRelease(before.buildNumber);
   c.firstRelease += first;
-  for (const char* base : {"HKEY_LOCAL_MACHINE\\Enum\\Root\\printer",
-                           "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Printer"}) {
+  for (const product::InstanceList& list : product::kInstanceLists) {
+    const std::string base = std::string("HKEY_LOCAL_MACHINE\\") + list.base;
     for (const std::string& name : before.registry.SubkeyNames(base)) {
-      const std::string path = std::string(base) + "\\" + name;
-      const auto value = before.registry.GetValue(
-          path, std::string(base).find("Enum") != std::string::npos ? "DeviceDesc" : "DriverDesc");
+      const std::string path = base + "\\" + name;
+      const auto value = before.registry.GetValue(path, list.valueName);
       if (!value || !safety::ReadsAsPrinterName(*value) || safety::WalkNumber(name) < 0) continue;
       (after.registry.KeyExists(path) ? c.instanceKeysBeyondWalk : c.instanceKeysGone)++;
     }

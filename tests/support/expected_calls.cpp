@@ -35,16 +35,15 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
   }
   e.Add("RegFlushKey", {"HKEY_LOCAL_MACHINE"});
 
-  const char* passes[][2] = {{"Enum\\Root\\printer\\", "DeviceDesc"},
-                             {"System\\CurrentControlSet\\Services\\Class\\Printer\\", "DriverDesc"}};
-  for (auto& pass : passes) {
+  for (const product::InstanceList& list : product::kInstanceLists) {
+    const std::string base = std::string(list.base) + "\\";
     auto open = [&](int n) {
       char number[8];
       std::snprintf(number, sizeof number, "%04d", n);
-      e.Add("RegOpenKeyExA", {"HKEY_LOCAL_MACHINE", Q(std::string(pass[0]) + number), "0", "1"});
+      e.Add("RegOpenKeyExA", {"HKEY_LOCAL_MACHINE", Q(base + number), "0", "1"});
     };
     auto examine = [&] {
-      e.Add("RegQueryValueExA", {"hkey", Q(pass[1]), "NULL", "type", "data", "260"});
+      e.Add("RegQueryValueExA", {"hkey", Q(list.valueName), "NULL", "type", "data", "260"});
       e.Add("RegCloseKey", {"hkey"});
     };
     open(0);
@@ -53,7 +52,7 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
       examine();  // 0000: another printer
       open(1);
       examine();  // 0001: ours, deleted, and its name tried once more
-      e.Add("RegDeleteKeyA", {"HKEY_LOCAL_MACHINE", Q(std::string(pass[0]) + "0001")});
+      e.Add("RegDeleteKeyA", {"HKEY_LOCAL_MACHINE", Q(base + "0001")});
       open(1);
       open(2);  // ends the examine phase
       next = 3;
@@ -63,8 +62,8 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
 
   const std::string printer = Q(kPrinterName);
   e.Add("GetProfileStringA", {Q("Devices"), printer, Q("kb47rk,lpt1:"), "150"});
-  for (const char* port : {"LPT1", "FILE", "LPT2"}) {
-    e.Add("WriteProfileStringA", {Q(std::string(kPrinterName) + "-" + port), "NULL", "NULL"});
+  for (const char* port : product::kLocalPortSuffixes) {
+    e.Add("WriteProfileStringA", {Q(std::string(kPrinterName) + port), "NULL", "NULL"});
   }
   e.Add("WriteProfileStringA", {Q("Devices"), printer, "NULL"});
   e.Add("WriteProfileStringA", {Q("PrinterPorts"), printer, "NULL"});
@@ -72,7 +71,7 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
 
   e.Add("RegOpenKeyExA",
         {"HKEY_CURRENT_USER", Q("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"), "0", "1"});
-  std::string group = "\\ZANTEROVA RK514";
+  std::string group = std::string("\\") + product::kGroupName;
   if (layout.installed) {
     e.Add("RegQueryValueExA", {"hkey", Q("Programs"), "NULL", "type", "data", "260"});
     e.Add("RegCloseKey", {"hkey"});
@@ -85,7 +84,7 @@ std::vector<std::string> ExpectedCalls(const Layout& layout) {
   e.Add("GetWindowsDirectoryA", {"buffer", "260"});
   for (const std::string name : product::kSystemFiles) e.Add("DeleteFileA", {Q("C:\\WINDOWS\\SYSTEM\\" + name)});
   if (layout.laterRelease) {
-    e.Add("DeleteFileA", {Q("C:\\WINDOWS\\INF\\OTHER\\KARSENBYKBRK514.INF")});
+    e.Add("DeleteFileA", {Q(std::string("C:\\WINDOWS\\") + product::kFixedInfFile)});
   } else {
     e.Add("FindFirstFileA", {Q("C:\\WINDOWS\\INF\\oem*.inf"), "data"});
     if (layout.installed) {

@@ -9,10 +9,13 @@ namespace fixtures {
 namespace {
 
 constexpr char kPrint[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print";
-constexpr char kEnumPrinters[] = "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer";
-constexpr char kClassPrinters[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Printer";
 constexpr char kMenuOrder[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\&Programs";
+
+// A numbered instance key of one of the two printer lists.
+std::string InstanceKey(const product::InstanceList& list, const char* number) {
+  return std::string("HKEY_LOCAL_MACHINE\\") + list.base + "\\" + number;
+}
 
 std::string Join(const std::vector<std::string>& lines) {
   std::string text;
@@ -62,8 +65,9 @@ sim::Machine CleanMachine(std::uint32_t buildNumber) {
   reg.SetString(print + "\\Environments\\Windows 4.0\\Drivers\\HP LaserJet 4", "Driver", "HPPCL5MS.DRV");
   reg.SetString(print + "\\Environments\\Windows 4.0\\Print Processors\\WinPrint", "Driver", "SPOOLSS.DLL");
   reg.SetString(print + "\\Monitors\\PJL Language Monitor", "Driver", "PJLMON.DLL");
-  reg.SetString(std::string(kEnumPrinters) + "\\0000", "DeviceDesc", "HP LaserJet 4");
-  reg.SetString(std::string(kClassPrinters) + "\\0000", "DriverDesc", "HP LaserJet 4");
+  for (const product::InstanceList& list : product::kInstanceLists) {
+    reg.SetString(InstanceKey(list, "0000"), list.valueName, "HP LaserJet 4");
+  }
   reg.SetString("HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\HEWLETT-PACKARDLASERJE1F3C", "DeviceDesc", "HP LaserJet 4");
   reg.SetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{00021400-0000-0000-C000-000000000046}", "", "Desktop");
   reg.CreateKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Printers\\shellex\\ContextMenuHandlers");
@@ -100,12 +104,14 @@ void InstallProduct(sim::Machine& machine) {
   sim::Registry& reg = machine.registry;
   reg.SetString("HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\KARSENBYRK_514_(COLO9F98\\0001", "Driver", "Printer\\0001");
   // The instance keys at 0001, next to the LaserJet's 0000.
-  reg.SetString(std::string(kEnumPrinters) + "\\0001", "DeviceDesc", kPrinterName);
-  reg.SetString(std::string(kEnumPrinters) + "\\0001", "Driver", "Printer\\0001");
-  reg.SetString(std::string(kClassPrinters) + "\\0001", "DriverDesc", kPrinterName);
-  reg.SetString(std::string(kClassPrinters) + "\\0001\\Default", "Resolution", "600");
+  const product::InstanceList& devices = product::kInstanceLists[0];
+  const product::InstanceList& classes = product::kInstanceLists[1];
+  reg.SetString(InstanceKey(devices, "0001"), devices.valueName, kPrinterName);
+  reg.SetString(InstanceKey(devices, "0001"), "Driver", "Printer\\0001");
+  reg.SetString(InstanceKey(classes, "0001"), classes.valueName, kPrinterName);
+  reg.SetString(InstanceKey(classes, "0001\\Default"), "Resolution", "600");
   // The keys that only the releases after build 950 get, and its setup information file.
-  const bool laterRelease = (machine.buildNumber & 0xFFFF) > 950;
+  const bool laterRelease = product::LaterRelease(machine.buildNumber);
   if (laterRelease) {
     reg.SetString(std::string("HKEY_USERS\\.DEFAULT\\") + kMenuOrder + "\\ZANTEROVA RK514", "Order", "1");
     reg.SetString("HKEY_LOCAL_MACHINE\\Security\\Access\\PRINT\\ZANTEROVA Karsenby RK514", "Owner", "Everyone");
@@ -113,7 +119,7 @@ void InstallProduct(sim::Machine& machine) {
   }
   const std::string inf = "[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[RK514.Files]\r\nKB47RK.DRV\r\nKB47STAT.EXE\r\n";
   machine.files.WriteFile(
-      machine.windowsDirectory + (laterRelease ? "\\INF\\OTHER\\KARSENBYKBRK514.INF" : "\\INF\\oem1.inf"), inf);
+      machine.windowsDirectory + (laterRelease ? std::string("\\") + product::kFixedInfFile : "\\INF\\oem1.inf"), inf);
 }
 
 sim::Machine InstalledMachine(std::uint32_t buildNumber) {

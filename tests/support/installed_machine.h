@@ -8,14 +8,14 @@
 
 #include "product_table.h"
 #include "sim/machine.h"
+#include "simulated_machine.h"
 
 namespace fixtures {
 
+using machines::kShellFoldersKey;
 using product::kPrinterName;
-inline constexpr char kProgramsFolder[] = "C:\\WINDOWS\\Start Menu\\Programs";
+inline constexpr const auto& kProgramsFolder = machines::kSimProgramsFolder;
 inline constexpr char kGroupFolder[] = "C:\\WINDOWS\\Start Menu\\Programs\\ZANTEROVA RK514";
-inline constexpr char kShellFoldersKey[] =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 // A PC of the given build (sim::kBuildWin95, ...) before the driver is installed: the shell's
 // folders, an HP LaserJet 4 on LPT1 with its registry keys, instance keys 0000 and win.ini

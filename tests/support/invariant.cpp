@@ -14,15 +14,13 @@
 #include "sim/errors.h"
 #include "sim/profile.h"
 #include "sim/text.h"
+#include "simulated_machine.h"
 #include "win32.h"
 
 namespace safety {
 namespace {
 
 constexpr std::size_t kBufferSize = 260;  // the program's path buffers: 259 characters and a NUL
-constexpr char kGroupTail[] = "\\ZANTEROVA RK514";
-constexpr char kShellFolders[] =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 bool Fits(std::string_view path) { return path.size() < kBufferSize; }
 
@@ -82,7 +80,7 @@ void CompareKeys(const std::string& path, const sim::RegKey& before, const sim::
 
 std::set<std::string> RemovableKeys(const sim::Machine& before) {
   std::set<std::string> removable;
-  const bool laterRelease = (before.buildNumber & 0xFFFF) > 950;
+  const bool laterRelease = product::LaterRelease(before.buildNumber);
   for (const product::FixedKey& key : product::kFixedKeys) {
     if (key.laterReleaseOnly && !laterRelease) continue;
     removable.insert(sim::UpperAscii(before.registry.Resolve(std::string(key.root) + "\\" + key.path)));
@@ -303,15 +301,15 @@ RemovableEntries Removable(const sim::Machine& before, const Allowance& allowanc
   }
 
   std::vector<std::string> groups = {GroupFolder(before)};
-  if (allowance.programsUnknown) groups.push_back(kGroupTail);
+  if (allowance.programsUnknown) groups.push_back(std::string("\\") + product::kGroupName);
   for (const std::string& group : groups) {
     if (!Fits(group)) continue;
     if (auto resolved = Resolved(before, group)) removable.folders.insert(*resolved);
     for (const char* name : product::kShortcuts) addFile(group + "\\" + name);
   }
 
-  const unsigned build = before.buildNumber & 0xFFFF;
-  if (Fits(windows) && (build <= 950 || allowance.buildUnknown)) {
+  const bool laterRelease = product::LaterRelease(before.buildNumber);
+  if (Fits(windows) && (!laterRelease || allowance.buildUnknown)) {
     const std::string folder = windows + "\\INF";
     const std::string pattern = folder + "\\oem*.inf";
     if (Fits(pattern)) {
@@ -322,7 +320,7 @@ RemovableEntries Removable(const sim::Machine& before, const Allowance& allowanc
       }
     }
   }
-  if (Fits(windows) && build > 950) addFile(windows + "\\INF\\OTHER\\KARSENBYKBRK514.INF");
+  if (Fits(windows) && laterRelease) addFile(windows + "\\" + product::kFixedInfFile);
   return removable;
 }
 
@@ -380,17 +378,20 @@ bool ReadsAsPrinterName(const sim::RegValue& value) {
   return std::string(value.data.begin(), nul) == kPrinterName;
 }
 
-bool HoldsMarker(std::string_view bytes) {
-  bytes = bytes.substr(0, bytes.find('\x1A'));
+std::size_t MarkerEnd(std::string_view text) {
   auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
   std::size_t at = 0;
-  while (at < bytes.size()) {
-    while (at < bytes.size() && space(bytes[at])) ++at;
+  while (at < text.size()) {
+    while (at < text.size() && space(text[at])) ++at;
     const std::size_t start = at;
-    while (at < bytes.size() && !space(bytes[at])) ++at;
-    if (at > start && bytes.substr(start, at - start) == kMarker) return true;
+    while (at < text.size() && !space(text[at])) ++at;
+    if (at > start && text.substr(start, at - start) == kMarker) return at;
   }
-  return false;
+  return std::string_view::npos;
+}
+
+bool HoldsMarker(std::string_view bytes) {
+  return MarkerEnd(bytes.substr(0, bytes.find('\x1A'))) != std::string_view::npos;
 }
 
 long WalkNumber(std::string_view keyName) {
@@ -436,12 +437,12 @@ bool DefaultPrinterIsThePrinter(const sim::Machine& machine) {
 
 std::string GroupFolder(const sim::Machine& machine) {
   std::string programs;
-  if (const auto value = machine.registry.GetValue(kShellFolders, "Programs")) {
+  if (const auto value = machine.registry.GetValue(machines::kShellFoldersKey, "Programs")) {
     const auto& data = value->data;
     const auto nul = std::find(data.begin(), data.end(), 0);
     if (data.size() <= kBufferSize && nul != data.end()) programs.assign(data.begin(), nul);
   }
-  return programs + kGroupTail;
+  return programs + "\\" + product::kGroupName;
 }
 
 Allowance AllowanceForFailing(const std::string& op) {

@@ -17,6 +17,7 @@
 //   - nothing else differs by a byte: no file, folder, key or value appears, no attribute changes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,8 +54,12 @@ std::vector<std::string> InvariantViolations(const sim::Machine& before, const s
 // printer's name (whatever the value's type says).
 bool ReadsAsPrinterName(const sim::RegValue& value);
 
-// Whether a file's bytes, read in text mode (a 0x1A ends them), hold the marker as a whole word
-// between white space (space, tab, line feed, vertical tab, form feed, carriage return).
+// Where the first whole-word marker in text ends (the offset just past its last character), or
+// npos when there is none; words stand between white space (space, tab, line feed, vertical tab,
+// form feed, carriage return).
+std::size_t MarkerEnd(std::string_view text);
+
+// Whether a file's bytes, read in text mode (a 0x1A ends them), hold the marker as a whole word.
 bool HoldsMarker(std::string_view bytes);
 
 // The instance-key number that the walk forms as this key name (0000 to 9999, then 10000 and up

@@ -9,7 +9,7 @@ set(wine_dir ${CMAKE_CURRENT_LIST_DIR})
 
 add_library(rk514_wine_sim STATIC ${wine_dir}/sim_case.cpp)
 target_include_directories(rk514_wine_sim PUBLIC ${wine_dir})
-target_link_libraries(rk514_wine_sim PUBLIC rk514_test_support rk514_app rk514_removal rk514_platform)
+target_link_libraries(rk514_wine_sim PUBLIC rk514_machines rk514_app rk514_removal rk514_platform)
 
 add_executable(rk514_wine_check ${wine_dir}/check.cpp)
 target_link_libraries(rk514_wine_check PRIVATE rk514_wine_sim)
