@@ -5,17 +5,10 @@
 #include <charconv>
 
 #include "layout.h"
+#include "sim/text.h"
 
 namespace sandbox {
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -41,7 +34,7 @@ std::string Choices(const sim::MessageBoxRecord& box) {
   std::string choices;
   for (int id : MessageBoxButtons(box.style)) {
     if (!choices.empty()) choices += ", ";
-    choices += Lower(ButtonName(id));
+    choices += sim::LowerAscii(ButtonName(id));
   }
   return choices;
 }
@@ -120,7 +113,7 @@ std::vector<Answer> ParseAnswers(std::string_view list) {
           answer.afterTimerMessages < 0)
         throw AnswerError(where + " (" + Quoted(answer.written) + "): @ must be followed by a count of timer messages");
     }
-    const std::string lower = Lower(name);
+    const std::string lower = sim::LowerAscii(name);
     auto known = std::find_if(std::begin(kWords), std::end(kWords), [&](const auto& w) { return lower == w.first; });
     if (known == std::end(kWords))
       throw AnswerError(where + " (" + Quoted(answer.written) +

@@ -3,28 +3,22 @@
 
 #include <algorithm>
 
+#include "sim/text.h"
+
 namespace sandbox {
 namespace {
 
-constexpr std::uint32_t kWsDisabled = 0x08000000;
 constexpr std::uint32_t kButtonTypeMask = 0x0F;
 constexpr std::uint32_t kStaticAlignMask = 0x03;  // SS_LEFT 0, SS_CENTER 1, SS_RIGHT 2
 constexpr int kMessageButtonWidth = 10;
 constexpr int kMessageButtonGap = 2;
 
 bool IsClass(const sim::ControlState& control, std::string_view name) {
-  const std::string& cls = control.tmpl.className;
-  if (cls.size() != name.size()) return false;
-  for (std::size_t i = 0; i < cls.size(); ++i) {
-    char a = cls[i], b = name[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
+  return sim::EqualNoCase(control.tmpl.className, name);
 }
 
 bool Visible(const sim::ControlState& control) { return (control.tmpl.style & WS_VISIBLE) != 0; }
-bool Enabled(const sim::ControlState& control) { return (control.tmpl.style & kWsDisabled) == 0; }
+bool Enabled(const sim::ControlState& control) { return (control.tmpl.style & WS_DISABLED) == 0; }
 
 std::string WithoutMnemonics(std::string_view text) {
   std::string plain;

@@ -11,12 +11,12 @@
 #include <string>
 #include <string_view>
 #include <vector>
-#include "sim/registry.h"
 
 #include "internal.h"
 #include "platform.h"
 #include "sim/crt.h"
 #include "sim/errors.h"
+#include "sim/text.h"
 
 struct SimFile {
   int number = 0;          // file#N in the trace: the lowest number no other open file has

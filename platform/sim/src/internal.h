@@ -58,12 +58,11 @@ class TracedCall {
   }
 
  private:
-  static constexpr std::size_t kMostArgs = 16;
   void Append(std::string_view arg);
   Machine& machine_;
   std::string_view op_;
-  std::string texts_;                              // the arguments, one after another
-  std::array<std::size_t, kMostArgs + 1> ends_{};  // where each argument ends in texts_
+  std::string texts_;                                     // the arguments, one after another
+  std::array<std::size_t, Trace::kMostArgs + 1> ends_{};  // where each argument ends in texts_
   std::size_t count_ = 0;
   bool fails_;
   bool done_ = false;

@@ -38,6 +38,8 @@ bool ParseHexNumber(std::string_view text, std::uint32_t& number) {
   return true;
 }
 
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
@@ -82,7 +84,7 @@ class RegParser {
     if (path.empty() || path.front() == '\\' || path.find("\\\\") != std::string_view::npos) {
       Fail(number, "not a key path: [" + std::string(path) + "]");
     }
-    if (path.find_first_of("\r\n") != std::string_view::npos)
+    if (HasLineBreak(path))
       Fail(number, "a key name holding a carriage return or a line feed, which no regedit file can give back");
     try {
       key_ = registry_.Resolve(path);
@@ -124,7 +126,7 @@ class RegParser {
       pos = 1;
     } else {
       name = Quoted(number, line, pos);
-      if (name.find_first_of("\r\n") != std::string::npos)
+      if (HasLineBreak(name))
         Fail(number, "a value name holding a carriage return or a line feed, which no regedit file can give back");
     }
     while (pos < line.size() && IsBlank(line[pos])) ++pos;
@@ -206,8 +208,6 @@ std::string Escaped(const std::string& text) {
   }
   return out;
 }
-
-bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 // A REG_SZ is written as "text" only when that gives back its exact bytes: one final NUL, no NUL
 // before it, and nothing that would break the line.

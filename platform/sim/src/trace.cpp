@@ -71,6 +71,14 @@ std::uint32_t Trace::StoreList(const Text* texts, std::size_t count) {
   return at;
 }
 
+// A call's texts, its arguments (kMostArgs at most) and then its result, as a list in texts_.
+std::uint32_t Trace::StoreCall(const std::string_view* args, std::size_t argCount, std::string_view result) {
+  std::array<Text, kMostArgs + 1> texts;
+  for (std::size_t i = 0; i < argCount; ++i) texts[i] = Store(args[i]);
+  texts[argCount] = Store(result);
+  return StoreList(texts.data(), argCount + 1);
+}
+
 std::uint16_t Trace::OpIndex(std::string_view op) {
   // The operations asked for lately first: a scan alternates between two or three of them.
   for (std::uint16_t index : recentOps_) {
@@ -106,10 +114,7 @@ void Trace::Add(std::string_view op, const std::string_view* args, std::size_t a
   if (SameAsLast(index, args, argCount, result)) {
     ++records_.back().count;
   } else {
-    std::array<Text, kMostArgs + 1> texts;
-    for (std::size_t i = 0; i < argCount; ++i) texts[i] = Store(args[i]);
-    texts[argCount] = Store(result);
-    records_.push_back(Entry{StoreList(texts.data(), argCount + 1), index, static_cast<std::uint16_t>(argCount), 1});
+    records_.push_back(Entry{StoreCall(args, argCount, result), index, static_cast<std::uint16_t>(argCount), 1});
   }
   if (onCall) Notify(records_.size() - 1);
 }
@@ -125,14 +130,10 @@ void Trace::Record(std::string_view op, std::span<const std::string_view> args, 
 Trace::Prepared Trace::Prepare(std::string_view op, std::initializer_list<std::string_view> args,
                                std::string_view result) {
   if (args.size() > kMostArgs) throw Unmodelled("Trace: a call of more than 16 arguments");
-  std::array<Text, kMostArgs + 1> texts;
-  std::size_t count = 0;
-  for (std::string_view arg : args) texts[count++] = Store(arg);
-  texts[count] = Store(result);
   Prepared prepared;
-  prepared.texts = StoreList(texts.data(), count + 1);
+  prepared.texts = StoreCall(args.begin(), args.size(), result);
   prepared.op = OpIndex(op);
-  prepared.argCount = static_cast<std::uint16_t>(count);
+  prepared.argCount = static_cast<std::uint16_t>(args.size());
   prepared.generation = generation_;
   return prepared;
 }
@@ -339,7 +340,7 @@ TracedCall::TracedCall(std::string_view op, const std::vector<std::string>& args
 }
 
 void TracedCall::Append(std::string_view arg) {
-  if (count_ == kMostArgs) throw Unmodelled("TracedCall: more than 16 arguments to " + std::string(op_));
+  if (count_ == Trace::kMostArgs) throw Unmodelled("TracedCall: more than 16 arguments to " + std::string(op_));
   texts_ += arg;
   ends_[count_++] = texts_.size();
 }
@@ -347,7 +348,7 @@ void TracedCall::Append(std::string_view arg) {
 void TracedCall::Done(std::string_view resultText) {
   if (done_) throw Unmodelled("TracedCall::Done: " + std::string(op_) + " finished twice");
   done_ = true;
-  std::array<std::string_view, kMostArgs> args;
+  std::array<std::string_view, Trace::kMostArgs> args;
   for (std::size_t i = 0, begin = 0; i < count_; begin = ends_[i++])
     args[i] = std::string_view(texts_).substr(begin, ends_[i] - begin);
   machine_.trace().Record(op_, std::span<const std::string_view>(args.data(), count_), resultText);

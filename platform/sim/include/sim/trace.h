@@ -113,6 +113,7 @@ class Trace {
     const Trace& trace_;
   };
 
+  static constexpr std::size_t kMostArgs = 16;  // the arguments a call may have
   void Record(const Call& call);
   // The same from views of the texts, building no Call: for the calls made once per byte or word.
   void Record(std::string_view op, std::initializer_list<std::string_view> args, std::string_view result);
@@ -154,6 +155,7 @@ class Trace {
                             text.size);
   }
   std::uint32_t StoreList(const Text* texts, std::size_t count);
+  std::uint32_t StoreCall(const std::string_view* args, std::size_t argCount, std::string_view result);
   std::uint16_t OpIndex(std::string_view op);
   bool SameAsLast(std::uint16_t op, const std::string_view* args, std::size_t argCount, std::string_view result) const;
   void Add(std::string_view op, const std::string_view* args, std::size_t argCount, std::string_view result);
@@ -165,10 +167,9 @@ class Trace {
   Chunks<Text> texts_;                          // each record's list of texts
   std::vector<std::unique_ptr<char[]>> bytes_;  // the texts' bytes
   std::size_t lastChunkUsed_ = 0;               // bytes used in the last chunk of bytes_
-  static constexpr std::size_t kMostArgs = 16;
-  std::vector<std::string> ops_;              // the operations' names
-  std::array<std::uint16_t, 4> recentOps_{};  // indices in ops_ asked for lately, the last first
-  std::array<Text, 256> recentTexts_{};       // a text stored lately, by a hash of it
+  std::vector<std::string> ops_;                // the operations' names
+  std::array<std::uint16_t, 4> recentOps_{};    // indices in ops_ asked for lately, the last first
+  std::array<Text, 256> recentTexts_{};         // a text stored lately, by a hash of it
   std::array<std::pair<std::uint32_t, std::uint32_t>, 64> recentLists_{};  // a list stored lately: where, how long
   std::size_t size_ = 0;
   std::uint64_t generation_ = 1;  // one more at every Clear
