@@ -96,7 +96,7 @@ std::string ReadBytes(const std::filesystem::path& path) {
 class CompiledResources : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::path appDir = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "app";
+    const std::filesystem::path appDir = RK514_APP_DIR;
     std::filesystem::path out =
         std::filesystem::temp_directory_path() / ("rk514_uninstall_" + std::to_string(::getpid()) + ".res");
     std::string command = "i686-w64-mingw32-windres -I '" + appDir.string() + "' -i '" +

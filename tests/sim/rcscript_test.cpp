@@ -137,8 +137,8 @@ TEST(ResourceScript, ReadsTheTemplatesWindresCompiles) {
 }
 
 TEST(ResourceScript, ReadsTheProgramsOwnScriptAsWindresDoes) {
-  fs::path app = fs::path(__FILE__).parent_path() / ".." / ".." / "app";
-  if (!fs::exists(app / "uninstall.rc")) GTEST_SKIP() << "no app/uninstall.rc next to the tests";
+  const fs::path app = RK514_APP_DIR;
+  ASSERT_TRUE(fs::exists(app / "uninstall.rc")) << app << " holds no uninstall.rc";
   if (!HaveWindres()) GTEST_SKIP() << kWindres << " is not installed";
   std::string rc = ReadFile(app / "uninstall.rc");
   std::string header = ReadFile(app / "resource.h");
