@@ -31,23 +31,38 @@ static void EndHeaderLine(LPSTR section, int closeAt, BOOL overflowed, BOOL* ren
   *renameLast = lstrcmpiA(section, "rename") == 0;
 }
 
-// Whether a look at the file in text mode saw all of it. It ends at the first 0x1A, while "a+"
-// writes after the file's last byte: a look that ended before the size given by the search saw
-// too little to say how the file ends. ftell gives the bytes the reads took; one final 0x1A is the
-// normal end, which "a+" removes.
-static BOOL LookSawWholeFile(FILE* file, const WIN32_FIND_DATAA* found)
-{
-  long position = ftell(file);
+// How far a look at the file in text mode got. It ends at the first 0x1A, while "a+" writes after
+// the file's last byte; ftell gives the bytes the reads took. The look saw the whole file when it
+// read every byte, or stopped on a 0x1A that is the file's last byte (the normal end, which "a+"
+// removes); a look that stopped on a failure, or whose position is unknown, says nothing of how
+// the file ends.
+#define LOOK_WHOLE 0
+#define LOOK_ENDED_EARLY 1  // stopped on a 0x1A before the file's last byte
+#define LOOK_FAILED 2
 
+static int HowFarTheLookGot(FILE* file, const WIN32_FIND_DATAA* found)
+{
+  long position;
+
+  // Reading stops on EOF at the end, on a 0x1A, or when a read fails; only the runtime knows
+  // which of the last two it was.
+  if (ferror(file))
+    return LOOK_FAILED;
+  position = ftell(file);
   if (found->nFileSizeHigh != 0 || position < 0)
-    return FALSE;
-  return (DWORD)position + 1 >= found->nFileSizeLow;
+    return LOOK_FAILED;
+  // Without a failure, a look that stopped one byte short stopped on the last byte, a 0x1A.
+  if ((DWORD)position + 1 >= found->nFileSizeLow)
+    return LOOK_WHOLE;
+  return LOOK_ENDED_EARLY;
 }
 
 // Reads an existing wininit.ini once, in text mode, to learn how it ends: whether its last byte
 // is a line feed (an empty file counts as ended), and whether its last section header is
-// [rename]. A file that cannot be read to its end gets both a line end and a header, so that the
-// entries never go under another section.
+// [rename]. A look that a 0x1A ended early saw too little to say how the file ends: a line end
+// goes first, and the header is decided on the part seen, as for a whole file. A file that cannot
+// be read to its end gets both a line end and a header, so that the entries never go under
+// another section.
 static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* needLineEnd,
                               BOOL* needHeader)
 {
@@ -61,7 +76,7 @@ static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* 
   BOOL inHeader = FALSE;
   BOOL overflowed = FALSE;
   BOOL renameLast = FALSE;
-  BOOL whole;
+  int look;
 
   *needLineEnd = TRUE;
   *needHeader = TRUE;
@@ -98,12 +113,12 @@ static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* 
   }
   if (inHeader)
     EndHeaderLine(section, closeAt, overflowed, &renameLast);
-  whole = LookSawWholeFile(file, found);
+  look = HowFarTheLookGot(file, found);
   fclose(file);
-  if (!whole)
+  if (look == LOOK_FAILED)
     return;
 
-  *needLineEnd = last != '\n';
+  *needLineEnd = look == LOOK_ENDED_EARLY || last != '\n';
   *needHeader = !renameLast;
 }
 

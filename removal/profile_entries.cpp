@@ -19,8 +19,10 @@ static void DeletePortSection(LPCSTR suffix, LPCSTR port)
 
 // [windows] device= names the default printer: "printer,driver,port". Left naming this printer,
 // it would send every program's print dialog to a printer that is gone; another default printer
-// is not touched. The value is read like the [Devices] one, cut to 149 characters: a name whose
-// comma lies beyond them is not this printer's.
+// is not touched. Windows matches printer names without letter case, as the [Devices] and
+// [PrinterPorts] deletions do; no other printer's name differs from this one in case alone. The
+// value is read like the [Devices] one, cut to 149 characters: a name whose comma lies beyond
+// them is not this printer's.
 static void ForgetDefaultPrinter(void)
 {
   char defaultText[150];
@@ -32,7 +34,7 @@ static void ForgetDefaultPrinter(void)
   if (comma == NULL)
     return;
   *comma = '\0';
-  if (lstrcmpA(defaultText, PRINTER_NAME) == 0)
+  if (lstrcmpiA(defaultText, PRINTER_NAME) == 0)
     WriteProfileStringA("windows", "device", NULL);
 }
 

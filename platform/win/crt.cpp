@@ -15,7 +15,8 @@ static const DWORD FILE_BUFFER_SIZE = 4096;
 struct PlatformFile {
   HANDLE handle;
   BOOL append;   // opened "a+": the buffer holds output; otherwise it holds bytes read
-  BOOL failed;   // a write failed: fclose reports it
+  BOOL failed;   // a write failed: ferror says so, and fclose reports it
+  BOOL readFailed;  // a read failed: ferror says so
   BOOL ended;    // reading met a Ctrl-Z: nothing after it is read
   DWORD start;   // reading: where in the file the buffer's first byte is
   DWORD filled;  // bytes in the buffer
@@ -162,8 +163,10 @@ static int PeekByte(PlatformFile* file)
     file->start += file->filled;
     file->filled = 0;
     file->next = 0;
-    if (!ReadFile(file->handle, file->buffer, FILE_BUFFER_SIZE, &read, NULL))
+    if (!ReadFile(file->handle, file->buffer, FILE_BUFFER_SIZE, &read, NULL)) {
+      file->readFailed = TRUE;
       return EOF;
+    }
     file->filled = read;
     if (read == 0)
       return EOF;
@@ -200,6 +203,15 @@ long PlatformFtell(PlatformFile* file)
   if (file == NULL || file->append)
     return -1L;
   return (long)(file->start + file->next);
+}
+
+// Whether a read or a write of the file failed: what tells a read that stopped on a failure from
+// one that met the end of the file or a Ctrl-Z.
+int PlatformFerror(PlatformFile* file)
+{
+  if (file == NULL)
+    return 1;
+  return file->readFailed || file->failed;
 }
 
 // ---- Writing

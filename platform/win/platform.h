@@ -23,7 +23,8 @@ LONG WINAPI PlatformRegDeleteKeyA(HKEY root, LPCSTR subKey);
 // ---- Text files, in text mode: a line feed written becomes CR LF; CR LF reads as one line feed
 // and a 0x1A byte ends reading; "a+" creates a missing file, truncates nothing, removes one 0x1A
 // that ends the file and sends every write to the end; output is buffered and written out at the
-// latest by fclose, whose result is EOF when a write or the close failed.
+// latest by fclose, whose result is EOF when a write (an earlier one too) or the close failed;
+// ferror tells whether a read or a write failed, where fgetc's EOF does not.
 
 // Naming it in a constant expression stops the build: the open modes and the format the program
 // does not use are not provided.
@@ -54,6 +55,7 @@ struct PlatformFile;
 PlatformFile* PlatformFopen(const char* path, PlatformOpenMode mode);
 int PlatformFgetc(PlatformFile* file);
 long PlatformFtell(PlatformFile* file);
+int PlatformFerror(PlatformFile* file);
 int PlatformFputs(const char* text, PlatformFile* file);
 int PlatformFprintf(PlatformFile* file, PlatformLineFormat format, const char* text);
 int PlatformFclose(PlatformFile* file);
@@ -62,6 +64,7 @@ int PlatformFclose(PlatformFile* file);
 #define fopen PlatformFopen
 #define fgetc PlatformFgetc
 #define ftell PlatformFtell
+#define ferror PlatformFerror
 #define fputs PlatformFputs
 #define fprintf PlatformFprintf
 #define fclose PlatformFclose

@@ -214,7 +214,7 @@ TEST_F(Flow, OkSetsTheFlagOnlyAfterEndingTheDialog) {
 }
 
 // The bar: its range and step, 70 steps in all, every one of them before the removal starts,
-// and the removal on the 71st timer message.
+// and the removal on the 71st timer message, once the timer that paced the bar is stopped.
 TEST_F(Flow, BarStepsSeventyTimesThenTheRemovalRuns) {
   EXPECT_TRUE(Run({Click("WELCOME", IDOK), Answer(IDNO)}, 2));
   ASSERT_EQ(ui().closedDialogs.size(), 2u);
@@ -235,6 +235,19 @@ TEST_F(Flow, BarStepsSeventyTimesThenTheRemovalRuns) {
   const sim::Trace::Records calls = machine.trace().Calls();
   for (std::size_t i = *removalStartedAt; i < calls.size(); ++i) stepsAfter += IsStepIt(calls[i]);
   EXPECT_EQ(stepsAfter, 0);
+  // KillTimer on the window and ID that SetTimer started, before the removal's first call: a
+  // late tick never finds the removal running.
+  std::optional<sim::Call> timer;
+  std::optional<std::size_t> stoppedAt;
+  for (std::size_t i = 0; i < calls.size() && !stoppedAt; ++i) {
+    const sim::Call call = calls[i];
+    if (call.op == "SetTimer" && !timer) timer = call;
+    if (call.op == "KillTimer" && timer && call.args == std::vector<std::string>{timer->args[0], timer->args[1]})
+      stoppedAt = i;
+  }
+  ASSERT_TRUE(timer.has_value());
+  ASSERT_TRUE(stoppedAt.has_value()) << "the progress timer is never stopped";
+  EXPECT_LT(*stoppedAt, *removalStartedAt);
 
   const sim::DialogState& welcome = ui().closedDialogs[0];
   EXPECT_EQ(welcome.caption, "Welcome to the disinstallation program");

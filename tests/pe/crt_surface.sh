@@ -17,7 +17,7 @@ compiles() {
 
 failed=0
 good='FILE* r = fopen(text, "r"); FILE* a = fopen(text, "a+");
-      fgetc(r); ftell(r); fputs("\n", a); fprintf(a, "%s\n", text); fclose(a); fclose(r);
+      fgetc(r); ftell(r); ferror(r); fputs("\n", a); fprintf(a, "%s\n", text); fclose(a); fclose(r);
       free(realloc(malloc(4), 8)); (void)file;'
 if ! compiles "$good"; then
   echo "FAIL: the program's own uses do not compile:"; cat "$work/out"; failed=1

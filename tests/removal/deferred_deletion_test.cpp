@@ -58,25 +58,27 @@ TEST(DeferredDeletion, WhatIsAppendedToAnExistingOrNewFile) {
 
 // A 0x1A ends a text-mode look at the file, while "a+" writes after its last byte (one final
 // 0x1A aside, which it removes). Where the look ended before the file's end, the program cannot
-// know how the file ends: its entries get a line end and a [rename] header of their own, so that
-// no reader of the whole file finds them under another section.
-TEST(DeferredDeletion, A0x1ABeforeTheEndGetsALineEndAndAHeader) {
+// know how the file ends: its entries start on a line of their own, and get a [rename] header
+// unless the last header of the part seen is [rename], as in a file seen whole.
+TEST(DeferredDeletion, A0x1ABeforeTheEndGetsALineEndFirst) {
   const std::string entries = Entries("C:\\WINDOWS\\SYSTEM");
   const std::string own = "\r\n[rename]\r\n" + entries;
   const std::string list = "[rename]\r\nNUL=C:\\OLD.DLL\r\n";
   const std::string boot = "[boot]\r\nx=1\r\n";
   const std::string text = list + boot;
   const std::string padding(128 - text.size(), '\x1A');  // an editor's 128-byte records
+  const std::string listPadding(128 - list.size(), '\x1A');
   struct Case {
     const char* what;
     std::string before, after;
   } cases[] = {
       {"one final 0x1A: the normal end", list + "\x1A", list + entries},
-      {"two final 0x1A", list + "\x1A\x1A", list + "\x1A" + own},
-      {"0x1A padding up to 128 bytes", text + padding, text + padding.substr(1) + own},
-      {"a 0x1A inside a line", "[rename]\r\nNUL=C:\\OLD\x1A.DLL\r\n", "[rename]\r\nNUL=C:\\OLD\x1A.DLL\r\n" + own},
+      {"two final 0x1A", list + "\x1A\x1A", list + "\x1A\r\n" + entries},
+      {"0x1A padding up to 128 bytes after [rename]", list + listPadding, list + listPadding.substr(1) + "\r\n" + entries},
+      {"0x1A padding up to 128 bytes after [boot]", text + padding, text + padding.substr(1) + own},
+      {"a 0x1A inside a line", "[rename]\r\nNUL=C:\\OLD\x1A.DLL\r\n", "[rename]\r\nNUL=C:\\OLD\x1A.DLL\r\n\r\n" + entries},
       {"a 0x1A as the first byte", "\x1A" + list, "\x1A" + list + own},
-      {"[rename], 0x1A, [boot]", list + "\x1A" + boot, list + "\x1A" + boot + own},
+      {"[rename], 0x1A, [boot]", list + "\x1A" + boot, list + "\x1A" + boot + "\r\n" + entries},
       {"[boot], 0x1A, [rename]", boot + "\x1A" + list, boot + "\x1A" + list + own},
   };
   for (const Case& c : cases) {

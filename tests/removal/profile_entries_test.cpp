@@ -80,7 +80,8 @@ TEST(PrinterProfileEntries, PortSectionsByDeviceValue) {
 }
 
 // [windows] device= names the default printer as "printer,driver,port": it goes only when the
-// text before its first comma, as a 150-byte read gives it, is the printer's name exactly.
+// text before its first comma, as a 150-byte read gives it, is the printer's name (letter case
+// aside, as Windows matches printer names).
 TEST(PrinterProfileEntries, DefaultPrinterByTheNameBeforeItsFirstComma) {
   const std::string longPort(200, 'p');
   struct Case {
@@ -93,7 +94,7 @@ TEST(PrinterProfileEntries, DefaultPrinterByTheNameBeforeItsFirstComma) {
       {"the printer, its value longer than 149 characters", kPrinter + ",kb47rk," + longPort, true},
       {"the printer as the whole value, without a comma", kPrinter, false},
       {"another printer", "HP LaserJet 4,HPPCL5MS,LPT1:", false},
-      {"the name in other letters", "zanterova karsenby rk514,kb47rk,LPT1:", false},
+      {"the name in other letters", "zanterova karsenby rk514,kb47rk,LPT1:", true},
       {"a blank before the comma", kPrinter + " ,kb47rk,LPT1:", false},
       {"one character more", kPrinter + "0,kb47rk,LPT1:", false},
       {"a hyphen for the blank", "ZANTEROVA-Karsenby RK514,kb47rk,LPT1:", false},

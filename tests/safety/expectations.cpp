@@ -212,11 +212,12 @@ void Wininit(const sim::Machine& before, const sim::Machine& after, std::vector<
   }
   std::string expected;
   // A 0x1A still in the file ended the program's look before the file's end: it cannot know how
-  // the file ends, and starts its entries with a line end and a header of their own.
-  const bool seenWhole = base.find('\x1A') == std::string::npos;
-  if (!seenWhole || (!base.empty() && base.back() != '\n')) expected += "\r\n";
-  const std::optional<ProfileLine> last = LastHeader(base);
-  const bool renameLast = seenWhole && last && sim::EqualNoCase(*last->header, "rename");
+  // the file ends, and starts its entries on a line of their own; their header is decided on the
+  // part it saw, as for a whole file.
+  const std::size_t seen = base.find('\x1A');
+  if (seen != std::string::npos || (!base.empty() && base.back() != '\n')) expected += "\r\n";
+  const std::optional<ProfileLine> last = LastHeader(std::string_view(base).substr(0, seen));
+  const bool renameLast = last && sim::EqualNoCase(*last->header, "rename");
   if (!renameLast) expected += "[rename]\r\n";
   std::string lines;
   for (const std::string& entry : entries) lines += entry;

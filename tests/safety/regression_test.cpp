@@ -26,16 +26,34 @@ sim::Machine RemovedWith(const sim::Machine& before, const std::function<void(si
 // Found by the fuzzer: a read of wininit.ini that fails part way (here its fifth byte) leaves the
 // program not knowing how the file ends. It then starts its lines with a line end and a header:
 // at worst a blank line and a second [rename], never an entry run on from the file's last line.
+// A read that fails on the last byte is no different: one byte short is the whole file only when
+// that byte is a final 0x1A, which ferror tells from a failure.
 TEST(SafetyRegression, RenameListThatCannotBeReadToItsEnd) {
-  sim::Machine before;
-  before.files.WriteFile(kWininit, "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n");
-  const sim::Machine after = RemovedWith(before, [](sim::Faults& faults) { faults.FailNth("fgetc", 5); });
+  const std::string list = "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n";
+  const int listReads = static_cast<int>(list.size()) - 2;  // each CR LF is one read
+  const struct {
+    const char* what;
+    std::string text;
+    int failingRead;         // the fgetc call that fails
+    std::size_t violations;  // without the allowance: the blank line, where the file ended with a line end
+  } cases[] = {
+      {"the fifth byte", list, 5, 1},
+      {"the last byte, after a line end", list + "B", listReads + 1, 0},
+      {"the last byte, the ] of a [boot] header", list + "[boot]", listReads + 6, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine before;
+    before.files.WriteFile(kWininit, c.text);
+    const sim::Machine after =
+        RemovedWith(before, [&c](sim::Faults& faults) { faults.FailNth("fgetc", c.failingRead); });
 
-  EXPECT_EQ(after.files.ReadFile(kWininit), "[rename]\r\nNUL=C:\\WINDOWS\\OLD.DLL\r\n\r\n[rename]\r\n" + Entries());
-  safety::Allowance unread;
-  unread.renameListUnread = true;
-  EXPECT_EQ(safety::InvariantViolations(before, after, unread), std::vector<std::string>{});
-  EXPECT_EQ(safety::InvariantViolations(before, after).size(), 1u);  // the blank line, and nothing else
+    EXPECT_EQ(after.files.ReadFile(kWininit), c.text + "\r\n[rename]\r\n" + Entries());
+    safety::Allowance unread;
+    unread.renameListUnread = true;
+    EXPECT_EQ(safety::InvariantViolations(before, after, unread), std::vector<std::string>{});
+    EXPECT_EQ(safety::InvariantViolations(before, after).size(), c.violations);
+  }
 }
 
 // Found by the fuzzer: a [rename] header behind carriage returns. The profile functions take it
@@ -54,17 +72,20 @@ TEST(SafetyRegression, RenameHeaderBehindCarriageReturns) {
 
 // Found by the random batch: a wininit.ini with a 0x1A before its end. A text-mode read ends at
 // that byte, while the program's lines go after the whole file; the program sees that its look
-// ended before the file's size, and starts its lines with a line end and a [rename] header of
-// their own, whatever the text before the 0x1A held.
+// ended before the file's size, and starts its lines on a line of their own, with a [rename]
+// header unless the part before the 0x1A ends in a [rename] section.
 TEST(SafetyRegression, WininitWithCtrlZInside) {
   struct Case {
     const char* what;
     std::string text;
+    bool header;
   } cases[] = {
       {"the text before the 0x1A ends inside a line",
        "[rename]\r\nNUL=a\x1A"
-       "b\r\n"},
-      {"[rename] before the 0x1A, [boot] after it", "[rename]\r\nx=1\r\n\x1A[boot]\r\n"},
+       "b\r\n",
+       false},
+      {"[rename] before the 0x1A, [boot] after it", "[rename]\r\nx=1\r\n\x1A[boot]\r\n", false},
+      {"[boot] before the 0x1A, [rename] after it", "[boot]\r\nx=1\r\n\x1A[rename]\r\n", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -73,7 +94,7 @@ TEST(SafetyRegression, WininitWithCtrlZInside) {
     ASSERT_TRUE(safety::WininitHasInnerCtrlZ(before));
     const sim::Machine after = RemovedWith(before);
 
-    EXPECT_EQ(after.files.ReadFile(kWininit), c.text + "\r\n[rename]\r\n" + Entries());
+    EXPECT_EQ(after.files.ReadFile(kWininit), c.text + "\r\n" + (c.header ? "[rename]\r\n" : "") + Entries());
     EXPECT_EQ(safety::InvariantViolations(before, after), std::vector<std::string>{});
     EXPECT_EQ(safety::MissedRemovals(before, after), std::vector<std::string>{});
   }

@@ -432,7 +432,7 @@ std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUn
 bool DefaultPrinterIsThePrinter(const sim::Machine& machine) {
   const std::string text = ProfileValue(machine, "windows", "device", "");
   const std::size_t comma = text.find(',');
-  return comma != std::string::npos && text.substr(0, comma) == kPrinterName;
+  return comma != std::string::npos && sim::EqualNoCase(text.substr(0, comma), kPrinterName);
 }
 
 std::string GroupFolder(const sim::Machine& machine) {

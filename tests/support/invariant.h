@@ -71,7 +71,7 @@ long WalkNumber(std::string_view keyName);
 std::vector<std::string> PortSections(const sim::Machine& machine, bool deviceUnknown = false);
 
 // Whether [windows] device=, as Windows reads it (cut to 149 characters), names the printer as
-// the default one: its text before the first comma is the printer's name.
+// the default one: its text before the first comma is the printer's name, letter case aside.
 bool DefaultPrinterIsThePrinter(const sim::Machine& machine);
 
 // Where the Start-menu group is looked for: the Programs path read whole, plus "\ZANTEROVA RK514"

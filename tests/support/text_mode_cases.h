@@ -3,6 +3,13 @@
 // Wine by tests/wine/platform_test.cpp). Each case starts from a file's bytes, opens it "r" or
 // "a+", takes its steps, closes it, and ends with the file's bytes.
 //
+// A runner seeds the file (as a plain file, or held as the case says), and makes the runtime's
+// reads or writes fail when a step asks for it: the simulated machine through its faults, the
+// program's own runtime through failing ReadFile and WriteFile calls. The Windows runtime reads and
+// writes 4096 bytes at a time, and the simulated one does not buffer at all: a case makes reads
+// fail where the read buffer is used up, and writes where both see the failure at the same call
+// (a write longer than the buffer, or the close).
+//
 // Include it after "platform.h": RunTextModeCase calls the C functions of whichever platform that is.
 #pragma once
 
@@ -19,6 +26,17 @@ enum class Op {
   Puts,  // fputs(text); result: "ok" (not negative) or "EOF"
   Line,  // fprintf("%s\n", text); result: what it returned
   Grow,  // another handle appends text to the file, raw; no result
+  Error,       // ferror; result: "set" (not 0) or "clear"
+  FailReads,   // from here on, every read the runtime makes of the file fails; no result
+  FailWrites,  // from here on, every write the runtime makes to the file fails; no result
+};
+
+// How the file stands before the open, beside its bytes.
+enum class Held {
+  No,        // a plain file (or none)
+  ReadOnly,  // the read-only attribute
+  InUse,     // another program holds it open and shares it with no one
+  Folder,    // a folder stands under the name (the case has no bytes before)
 };
 
 struct Step {
@@ -34,6 +52,10 @@ inline Step Tell(long offset) { return {Op::Tell, "", std::to_string(offset)}; }
 inline Step Puts(std::string text) { return {Op::Puts, std::move(text), "ok"}; }
 inline Step Line(std::string text) { return {Op::Line, text, std::to_string(text.size() + 1)}; }
 inline Step Grow(std::string text) { return {Op::Grow, std::move(text), ""}; }
+inline Step LineFails(std::string text) { return {Op::Line, std::move(text), "-1"}; }
+inline Step Error(bool set) { return {Op::Error, "", set ? "set" : "clear"}; }
+inline Step FailReads() { return {Op::FailReads, "", ""}; }
+inline Step FailWrites() { return {Op::FailWrites, "", ""}; }
 
 struct Case {
   const char* name;
@@ -42,6 +64,8 @@ struct Case {
   std::vector<Step> steps;                          // for a case whose open must fail (opens false): none
   std::optional<std::string> after = std::nullopt;  // nullopt: the bytes it had before
   bool opens = true;
+  bool closes = true;  // fclose returns 0; otherwise EOF
+  Held held = Held::No;
 };
 
 // The Windows runtime reads and writes 4096 bytes at a time; the cases at that edge are for it.
@@ -52,7 +76,14 @@ inline std::string Bytes(const char* text, std::size_t size) { return std::strin
 
 inline std::vector<Case> Cases() {
   const std::string edge(kBufferEdge - 1, 'a');  // ends just before the buffer's edge
+  const std::string full(kBufferEdge, 'a');      // fills the buffer
   const std::string big(70000, 'z');
+  // 600 lines of 17 bytes, 10,200 in all: three refills of the read buffer and part of a fourth.
+  std::string lines, linesRead;
+  for (int i = 0; i < 600; ++i) {
+    lines += "0123456789abcde\r\n";
+    linesRead += "0123456789abcde\n";
+  }
   return {
       // Reading.
       {"CR LF reads as one line feed", "a\r\nb\r\n", false, {ReadAll("a\nb\n"), Tell(6)}},
@@ -83,6 +114,29 @@ inline std::vector<Case> Cases() {
        false,
        {ReadAll(edge + "\r"), Tell(4096)}},
       {"a missing file cannot be read", std::nullopt, false, {}, std::nullopt, false},
+      {"a Ctrl-Z as the read buffer's last byte (4095)",
+       edge + "\x1A"
+              "b",
+       false,
+       {ReadAll(edge), Tell(4095), Error(false)}},
+      {"a Ctrl-Z as the second read buffer's first byte (4096)",
+       full + "\x1A"
+              "b",
+       false,
+       {ReadAll(full), Tell(4096), Error(false)}},
+      {"ftell after three refills of the read buffer, CR LF as two",
+       lines,
+       false,
+       {Read(8500, linesRead.substr(0, 8500)), Tell(531 * 17 + 4), ReadAll(linesRead.substr(8500)), Tell(10200),
+        Error(false)}},
+      {"a read that fails part way: EOF, ftell where it stopped, and ferror set",
+       std::string(6000, 'a'),
+       false,
+       {Read(4096, full), FailReads(), Read(2, "<EOF><EOF>"), Tell(4096), Error(true)}},
+      {"a read that fails on the last byte: not the end of the file, ferror tells",
+       std::string(kBufferEdge - 2, 'a') + "\r\nB",
+       false,
+       {Read(4095, std::string(kBufferEdge - 2, 'a') + "\n"), FailReads(), Read(1, "<EOF>"), Tell(4096), Error(true)}},
 
       // Appending: "a+".
       {"a missing file is created",
@@ -116,6 +170,24 @@ inline std::vector<Case> Cases() {
       {"a CR LF written across the write buffer's edge", "", true, {Line(edge)}, edge + "\r\n"},
       {"a line longer than the write buffer", "", true, {Line(big)}, big + "\r\n"},
       {"a large file's final Ctrl-Z goes, the rest stays", big + "\x1A", true, {Line("x")}, big + "x\r\n"},
+      {"a final Ctrl-Z as byte 4096 goes", full + "\x1A", true, {Line("x")}, full + "x\r\n"},
+      {"a read-only file is not opened", "[rename]\r\n", true, {}, std::nullopt, false, true, Held::ReadOnly},
+      {"a file in use is not opened", "[rename]\r\n", true, {}, std::nullopt, false, true, Held::InUse},
+      {"a folder is not opened", std::nullopt, true, {}, std::nullopt, false, true, Held::Folder},
+      {"a line that cannot be written at the close: fclose says so",
+       "[rename]\r\n",
+       true,
+       {Line("NUL=C:\\X"), FailWrites()},
+       std::nullopt,
+       true,
+       false},
+      {"a line longer than the write buffer that cannot be written: fprintf and fclose say so",
+       "[rename]\r\n",
+       true,
+       {FailWrites(), LineFails(big)},
+       std::nullopt,
+       true,
+       false},
   };
 }
 
@@ -123,9 +195,12 @@ inline std::vector<Case> Cases() {
 inline std::string ReadText(int c) { return c == EOF ? "<EOF>" : std::string(1, static_cast<char>(c)); }
 
 // Opens path as the case says, takes its steps, closes; returns one sentence per difference from
-// the case. `grow` appends raw bytes to the file through a handle of its own.
+// the case. `grow` appends raw bytes to the file through a handle of its own; `fail` makes the
+// runtime's reads (Op::FailReads) or writes (Op::FailWrites) fail from then on, until the runner
+// ends the case. A runner without it cannot run the cases that need it, and is told so.
 inline std::vector<std::string> RunTextModeCase(const Case& c, const char* path,
-                                                const std::function<void(const std::string&)>& grow) {
+                                                const std::function<void(const std::string&)>& grow,
+                                                const std::function<void(Op)>& fail = {}) {
   std::vector<std::string> problems;
   FILE* file = c.append ? fopen(path, "a+") : fopen(path, "r");
   if ((file != nullptr) != c.opens) {
@@ -149,14 +224,23 @@ inline std::vector<std::string> RunTextModeCase(const Case& c, const char* path,
       case Op::Puts: result = fputs(step.text.c_str(), file) >= 0 ? "ok" : "EOF"; break;
       case Op::Line: result = std::to_string(fprintf(file, "%s\n", step.text.c_str())); break;
       case Op::Grow: grow(step.text); break;
+      case Op::Error: result = ferror(file) != 0 ? "set" : "clear"; break;
+      case Op::FailReads:
+      case Op::FailWrites:
+        if (fail) {
+          fail(step.op);
+        } else {
+          result = "this runner cannot make the runtime's reads or writes fail";
+        }
+        break;
     }
     if (result != step.result) {
       problems.push_back("step " + std::to_string(i + 1) + ": got \"" + result.substr(0, 200) + "\", expected \"" +
                          step.result.substr(0, 200) + "\"");
     }
   }
-  if (fclose(file) != 0) {
-    problems.push_back("fclose failed");
+  if ((fclose(file) == 0) != c.closes) {
+    problems.push_back(c.closes ? "fclose failed" : "fclose succeeded where a write had failed");
   }
   return problems;
 }

@@ -12,8 +12,8 @@ if [ ! -f "$exe" ]; then
   echo "error: $exe is missing: build the $arch tree first (cmake --build --preset $arch)" >&2
   exit 1
 fi
+source "$(dirname "$0")/wine32.sh"
 if [ "$arch" = win32 ]; then
-  source "$(dirname "$0")/wine32.sh"
   status=0
   rk514_wine32 || status=$?
   [ "$status" = 0 ] || exit "$status"
@@ -31,7 +31,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-timeout 180 wine wineboot -i >/dev/null 2>&1
+if ! rk514_wine_boot "$arch" >"$WINEPREFIX.boot.log" 2>&1; then
+  echo "error: Wine cannot set up a prefix in $WINEPREFIX:" >&2
+  tail -5 "$WINEPREFIX.boot.log" >&2
+  rm -f "$WINEPREFIX.boot.log"
+  exit 1
+fi
+rm -f "$WINEPREFIX.boot.log"
 timeout 60 wineserver -w
 
 failed=0

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the template Wine prefixes that every case of the Wine suite copies: one booted prefix
-# (wineboot -i) per release, set to Windows 95 or 98, its windows drawn with their own captions
+# (rk514_wine_boot, tests/wine/wine32.sh) per release, set to Windows 95 or 98, its windows drawn with their own captions
 # (no window manager runs on the test display), with Wine's own fonts in its Fonts folder and the
 # colours and fonts of Windows 95 and 98 (windows-standard.reg). Kept between runs while Wine's
 # version is the same; a run that cannot start Wine fails here, loudly.
@@ -9,8 +9,8 @@
 # code 77 where this machine runs no 32-bit programs); win64: 64-bit prefixes, for the x86_64 one.
 set -euo pipefail
 dir=$1 arch=${2:-win64}
+source "$(dirname "$0")/wine32.sh"
 if [ "$arch" = win32 ]; then
-  source "$(dirname "$0")/wine32.sh"
   status=0
   rk514_wine32 || status=$?
   [ "$status" = 0 ] || exit "$status"
@@ -32,7 +32,7 @@ done
   { echo "FAIL: Wine's own fonts (marlett.ttf) are not installed (scripts/deps.sh installs fonts-wine)" >&2; exit 1; }
 look=$(dirname "$0")/windows-standard.reg
 # The template is remade when Wine, its fonts, its look or this script change.
-stamp="$(wine --version 2>/dev/null) $arch $(command -v wine) $(sha1sum "$0" | cut -c1-12)"
+stamp="$(wine --version 2>/dev/null) $arch $(command -v wine) $(cat "$0" "$(dirname "$0")/wine32.sh" | sha1sum | cut -c1-12)"
 stamp+=" $(cat "$font_dir"/* "$look" | sha1sum | cut -c1-12)"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$dir"
@@ -50,7 +50,7 @@ for release in win95 win98; do
     printf '\n[HKEY_CURRENT_USER\\Control Panel\\Colors]\n'
     printf '"GradientActiveTitle"="%s"\n"GradientInactiveTitle"="%s"\n' "$active" "$inactive"
   } >"$dir/$release-look.reg"
-  if ! wineboot -i >"$dir/$release.log" 2>&1 ||
+  if ! rk514_wine_boot "$arch" >"$dir/$release.log" 2>&1 ||
      ! wine reg add 'HKCU\Software\Wine' /v Version /d "$release" /f >>"$dir/$release.log" 2>&1 ||
      ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$dir/$release.log" 2>&1 ||
      ! wine regedit /S "Z:$(realpath "$dir/$release-look.reg" | tr / '\\')" >>"$dir/$release.log" 2>&1; then

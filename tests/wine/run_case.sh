@@ -5,7 +5,8 @@
 #
 #   run_case.sh CASE SCENARIO FLOW NEXT EXPECTED_DIR OUT_DIR
 # FLOW is ok-no, ok-yes or cancel. NEXT is "next" to start a new Wine session afterwards and
-# compare the state that Windows' start-up leaves (wininit.ini worked through), or "-".
+# compare the state that Windows' start-up leaves (wininit.ini worked through), under Wine and on
+# the simulated machine; "wine" to compare Wine's alone; or "-".
 # Environment: RK514_EXE (KB47UNIN.EXE), RK514_WINE_TOOLS (seed.exe, probe.exe, uidriver.exe),
 # RK514_CHECK (the host checker), RK514_TEMPLATES (the template prefixes, see prepare_templates.sh),
 # RK514_WINE_ARCH (win32: the i686 build in 32-bit Wine; win64: the x86_64 build in 64-bit Wine).
@@ -176,7 +177,7 @@ wine "$RK514_WINE_TOOLS/probe.exe" "$scenario_w" "$(winpath "$out")\\after.dump"
   printf '%s\n' "${ui_lines[@]}"
 } >>"$out/after.dump"
 mark "probed after"
-if [ "$next" = next ]; then
+if [ "$next" = next ] || [ "$next" = wine ]; then
   # The next start: end this session and begin a new one, which works through wininit.ini.
   wineserver -k
   wineserver -w
@@ -190,9 +191,11 @@ fi
 status=0
 "$RK514_CHECK" compare "$expected_dir" "$case_name.expected" "$out/sim-seeded.dump" \
   "$out/sim-after.dump" "$out/after.dump" "$out/seeded.dump" || status=1
-if [ "$next" = next ]; then
+if [ "$next" = next ] || [ "$next" = wine ]; then
+  sim_next=$out/sim-next.dump
+  [ "$next" = wine ] && sim_next=-
   "$RK514_CHECK" compare "$expected_dir" "$case_name.next.expected" "$out/sim-seeded.dump" \
-    "$out/sim-next.dump" "$out/next.dump" || status=1
+    "$sim_next" "$out/next.dump" || status=1
 fi
 # The screenshots, as PNG files for people to look at.
 for shot in "$out"/shots/*.bmp; do

@@ -6,6 +6,9 @@
 # Returns 0 when 32-bit Wine is ready; 77 when this machine's kernel runs no 32-bit programs (it
 # says so, with the kernel's own words); 1, loudly, when the folder cannot be made.
 #
+# rk514_wine_boot ARCH boots the new prefix $WINEPREFIX (wineboot -i), for either Wine; every
+# script that makes a prefix calls it.
+#
 # The folder (some 730 MB): ${XDG_CACHE_HOME:-$HOME/.cache}/rk514/wine32-VERSION. Debian's
 # wine32:i386 cannot simply be installed beside wine64 when the archive's i386 and amd64 indexes
 # differ, so the packages are fetched with an empty package database of their own and unpacked.
@@ -67,6 +70,34 @@ WRAPPER
   chmod +x "$bin/wine" "$bin/wineboot" "$bin/wineserver"
 }
 
+# Boots the new prefix $WINEPREFIX: wineboot -i, within $2 seconds (default 180) each time. A new
+# 32-bit prefix takes two more steps. Its first wineboot -i makes the prefix and then exits with
+# 53: the start.exe it runs cannot import user32, for "Library zlib1.dll (which is needed by
+# C:\windows\system32\user32.dll) not found". While the prefix is being made, Wine loads
+# zlib1.dll from its own DLL folder; once it exists, Wine looks for it in C:\windows\system32,
+# where nothing put it. So zlib1.dll goes there, and wineboot -i runs again.
+rk514_wine_boot() {
+  local arch=${1:?usage: rk514_wine_boot win32|win64 [SECONDS]} limit=${2:-180} status=0
+  [ -n "${WINEPREFIX:-}" ] || { echo "FAIL: rk514_wine_boot: WINEPREFIX is not set" >&2; return 1; }
+  if [ "$arch" != win32 ]; then
+    timeout "$limit" wineboot -i
+    return
+  fi
+  local zlib=${RK514_WINE32_ROOT:-}/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll
+  [ -f "$zlib" ] || { rk514_wine32_fail "no zlib1.dll at $zlib (rk514_wine32 sets up that Wine)"; return 1; }
+  timeout "$limit" wineboot -i || status=$?
+  if [ "$status" != 0 ] && [ "$status" != 53 ]; then
+    rk514_wine32_fail "the first wineboot -i of $WINEPREFIX exited with $status"
+    return 1
+  fi
+  timeout 60 wineserver -w || true
+  [ -d "$WINEPREFIX/drive_c/windows/system32" ] ||
+    { rk514_wine32_fail "the first wineboot -i made no $WINEPREFIX/drive_c/windows/system32"; return 1; }
+  cp "$zlib" "$WINEPREFIX/drive_c/windows/system32/" ||
+    { rk514_wine32_fail "cannot copy zlib1.dll into $WINEPREFIX/drive_c/windows/system32"; return 1; }
+  timeout "$limit" wineboot -i || { status=$?; rk514_wine32_fail "the second wineboot -i of $WINEPREFIX exited with $status"; return 1; }
+}
+
 rk514_wine32() {
   local version cache root
   version=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null) ||
@@ -102,5 +133,5 @@ rk514_wine32() {
   fi
   [ "$out" = "$(wine --version 2>/dev/null)" ] ||
     { rk514_wine32_fail "the 32-bit loader is $out, the system's wine $(wine --version)"; return 1; }
-  export PATH="$root/rk514-bin:$PATH"
+  export PATH="$root/rk514-bin:$PATH" RK514_WINE32_ROOT="$root"
 }

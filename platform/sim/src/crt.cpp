@@ -1,8 +1,10 @@
 // The C runtime's text files on the simulated machine's drives, with the meaning Microsoft's
 // runtime gives text mode: CR LF reads as one line feed, a 0x1A byte ends the file, a line feed
 // written becomes CR LF, and ftell on a file opened for reading gives the bytes the reads took
-// from the file. Only the two uses the program has are modelled: reading an existing file ("r",
-// "rt") and appending ("a+", "at+"), whose output stays in memory until the close.
+// from the file; ferror tells a read or write that failed, and fclose gives EOF once a write has
+// failed, as the program's own runtime does. Only the two uses the program has are modelled:
+// reading an existing file ("r", "rt") and appending ("a+", "at+"), whose output stays in memory
+// until the close.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -26,8 +28,8 @@ struct SimFile {
   std::string text;        // for reading: the file's bytes up to its first 0x1A
   std::size_t next = 0;    // for reading: the next byte of text
   std::string pending;     // for appending: what the writes produced, line ends already CR LF
-  bool atEnd = false;
-  bool failed = false;
+  bool atEnd = false;   // a read met the end of the text
+  bool failed = false;  // a read or a write failed: ferror says so (and fclose, for a write)
   sim::Trace::Prepared byteRead, endRead;  // fgetc(file#N) = byte, and = EOF
 };
 
@@ -152,9 +154,9 @@ SimFile* SimFopen(const char* path, const char* mode) {
     if (appending && attributes.readOnly) return refuse();
     text = files.ReadFile(path).value_or("");
     // Opening for reading and appending drops one Ctrl-Z that ends the file, so that what is
-    // appended is not hidden behind it.
+    // appended is not hidden behind it. Where that fails, the open goes on, as the runtime's does.
     if (appending && !text.empty() && text.back() == kCtrlZ) {
-      if (files.Replace(path, std::string_view(text).substr(0, text.size() - 1)) != 0) return refuse();
+      files.Replace(path, std::string_view(text).substr(0, text.size() - 1));
     }
   } else {
     if (!appending) return refuse();
@@ -192,7 +194,8 @@ int SimFclose(SimFile* file) {
   std::unique_ptr<SimFile> owned = std::move(AllFiles()[file]);
   AllFiles().erase(file);
 
-  int result = 0;
+  // A write that failed earlier lost its line: the close reports it, as the runtime's does.
+  int result = owned->appending && owned->failed ? EOF : 0;
   if (call.Fails()) {
     result = EOF;  // nothing buffered reaches the file
   } else if (owned->appending && !owned->pending.empty()) {
