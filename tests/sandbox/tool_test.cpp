@@ -271,7 +271,8 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
 TEST_F(Tool, JsonShape) {
   json r;
   ASSERT_TRUE(RunJson({"--answers", "ok,no"}, r));
-  EXPECT_EQ(r["formatVersion"], 2);
+  EXPECT_EQ(r["formatVersion"], 3);
+  EXPECT_TRUE(r["disk"].is_null());  // a machine image, not a disk
   for (const char* key : {"image", "output"}) EXPECT_TRUE(r[key].is_string()) << key;
   EXPECT_TRUE(r["error"].is_null());  // the run went as answered
   for (const char* key : {"exitCode"}) EXPECT_TRUE(r[key].is_number_integer()) << key;
@@ -300,7 +301,7 @@ TEST_F(Tool, JsonShape) {
   EXPECT_TRUE(r["wininit"]["file"].is_string());
   std::set<std::string> keys;
   for (const auto& [key, value] : r.items()) keys.insert(key);
-  EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "output", "windows", "shown", "exitCode",
+  EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "disk", "output", "windows", "shown", "exitCode",
                                          "restartRequested", "removalRan", "error", "removed", "wininit", "waiting",
                                          "otherChanges", "stillThere", "afterNextStart", "summary"}));
 }
@@ -490,6 +491,64 @@ TEST_F(Tool, TheInputImageIsLeftAlone) {
   EXPECT_TRUE(sim::Machine::LoadImage(image).files.Exists("C:\\WINDOWS\\SYSTEM\\KB47RK.DRV"));
 }
 
+// The machines on disks (made by the sandbox.disks test from every sample and Wine scenario):
+// --disk on the raw disk (MBR, FAT32) and on the bare FAT16 volume gives the report and the
+// --out of --image on the machine's image, but for the lines that name the input; the disk is
+// left as it was, and what --out wrote is an image that --image reads.
+TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
+  // The report's lines that name where the machine came from.
+  auto body = [](const std::string& text) {
+    std::istringstream lines(text);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);) {
+      bool source = false;
+      for (const char* start : {"ZANTEROVA Karsenby RK514 uninstaller, run on", "The machine after the run:", "Disk: ",
+                                "  Windows directory: ", "  Registry: ", "  Release: ", "  Configuration: ",
+                                "  Current user: "})
+        source = source || line.rfind(start, 0) == 0;
+      if (!source) kept += line + "\n";
+    }
+    return kept;
+  };
+  auto withoutSource = [](json report) {
+    for (const char* key : {"image", "disk", "output"}) report.erase(key);
+    return report;
+  };
+  int machines = 0;
+  for (const auto& entry : fs::directory_iterator(RK514_DISKS_DIR)) {
+    if (entry.path().filename() == "bad") continue;
+    ++machines;
+    const std::string name = entry.path().filename().string();
+    const fs::path image = entry.path() / "image";
+    const fs::path imageOut = Fresh("image");
+    const Result fromImage = Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", imageOut.string()});
+    ASSERT_EQ(fromImage.exitCode, 0) << name << ": " << fromImage.err;
+    const Result imageText = Run({"--image", image.string(), "--answers", "ok,no"});
+    for (const char* diskName : {"disk.img", "fat16.img"}) {
+      SCOPED_TRACE(name + "/" + diskName);
+      const std::string disk = (entry.path() / diskName).string();
+      const std::string before = ReadAll(disk);
+      const fs::path diskOut = Fresh("disk");
+      const Result fromDisk = Run({"--disk", disk, "--answers", "ok,no", "--json", "--out", diskOut.string()});
+      ASSERT_EQ(fromDisk.exitCode, 0) << fromDisk.err;
+      const json diskReport = json::parse(fromDisk.out);
+      EXPECT_EQ(withoutSource(diskReport), withoutSource(json::parse(fromImage.out)));
+      EXPECT_EQ(diskReport["disk"]["path"], disk);
+      EXPECT_EQ(diskReport["disk"]["windowsDirectory"], "C:\\WINDOWS");
+      EXPECT_EQ(diskReport["disk"]["windowsDirectoryFrom"], std::string(diskName) == "disk.img"
+                                                                  ? "MSDOS.SYS [Paths] WinDir=C:\\WINDOWS"
+                                                                  : "the folder holding SYSTEM.DAT");
+      EXPECT_EQ(Snapshot(diskOut), Snapshot(imageOut));
+      const Result diskText = Run({"--disk", disk, "--answers", "ok,no"});
+      EXPECT_EQ(diskText.exitCode, 0) << diskText.err;
+      EXPECT_EQ(body(diskText.out), body(imageText.out));
+      EXPECT_TRUE(ReadAll(disk) == before) << "the disk was written to";
+      EXPECT_EQ(Run({"--image", diskOut.string(), "--answers", "cancel,ok", "--json"}).exitCode, 0);
+    }
+  }
+  EXPECT_EQ(machines, 14);  // the two samples and the twelve Wine scenarios
+}
+
 // Without --out the machine after the run is not kept: nothing is left in the temporary folder.
 TEST_F(Tool, WithoutOutNothingIsLeftBehind) {
   fs::path temp = Fresh("tmp");
@@ -603,11 +662,14 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
   auto registry = [](const std::string& text) {
     return [text](const fs::path& image) { WriteAll(image / "registry.reg", text); };
   };
+  // A bad test disk (made by make_disks.sh) instead of a spoilt image: --disk on it.
+  auto disk = [](const std::string& name) { return std::string(RK514_DISKS_DIR) + "/bad/" + name + ".img"; };
   struct Case {
     const char* name;
     std::function<void(const fs::path&)> spoil;
     int exitCode;
     std::vector<std::string> message;
+    std::string disk = "";
   } cases[] = {
       {"a build number without its base", machineIni("BuildNumber=950"), 65, {"machine.ini:2", "0x3B6", "4.00.950"}},
       {"a Windows directory with ..", machineIni("WindowsDirectory=C:\\WINDOWS\\..\\WIN"), 65, {"machine.ini:2"}},
@@ -644,17 +706,49 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
        65,
        {"drives/C/d/d/d", "128 levels"}},
       {"the deepest key that Windows allows", registry(keyOfDepth(512)), 0, {}},
+      // Disks that are not a Windows 95/98 disk, or not a whole one.
+      {"not a disk image", {}, 65, {"not a disk image", "neither an MBR partition table nor a FAT"}, disk("not-a-disk")},
+      {"an MBR without a FAT partition", {}, 65, {"no FAT partition", "Linux (0x83)"}, disk("no-fat-partition")},
+      {"a damaged FAT", {}, 65, {"C:\\WINDOWS\\LONG.TXT", "a damaged FAT"}, disk("damaged-fat")},
+      {"a cross-linked cluster chain",
+       {},
+       65,
+       {"C:\\WINDOWS\\LONG.TXT", "C:\\WINDOWS\\NOTEPAD.EXE", "cross-linked"},
+       disk("cross-linked")},
+      {"a directory loop", {}, 65, {"C:\\WINDOWS\\LOOPBACK", "a directory loop"}, disk("directory-loop")},
+      {"SYSTEM.DAT missing",
+       {},
+       65,
+       {"C:\\WINDOWS\\SYSTEM.DAT: missing", "MSDOS.SYS [Paths] WinDir=C:\\WINDOWS"},
+       disk("no-system-dat")},
+      {"SYSTEM.DAT cut short", {}, 65, {"C:\\WINDOWS\\SYSTEM.DAT", "cut short"}, disk("truncated-system-dat")},
+      {"a key tree that leads outside SYSTEM.DAT",
+       {},
+       65,
+       {"C:\\WINDOWS\\SYSTEM.DAT", "libcreg", "out of bounds"},
+       disk("hive-outside")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const fs::path image = CopyOf("win98");
-    c.spoil(image);
-    const Result result =
-        Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", Fresh("after").string()});
+    std::vector<std::string> args = {"--answers", "ok,no", "--json", "--out", Fresh("after").string()};
+    std::string before;
+    if (c.disk.empty()) {
+      const fs::path image = CopyOf("win98");
+      c.spoil(image);
+      args.insert(args.begin(), {"--image", image.string()});
+    } else {
+      before = ReadAll(c.disk);
+      ASSERT_FALSE(before.empty()) << c.disk << " is missing: the sandbox.disks test makes it";
+      args.insert(args.begin(), {"--disk", c.disk});
+    }
+    const Result result = Run(args);
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
     if (c.exitCode == 65) {
       EXPECT_EQ(result.out, "");
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;  // one line
+      EXPECT_FALSE(fs::exists(args.back())) << "the machine was written";
     }
+    if (!c.disk.empty()) EXPECT_TRUE(ReadAll(c.disk) == before) << c.disk << " was written to";
     for (const std::string& part : c.message) EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
   }
 }
