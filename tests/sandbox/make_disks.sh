@@ -6,7 +6,9 @@
 # MSDOS.SYS naming the Windows directory), and OUT/NAME/fat16.img, a bare FAT16 volume (where the
 # Windows directory is the folder holding SYSTEM.DAT). Files go in by name order, with their
 # attributes (mattrib), and SYSTEM.DAT and USER.DAT beside them in the Windows directory.
-# OUT/bad/ holds the disks that must be refused, each spoilt in one way (see the end).
+# OUT/win98-profile is the win98 machine with a user profile, ANNA, the current user (its disk
+# is read with --user ANNA, which OUT/win98-profile/disk-args gives). OUT/bad/ holds the disks that
+# must be refused, each spoilt in one way (see the end).
 set -euo pipefail
 make_image=$1 make_test_disk=$2 out=$3
 shift 3
@@ -73,11 +75,12 @@ fat16_volume() {
   mkfs.fat -F 16 -s 1 -R 4 "$1" >/dev/null
 }
 
-for scenario in "$@"; do
-  name=$(basename "$scenario" .scn)
+# machine SCENARIO NAME [USER]
+machine() {
+  local scenario=$1 name=$2 user=${3:-}
   dir=$out/$name
   "$make_image" "$scenario" "$dir/source"
-  "$make_test_disk" "$dir/source" "$dir"
+  "$make_test_disk" "$dir/source" "$dir" ${user:+"$user"}
   windir=$(sed -n 's/^WindowsDirectory=C:\\\(.*\)\r$/\1/p' "$dir/image/machine.ini")
   fat32_disk "$dir/disk.img"
   printf '[Paths]\r\nWinDir=C:\\%s\r\nWinBootDir=C:\\%s\r\nHostWinBootDrv=C\r\n' "$windir" "$windir" >"$dir/MSDOS.SYS"
@@ -86,7 +89,19 @@ for scenario in "$@"; do
   fill "$dir/disk.img@@1M" "$dir/image" "$windir"
   fat16_volume "$dir/fat16.img"
   fill "$dir/fat16.img" "$dir/image" "$windir"
+  if [ -n "$user" ]; then
+    for volume in "$dir/disk.img@@1M" "$dir/fat16.img"; do
+      mcopy -i "$volume" "$dir/PROFILE.DAT" "::/$windir/Profiles/$user/USER.DAT"
+      mattrib -i "$volume" +h "::/$windir/Profiles/$user/USER.DAT"
+    done
+    echo "--user $user" >"$dir/disk-args"
+  fi
   rm -rf "$dir/source"
+}
+
+for scenario in "$@"; do
+  machine "$scenario" "$(basename "$scenario" .scn)"
+  [ "$(basename "$scenario")" = win98.scn ] && machine "$scenario" win98-profile ANNA
 done
 
 # ---- The bad disks, each from the win98 machine's and spoilt in one way.

@@ -1,9 +1,13 @@
-// The registry files of a test disk: make_test_disk IMAGE_DIR OUT_DIR writes OUT_DIR/SYSTEM.DAT
-// (HKEY_LOCAL_MACHINE) and OUT_DIR/USER.DAT (HKEY_USERS) of the machine image, and OUT_DIR/image,
+// The registry files of a test disk: make_test_disk IMAGE_DIR OUT_DIR [USER] writes
+// OUT_DIR/SYSTEM.DAT (HKEY_LOCAL_MACHINE) and OUT_DIR/USER.DAT (HKEY_USERS) of the machine image,
+// and OUT_DIR/image,
 // the same machine as an image again, with what a real disk always has and a scenario may lack:
 // the release in the registry (CurrentVersion's VersionNumber, from machine.ini's build) and a
-// few files with attributes (NOTEPAD.EXE read-only, TTY.DRV hidden and system). Each registry
-// file is read back with libcreg and must give the registry it was written from.
+// few files with attributes (NOTEPAD.EXE read-only, TTY.DRV hidden and system). With USER, the
+// machine gets a user profile of that name, the current user, whose settings start as a copy of
+// .DEFAULT's: its key in ProfileList, its folder WINDOWS\Profiles\USER, and its own registry
+// file OUT_DIR/PROFILE.DAT (its USER.DAT). Each registry file is read back with libcreg and must
+// give the registry it was written from.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -36,8 +40,8 @@ void CheckReadBack(const std::string& bytes, const std::string& name, const char
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: make_test_disk IMAGE_DIR OUT_DIR\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: make_test_disk IMAGE_DIR OUT_DIR [USER]\n");
     return 64;
   }
   try {
@@ -54,15 +58,34 @@ int main(int argc, char** argv) {
       machine.files.SetAttributes(machine.windowsDirectory + "\\NOTEPAD.EXE", {.readOnly = true});
     if (machine.files.IsFile(system + "\\TTY.DRV"))
       machine.files.SetAttributes(system + "\\TTY.DRV", {.hidden = true, .system = true});
+    sim::RegKey profile;
+    if (argc == 4) {
+      const std::string user = argv[3], folder = machine.windowsDirectory + "\\Profiles\\" + user;
+      machine.registry.SetString(std::string(kVersionKey) + "\\ProfileList\\" + user, "ProfileImagePath", folder);
+      machine.files.MakeDirectory(folder);
+      machine.registry.CreateKey("HKEY_USERS\\" + user);
+      profile = *machine.registry.Find("HKEY_USERS\\.DEFAULT");
+      profile.name = user;
+      *machine.registry.Find("HKEY_USERS\\" + user) = profile;
+      machine.registry.SetCurrentUser(user);
+    }
     std::filesystem::create_directories(out);
     std::filesystem::remove_all(out / "image");
     machine.SaveImage(out / "image");
     const std::string systemDat = sandbox_test::CregFile(machine.registry.LocalMachine());
-    const std::string userDat = sandbox_test::CregFile(machine.registry.Users());
+    // USER.DAT holds the users but the profile's, which has a file of its own.
+    sim::RegKey users = machine.registry.Users();
+    if (argc == 4) users.subkeys.erase(argv[3]);
+    const std::string userDat = sandbox_test::CregFile(users);
     CheckReadBack(systemDat, "SYSTEM.DAT", "HKEY_LOCAL_MACHINE", machine.registry.LocalMachine());
-    CheckReadBack(userDat, "USER.DAT", "HKEY_USERS", machine.registry.Users());
+    CheckReadBack(userDat, "USER.DAT", "HKEY_USERS", users);
     Write(out / "SYSTEM.DAT", systemDat);
     Write(out / "USER.DAT", userDat);
+    if (argc == 4) {
+      const std::string profileDat = sandbox_test::CregFile(profile);
+      CheckReadBack(profileDat, "PROFILE.DAT", "HKEY_USERS", profile);
+      Write(out / "PROFILE.DAT", profileDat);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_test_disk: %s: %s\n", argv[1], e.what());
     return 70;

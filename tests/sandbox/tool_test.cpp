@@ -524,12 +524,20 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
     const Result fromImage = Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", imageOut.string()});
     ASSERT_EQ(fromImage.exitCode, 0) << name << ": " << fromImage.err;
     const Result imageText = Run({"--image", image.string(), "--answers", "ok,no"});
+    // win98-profile: a user profile, the current user, which --user picks on the disk.
+    std::vector<std::string> user;
+    std::istringstream words(ReadAll(entry.path() / "disk-args"));
+    for (std::string word; words >> word;) user.push_back(word);
     for (const char* diskName : {"disk.img", "fat16.img"}) {
       SCOPED_TRACE(name + "/" + diskName);
       const std::string disk = (entry.path() / diskName).string();
       const std::string before = ReadAll(disk);
       const fs::path diskOut = Fresh("disk");
-      const Result fromDisk = Run({"--disk", disk, "--answers", "ok,no", "--json", "--out", diskOut.string()});
+      std::vector<std::string> args = {"--disk", disk, "--answers", "ok,no"};
+      args.insert(args.end(), user.begin(), user.end());
+      std::vector<std::string> jsonArgs = args;
+      jsonArgs.insert(jsonArgs.end(), {"--json", "--out", diskOut.string()});
+      const Result fromDisk = Run(jsonArgs);
       ASSERT_EQ(fromDisk.exitCode, 0) << fromDisk.err;
       const json diskReport = json::parse(fromDisk.out);
       EXPECT_EQ(withoutSource(diskReport), withoutSource(json::parse(fromImage.out)));
@@ -539,14 +547,34 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
                                                                   ? "MSDOS.SYS [Paths] WinDir=C:\\WINDOWS"
                                                                   : "the folder holding SYSTEM.DAT");
       EXPECT_EQ(Snapshot(diskOut), Snapshot(imageOut));
-      const Result diskText = Run({"--disk", disk, "--answers", "ok,no"});
+      EXPECT_EQ(diskReport["disk"]["user"], user.empty() ? ".DEFAULT" : user.back());
+      const Result diskText = Run(args);
       EXPECT_EQ(diskText.exitCode, 0) << diskText.err;
       EXPECT_EQ(body(diskText.out), body(imageText.out));
       EXPECT_TRUE(ReadAll(disk) == before) << "the disk was written to";
       EXPECT_EQ(Run({"--image", diskOut.string(), "--answers", "cancel,ok", "--json"}).exitCode, 0);
     }
+    // A copy of drive C: in a folder, its registry files beside it: the same report, and the same
+    // machine but for the attributes, which a folder of the host does not keep.
+    SCOPED_TRACE(name + "/folder");
+    const fs::path folder = Fresh("drive");
+    fs::copy(image / "drives" / "C", folder, fs::copy_options::recursive);
+    for (const char* hive : {"SYSTEM.DAT", "USER.DAT"}) fs::copy_file(entry.path() / hive, folder / "WINDOWS" / hive);
+    if (!user.empty())
+      fs::copy_file(entry.path() / "PROFILE.DAT", folder / "WINDOWS" / "Profiles" / user.back() / "USER.DAT");
+    const fs::path folderOut = Fresh("folder");
+    std::vector<std::string> args = {"--disk", folder.string(), "--answers", "ok,no", "--json", "--out",
+                                     folderOut.string()};
+    args.insert(args.end(), user.begin(), user.end());
+    const Result fromFolder = Run(args);
+    ASSERT_EQ(fromFolder.exitCode, 0) << fromFolder.err;
+    EXPECT_EQ(withoutSource(json::parse(fromFolder.out)), withoutSource(json::parse(fromImage.out)));
+    std::map<std::string, std::string> folderFiles = Snapshot(folderOut), imageFiles = Snapshot(imageOut);
+    folderFiles.erase("attributes.txt");
+    imageFiles.erase("attributes.txt");
+    EXPECT_EQ(folderFiles, imageFiles);
   }
-  EXPECT_EQ(machines, 14);  // the two samples and the twelve Wine scenarios
+  EXPECT_EQ(machines, 15);  // the two samples, the twelve Wine scenarios, the Windows 98 one with a profile
 }
 
 // Without --out the machine after the run is not kept: nothing is left in the temporary folder.
@@ -578,6 +606,7 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
   fs::path aFile = Fresh("file");
   WriteAll(aFile, "not a folder");
   const std::string kReport = "Summary: ";  // a report was printed, up to its last line
+  const std::string disks = RK514_DISKS_DIR;
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -632,6 +661,29 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
        73,
        {"cannot be written: Not a directory"},
        true},
+      {"--partition beyond the partition table",
+       {"--disk", disks + "/win98/disk.img", "--partition", "2", "--answers", "ok,no"},
+       "",
+       65,
+       {"--partition 2", "lists 1 partition"}},
+      {"--partition of a volume without a partition table",
+       {"--disk", disks + "/win98/fat16.img", "--partition", "1", "--answers", "ok,no"},
+       "",
+       65,
+       {"--partition", "without a partition table"}},
+      {"--user of a disk without profiles",
+       {"--disk", disks + "/win98/disk.img", "--user", "BOB", "--answers", "ok,no"},
+       "",
+       65,
+       {"--user BOB", "it has none"}},
+      {"--user of another profile",
+       {"--disk", disks + "/win98-profile/disk.img", "--user", "BOB", "--answers", "ok,no"},
+       "",
+       65,
+       {"--user BOB", "it has ANNA"}},
+      {"missing disk", {"--disk", (dir_ / "no-such.img").string(), "--answers", "ok,no"}, "", 65, {"no such disk image"}},
+      {"--partition without --disk", {"--partition", "1", "--answers", "ok,no"}, "", 64, {"--partition"}},
+      {"disk and image", {"--disk", disks + "/win98/disk.img", "--image", image.string()}, "", 64, {"--disk"}},
       {"no terminal", {}, "env -u TERM", 64, {"give --answers"}},
       {"a dumb terminal", {}, "env TERM=dumb", 64, {"TERM is \"dumb\"", "give --answers"}},
   };
@@ -776,7 +828,8 @@ TEST_F(Tool, HelpListsTheExitCodes) {
   Result result = Run({"--help"});
   EXPECT_EQ(result.exitCode, 0);
   for (const char* part :
-       {"--image", "--release", "--answers", "--json", "--out", "--version", "NO_COLOR", "0 ", "64", "65", "66", "73"})
+       {"--image", "--disk", "--partition", "--user", "--release", "--answers", "--json", "--out", "--version", "NO_COLOR",
+        "0 ", "64", "65", "66", "73"})
     EXPECT_NE(result.out.find(part), std::string::npos) << part;
 }
 

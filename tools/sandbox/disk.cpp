@@ -491,16 +491,16 @@ sim::Machine ReadMachine(Reader& reader, const std::string& windows, const DiskR
   };
   load(windows + "\\SYSTEM.DAT", "HKEY_LOCAL_MACHINE");
   load(windows + "\\USER.DAT", "HKEY_USERS");
+  // ProfileList names the profiles, each with its folder (ProfileImagePath); one whose USER.DAT
+  // is not there has not been used yet.
   std::vector<std::string> profiles;
-  if (const sim::RegKey* list = machine.registry.Find(std::string(kVersionKey) + "\\ProfileList")) {
-    for (const auto& [name, key] : list->subkeys) {
-      const std::string folder = Text(machine.registry.GetValue(std::string(kVersionKey) + "\\ProfileList\\" + name,
-                                                                "ProfileImagePath"));
-      const std::string userDat = (folder.empty() ? windows + "\\Profiles\\" + key.name : folder) + "\\USER.DAT";
-      if (!reader.FindFile(userDat)) continue;
-      load(userDat, "HKEY_USERS\\" + key.name);
-      profiles.push_back(key.name);
-    }
+  const std::string profileList = std::string(kVersionKey) + "\\ProfileList";
+  for (const std::string& name : machine.registry.SubkeyNames(profileList)) {
+    const std::string folder = Text(machine.registry.GetValue(profileList + "\\" + name, "ProfileImagePath"));
+    const std::string userDat = (folder.empty() ? windows + "\\Profiles\\" + name : folder) + "\\USER.DAT";
+    if (!reader.FindFile(userDat)) continue;
+    load(userDat, "HKEY_USERS\\" + name);
+    profiles.push_back(name);
   }
 
   // The release: VersionNumber (and SubVersionNumber, which tells the editions apart).
