@@ -502,9 +502,9 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
     std::string kept;
     for (std::string line; std::getline(lines, line);) {
       bool source = false;
-      for (const char* start : {"ZANTEROVA Karsenby RK514 uninstaller, run on", "The machine after the run:", "Disk: ",
-                                "  Windows directory: ", "  Registry: ", "  Release: ", "  Configuration: ",
-                                "  Current user: "})
+      for (const char* start :
+           {"ZANTEROVA Karsenby RK514 uninstaller, run on", "The machine after the run:", "Disk: ",
+            "  Windows directory: ", "  Registry: ", "  Release: ", "  Configuration: ", "  Current user: "})
         source = source || line.rfind(start, 0) == 0;
       if (!source) kept += line + "\n";
     }
@@ -521,7 +521,8 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
     const std::string name = entry.path().filename().string();
     const fs::path image = entry.path() / "image";
     const fs::path imageOut = Fresh("image");
-    const Result fromImage = Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", imageOut.string()});
+    const Result fromImage =
+        Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", imageOut.string()});
     ASSERT_EQ(fromImage.exitCode, 0) << name << ": " << fromImage.err;
     const Result imageText = Run({"--image", image.string(), "--answers", "ok,no"});
     // win98-profile: a user profile, the current user, which --user picks on the disk.
@@ -544,8 +545,8 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
       EXPECT_EQ(diskReport["disk"]["path"], disk);
       EXPECT_EQ(diskReport["disk"]["windowsDirectory"], "C:\\WINDOWS");
       EXPECT_EQ(diskReport["disk"]["windowsDirectoryFrom"], std::string(diskName) == "disk.img"
-                                                                  ? "MSDOS.SYS [Paths] WinDir=C:\\WINDOWS"
-                                                                  : "the folder holding SYSTEM.DAT");
+                                                                ? "MSDOS.SYS [Paths] WinDir=C:\\WINDOWS"
+                                                                : "the folder holding SYSTEM.DAT");
       EXPECT_EQ(Snapshot(diskOut), Snapshot(imageOut));
       EXPECT_EQ(diskReport["disk"]["user"], user.empty() ? ".DEFAULT" : user.back());
       const Result diskText = Run(args);
@@ -563,8 +564,8 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
     if (!user.empty())
       fs::copy_file(entry.path() / "PROFILE.DAT", folder / "WINDOWS" / "Profiles" / user.back() / "USER.DAT");
     const fs::path folderOut = Fresh("folder");
-    std::vector<std::string> args = {"--disk", folder.string(), "--answers", "ok,no", "--json", "--out",
-                                     folderOut.string()};
+    std::vector<std::string> args = {"--disk", folder.string(), "--answers",       "ok,no",
+                                     "--json", "--out",         folderOut.string()};
     args.insert(args.end(), user.begin(), user.end());
     const Result fromFolder = Run(args);
     ASSERT_EQ(fromFolder.exitCode, 0) << fromFolder.err;
@@ -681,7 +682,11 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
        "",
        65,
        {"--user BOB", "it has ANNA"}},
-      {"missing disk", {"--disk", (dir_ / "no-such.img").string(), "--answers", "ok,no"}, "", 65, {"no such disk image"}},
+      {"missing disk",
+       {"--disk", (dir_ / "no-such.img").string(), "--answers", "ok,no"},
+       "",
+       65,
+       {"no such disk image"}},
       {"--partition without --disk", {"--partition", "1", "--answers", "ok,no"}, "", 64, {"--partition"}},
       {"disk and image", {"--disk", disks + "/win98/disk.img", "--image", image.string()}, "", 64, {"--disk"}},
       {"no terminal", {}, "env -u TERM", 64, {"give --answers"}},
@@ -759,7 +764,11 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
        {"drives/C/d/d/d", "128 levels"}},
       {"the deepest key that Windows allows", registry(keyOfDepth(512)), 0, {}},
       // Disks that are not a Windows 95/98 disk, or not a whole one.
-      {"not a disk image", {}, 65, {"not a disk image", "neither an MBR partition table nor a FAT"}, disk("not-a-disk")},
+      {"not a disk image",
+       {},
+       65,
+       {"not a disk image", "neither an MBR partition table nor a FAT"},
+       disk("not-a-disk")},
       {"an MBR without a FAT partition", {}, 65, {"no FAT partition", "Linux (0x83)"}, disk("no-fat-partition")},
       {"a damaged FAT", {}, 65, {"C:\\WINDOWS\\LONG.TXT", "a damaged FAT"}, disk("damaged-fat")},
       {"a cross-linked cluster chain",
@@ -827,9 +836,8 @@ TEST_F(Tool, Version) {
 TEST_F(Tool, HelpListsTheExitCodes) {
   Result result = Run({"--help"});
   EXPECT_EQ(result.exitCode, 0);
-  for (const char* part :
-       {"--image", "--disk", "--partition", "--user", "--release", "--answers", "--json", "--out", "--version", "NO_COLOR",
-        "0 ", "64", "65", "66", "73"})
+  for (const char* part : {"--image", "--disk", "--partition", "--user", "--release", "--answers", "--json", "--out",
+                           "--version", "NO_COLOR", "0 ", "64", "65", "66", "73"})
     EXPECT_NE(result.out.find(part), std::string::npos) << part;
 }
 

@@ -185,8 +185,8 @@ class FatVolume : public Volume {
       const bool overlaps = (next != claimed_.end() && next->first < end) ||
                             (next != claimed_.begin() && std::prev(next)->second.first > begin);
       if (overlaps) {
-        const std::string other = next != claimed_.end() && next->first < end ? next->second.second
-                                                                               : std::prev(next)->second.second;
+        const std::string other =
+            next != claimed_.end() && next->first < end ? next->second.second : std::prev(next)->second.second;
         if (other == path) continue;
         Fail(entry.isDirectory && other.size() < path.size() && path.compare(0, other.size(), other) == 0
                  ? path + ": a folder that holds its own ancestor " + other + " (a directory loop)"
@@ -508,8 +508,8 @@ sim::Machine ReadMachine(Reader& reader, const std::string& windows, const DiskR
   const std::optional<std::uint32_t> build = BuildOf(version);
   if (!build)
     Fail(source.hives.front().substr(0, source.hives.front().find(" as ")) + ": " +
-         (version.empty() ? std::string("no") : "no major.minor.build in the") + " " + kVersionKey +
-         " VersionNumber" + (version.empty() ? "" : " \"" + version + "\"") +
+         (version.empty() ? std::string("no") : "no major.minor.build in the") + " " + kVersionKey + " VersionNumber" +
+         (version.empty() ? "" : " \"" + version + "\"") +
          ", which gives the Windows release (--release cannot stand in for it)");
   machine.buildNumber = *build;
   source.release = version;
@@ -630,9 +630,9 @@ sim::Machine LoadDisk(const DiskRequest& request, DiskSource& source) {
       candidates.push_back({fat, what});
     }
     if (candidates.empty())
-      Fail(request.partition ? "partition " + others + " holds no FAT file system"
-                             : "no FAT partition: the partition table lists " +
-                                   (others.empty() ? std::string("none") : others));
+      Fail(request.partition
+               ? "partition " + others + " holds no FAT file system"
+               : "no FAT partition: the partition table lists " + (others.empty() ? std::string("none") : others));
   }
   // The first volume that holds a Windows directory; the others are closed unread.
   std::vector<std::unique_ptr<FatVolume>> volumes;
@@ -646,9 +646,8 @@ sim::Machine LoadDisk(const DiskRequest& request, DiskSource& source) {
     return ReadMachine(reader, windows, request, source);
   }
   Fail(std::string(candidates.size() == 1 && candidates.front().partition.empty() ? "the FAT volume"
-                   : candidates.size() == 1                                       ? "partition " +
-                                                                  candidates.front().partition
-                                                                                  : "no FAT partition") +
+                   : candidates.size() == 1 ? "partition " + candidates.front().partition
+                                            : "no FAT partition") +
        " holds no Windows directory: neither MSDOS.SYS [Paths] WinDir= nor a folder of the root holding SYSTEM.DAT");
 }
 

@@ -19,10 +19,10 @@ struct DiskRequest {
 
 // What was found on the disk and where each piece came from, for the report.
 struct DiskSource {
-  std::string path;       // the disk, absolute
-  std::string kind;       // "raw disk image", "FAT volume image" or "folder"
-  std::string partition;  // "2 of 3: FAT32, 4,192,902 sectors from sector 63"; "" when not partitioned
-  std::string fileSystem;                     // "FAT16", "FAT32"; "" for a folder
+  std::string path;        // the disk, absolute
+  std::string kind;        // "raw disk image", "FAT volume image" or "folder"
+  std::string partition;   // "2 of 3: FAT32, 4,192,902 sectors from sector 63"; "" when not partitioned
+  std::string fileSystem;  // "FAT16", "FAT32"; "" for a folder
   std::string windowsDirectory, windowsFrom;  // C:\WINDOWS, and how it was found
   std::vector<std::string> hives;             // "C:\WINDOWS\SYSTEM.DAT as HKEY_LOCAL_MACHINE", ...
   std::string release, releaseFrom;           // "4.10.1998", and the value it was read from

@@ -58,9 +58,10 @@ class Walker {
       libcreg_key_t* raw = nullptr;
       if (libcreg_key_get_sub_key_by_index(key, i, &raw, &error) != 1) Fail(Reason(error));
       const sandbox::Key sub(raw);
-      const std::string subName = Text([&](std::uint8_t* text, std::size_t size, libcreg_error_t** e) {
-        return libcreg_key_get_name(sub.get(), text, size, e);
-      }, [&](std::size_t* size, libcreg_error_t** e) { return libcreg_key_get_name_size(sub.get(), size, e); });
+      const std::string subName =
+          Text([&](std::uint8_t* text, std::size_t size,
+                   libcreg_error_t** e) { return libcreg_key_get_name(sub.get(), text, size, e); },
+               [&](std::size_t* size, libcreg_error_t** e) { return libcreg_key_get_name_size(sub.get(), size, e); });
       if (subName.empty() || subName.find('\\') != std::string::npos)
         Fail("a key under " + path + " is named \"" + subName + "\", which no registry key can be");
       Key(sub.get(), path + "\\" + subName, depth + 1);
@@ -91,18 +92,16 @@ class Walker {
     if (libcreg_key_get_value_by_index(key, index, &raw, &error) != 1) Fail(Reason(error));
     std::unique_ptr<libcreg_value_t, void (*)(libcreg_value_t*)> value(
         raw, [](libcreg_value_t* v) { libcreg_value_free(&v, nullptr); });
-    const std::string name = Text(
-        [&](std::uint8_t* text, std::size_t size, libcreg_error_t** e) {
-          return libcreg_value_get_name(value.get(), text, size, e);
-        },
-        [&](std::size_t* size, libcreg_error_t** e) { return libcreg_value_get_name_size(value.get(), size, e); });
+    const std::string name =
+        Text([&](std::uint8_t* text, std::size_t size,
+                 libcreg_error_t** e) { return libcreg_value_get_name(value.get(), text, size, e); },
+             [&](std::size_t* size, libcreg_error_t** e) { return libcreg_value_get_name_size(value.get(), size, e); });
     sim::RegValue data;
     if (libcreg_value_get_value_type(value.get(), &data.type, &error) != 1) Fail(Reason(error));
     std::size_t size = 0;
     if (libcreg_value_get_value_data_size(value.get(), &size, &error) != 1) Fail(Reason(error));
     data.data.resize(size);
-    if (size > 0 && libcreg_value_get_value_data(value.get(), data.data.data(), size, &error) != 1)
-      Fail(Reason(error));
+    if (size > 0 && libcreg_value_get_value_data(value.get(), data.data.data(), size, &error) != 1) Fail(Reason(error));
     registry_.SetValue(path, name, std::move(data));
   }
 
