@@ -104,6 +104,16 @@ for scenario in "$@"; do
   [ "$(basename "$scenario")" = win98.scn ] && machine "$scenario" win98-profile ANNA
 done
 
+# 8.3 names as the disk has them: two long names whose aliases mtools gave in the order it wrote
+# them, "two" first, so that LONGNA~1.TXT is "Long name two.txt" (made afresh, in name order, the
+# simulator would give ~1 to "Long name one.txt").
+cp "$out/win98/fat16.img" "$out/short-names.img"
+printf 'two' >"$out/two.txt"
+printf 'one' >"$out/one.txt"
+mcopy -i "$out/short-names.img" "$out/two.txt" "::/WINDOWS/Long name two.txt"
+mcopy -i "$out/short-names.img" "$out/one.txt" "::/WINDOWS/Long name one.txt"
+rm -f "$out/two.txt" "$out/one.txt"
+
 # ---- The bad disks, each from the win98 machine's and spoilt in one way.
 good=$out/win98
 bad=$out/bad

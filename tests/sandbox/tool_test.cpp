@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "disk.h"
 #include "sandbox_test_util.h"
 
 namespace {
@@ -516,7 +517,7 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
   };
   int machines = 0;
   for (const auto& entry : fs::directory_iterator(RK514_DISKS_DIR)) {
-    if (entry.path().filename() == "bad") continue;
+    if (!entry.is_directory() || entry.path().filename() == "bad") continue;
     ++machines;
     const std::string name = entry.path().filename().string();
     const fs::path image = entry.path() / "image";
@@ -576,6 +577,20 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
     EXPECT_EQ(folderFiles, imageFiles);
   }
   EXPECT_EQ(machines, 15);  // the two samples, the twelve Wine scenarios, the Windows 98 one with a profile
+}
+
+// A disk's own 8.3 names, not ones the simulator makes: mtools wrote "Long name two.txt" first,
+// so it is LONGNA~1.TXT, and the folder lists the entries in the order of the disk's directory.
+TEST(Disk, ShortNamesAndOrderComeFromTheDirectory) {
+  sandbox::DiskSource source;
+  const sim::Machine machine = sandbox::LoadDisk({std::string(RK514_DISKS_DIR) + "/short-names.img"}, source);
+  std::vector<std::string> names;
+  for (const sim::DirEntry& entry : machine.files.List("C:\\WINDOWS"))
+    if (entry.name.rfind("Long name", 0) == 0) names.push_back(entry.name + "=" + entry.shortName);
+  EXPECT_EQ(names, (std::vector<std::string>{"Long name two.txt=LONGNA~1.TXT", "Long name one.txt=LONGNA~2.TXT"}));
+  EXPECT_EQ(machine.files.ReadFile("C:\\WINDOWS\\LONGNA~1.TXT"), "two");
+  EXPECT_EQ(source.kind, "FAT volume image");
+  EXPECT_EQ(source.fileSystem, "FAT16");
 }
 
 // Without --out the machine after the run is not kept: nothing is left in the temporary folder.
