@@ -15,6 +15,7 @@ build=${2:-build/fuzz}
 target=${3:-fuzz_removal}
 corpus=corpus max_len=4096
 [ "$target" = fuzz_removal ] || corpus=corpus-$target max_len=65536
+export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" --target "$target"
 mkdir -p "$build/$corpus"

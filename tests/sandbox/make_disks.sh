@@ -168,4 +168,10 @@ put_le "$out/SYSTEM.DAT" $((32 + 32 + 16)) 4 0x7FFFFF00
 cp "$good/fat16.img" "$bad/hive-outside.img"
 mattrib -i "$bad/hive-outside.img" -r ::/WINDOWS/SYSTEM.DAT
 mcopy -o -i "$bad/hive-outside.img" "$out/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
+# A SYSTEM.DAT whose key tree loops: the root's first subkey is the root itself.
+cp "$good/SYSTEM.DAT" "$out/SYSTEM.DAT"
+put_le "$out/SYSTEM.DAT" $((32 + 32 + 16)) 4 32
+cp "$good/fat16.img" "$bad/hive-loop.img"
+mattrib -i "$bad/hive-loop.img" -r ::/WINDOWS/SYSTEM.DAT
+mcopy -o -i "$bad/hive-loop.img" "$out/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
 rm -f "$out/SYSTEM.DAT" "$out/long.txt"

@@ -803,6 +803,7 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
        65,
        {"C:\\WINDOWS\\SYSTEM.DAT", "libcreg", "out of bounds"},
        disk("hive-outside")},
+      {"a key tree that loops", {}, 65, {"C:\\WINDOWS\\SYSTEM.DAT", "comes back to the key entry"}, disk("hive-loop")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -6,7 +6,10 @@
 #include <libcreg.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "sim/errors.h"
@@ -46,7 +49,14 @@ class Walker {
     if (depth > sim::Registry::kDeepestKey)
       Fail("keys nested deeper than the " + std::to_string(sim::Registry::kDeepestKey) +
            " levels of a Windows registry (or a key tree that loops)");
-    if (++keys_ > kMostKeys) Fail("more than " + std::to_string(kMostKeys) + " keys (or a key tree that loops)");
+    // Each key has an entry of its own in the file: a key met twice is a tree that loops (or two
+    // keys that share one), which a damaged file makes.
+    off64_t offset = 0;
+    libcreg_error_t* offsetError = nullptr;
+    if (libcreg_key_get_offset(key, &offset, &offsetError) != 1) Fail(Reason(offsetError));
+    if (!seen_.insert(offset).second)
+      Fail("its key tree comes back to the key at offset " + std::to_string(offset) +
+           ", which it holds already (a damaged file)");
     registry_.CreateKey(path);
     int values = 0;
     libcreg_error_t* error = nullptr;
@@ -69,8 +79,6 @@ class Walker {
   }
 
  private:
-  static constexpr int kMostKeys = 1 << 20;
-
   [[noreturn]] void Fail(const std::string& why) const { throw sim::ImageError(name_ + ": " + why); }
 
   template <typename Get, typename Size>
@@ -107,22 +115,103 @@ class Walker {
 
   const std::string& name_;
   sim::Registry& registry_;
-  int keys_ = 0;
+  std::set<off64_t> seen_;
 };
+
+// The file's bytes as a libbfio handle of their own: every read is bounded by the bytes there
+// are (libbfio's own memory range handle of this release reads past its range's end when a
+// read reaches over it, which a damaged file makes libcreg do).
+struct Bytes {
+  const std::uint8_t* data;
+  std::size_t size, at = 0;
+};
+
+Bytes* Of(intptr_t* handle) { return reinterpret_cast<Bytes*>(handle); }
+
+libbfio_handle_t* BytesHandle(std::string_view bytes) {
+  auto* io = new Bytes{reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+  libbfio_handle_t* handle = nullptr;
+  const int made = libbfio_handle_initialize(
+      &handle, reinterpret_cast<intptr_t*>(io),
+      [](intptr_t** io, libbfio_error_t**) {
+        delete Of(*io);
+        *io = nullptr;
+        return 1;
+      },
+      [](intptr_t** copy, intptr_t* io, libbfio_error_t**) {
+        *copy = reinterpret_cast<intptr_t*>(new Bytes(*Of(io)));
+        return 1;
+      },
+      [](intptr_t*, int flags, libbfio_error_t**) { return (flags & LIBBFIO_ACCESS_FLAG_WRITE) != 0 ? -1 : 1; },
+      [](intptr_t*, libbfio_error_t**) { return 0; },
+      [](intptr_t* io, std::uint8_t* buffer, std::size_t size, libbfio_error_t**) -> ssize_t {
+        Bytes& bytes = *Of(io);
+        const std::size_t count = bytes.at >= bytes.size ? 0 : std::min(size, bytes.size - bytes.at);
+        if (count > 0) std::memcpy(buffer, bytes.data + bytes.at, count);
+        bytes.at += count;
+        return static_cast<ssize_t>(count);
+      },
+      [](intptr_t*, const std::uint8_t*, std::size_t, libbfio_error_t**) -> ssize_t { return -1; },
+      [](intptr_t* io, off64_t offset, int whence, libbfio_error_t**) -> off64_t {
+        Bytes& bytes = *Of(io);
+        const off64_t base = whence == SEEK_CUR   ? static_cast<off64_t>(bytes.at)
+                             : whence == SEEK_END ? static_cast<off64_t>(bytes.size)
+                                                  : 0;
+        if (offset < 0 && -offset > base) return -1;
+        bytes.at = static_cast<std::size_t>(base + offset);
+        return static_cast<off64_t>(bytes.at);
+      },
+      [](intptr_t*, libbfio_error_t**) { return 1; }, [](intptr_t*, libbfio_error_t**) { return 1; },
+      [](intptr_t* io, size64_t* size, libbfio_error_t**) {
+        *size = Of(io)->size;
+        return 1;
+      },
+      LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION, nullptr);
+  if (made != 1) {
+    delete io;
+    return nullptr;
+  }
+  return handle;
+}
+
+// libcreg (20200725) follows a key's list of subkeys without looking back, so that a list that
+// loops (a damaged file) has it read forever, its memory growing. Before libcreg reads the file,
+// the key navigation record's links are followed once here: the first subkey and the next
+// sibling of each key entry (28 bytes each; the links at 16 and 20, offsets from the record's
+// start, which is at 32 in the file, with the first entry's offset at 8 in it). A link that leads
+// outside the record is left to libcreg to refuse.
+std::string KeyTreeLoop(std::string_view bytes) {
+  auto word = [&](std::size_t at) -> std::uint32_t {
+    if (at + 4 > bytes.size()) return 0xFFFFFFFF;
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+      value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+  };
+  constexpr std::size_t kRecord = 32;
+  if (bytes.size() < kRecord + 32 || bytes.substr(kRecord, 4) != "RGKN") return "";
+  const std::size_t end = std::min<std::size_t>(bytes.size() - kRecord, word(kRecord + 4));
+  std::set<std::uint32_t> seen;
+  std::vector<std::uint32_t> waiting = {word(kRecord + 8)};
+  while (!waiting.empty()) {
+    const std::uint32_t entry = waiting.back();
+    waiting.pop_back();
+    if (entry == 0xFFFFFFFF || std::size_t{entry} + 28 > end) continue;
+    if (!seen.insert(entry).second)
+      return "its key tree comes back to the key entry at offset " + std::to_string(entry) +
+             " of the navigation record, which it holds already (a damaged file)";
+    waiting.push_back(word(kRecord + entry + 16));
+    waiting.push_back(word(kRecord + entry + 20));
+  }
+  return "";
+}
 
 }  // namespace
 
 void LoadHive(std::string_view bytes, const std::string& name, const std::string& path, sim::Registry& registry) {
-  // libcreg reads through a libbfio handle; a memory range one keeps the file's bytes where they are.
-  std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
-  libbfio_handle_t* handle = nullptr;
-  libbfio_error_t* bfioError = nullptr;
-  if (libbfio_memory_range_initialize(&handle, &bfioError) != 1 ||
-      libbfio_memory_range_set(handle, copy.data(), copy.size(), &bfioError) != 1) {
-    libbfio_error_free(&bfioError);
-    libbfio_handle_free(&handle, nullptr);
-    throw sim::ImageError(name + ": cannot be read");
-  }
+  if (const std::string loop = KeyTreeLoop(bytes); !loop.empty()) throw sim::ImageError(name + ": " + loop);
+  libbfio_handle_t* handle = BytesHandle(bytes);
+  if (handle == nullptr) throw sim::ImageError(name + ": cannot be read");
   libcreg_file_t* file = nullptr;
   libcreg_error_t* error = nullptr;
   sim::Registry loaded = registry;
