@@ -2,11 +2,14 @@
 # Installs the Debian packages that the build and the tests need, when any is missing.
 # Sourced by the project's commands; fails loudly when it cannot install.
 # What scripts/sandbox.sh needs; everything else is for the tests.
-rk514_sandbox_packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libncurses-dev)
+# libtsk-dev (The Sleuth Kit) and libcreg-dev with libbfio-dev, whose header libcreg's includes,
+# read disks (--disk); pkg-config finds them.
+rk514_sandbox_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libncurses-dev
+  libtsk-dev libcreg-dev libbfio-dev)
 rk514_packages=(
   "${rk514_sandbox_packages[@]}" libgtest-dev librapidcheck-dev libbenchmark-dev
   mingw-w64 binutils-mingw-w64 wine64 fonts-wine patchelf xvfb xdotool imagemagick x11-utils
-  tmux clang libclang-rt-14-dev
+  tmux clang libclang-rt-14-dev dosfstools mtools
 )
 
 # rk514_install_deps [PACKAGE...]: the packages given, or all of rk514_packages.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target (fuzz/, with clang, ASan and UBSan) and runs it for a given time.
-#   bash scripts/fuzz.sh [SECONDS] [BUILD_DIR]     (defaults: 600, build/fuzz)
-# The corpus stays in BUILD_DIR/corpus between runs; a finding is saved as BUILD_DIR/crash-*,
-# and `BUILD_DIR/fuzz_removal BUILD_DIR/crash-...` replays it.
+# Builds a libFuzzer target (fuzz/, with clang, ASan and UBSan) and runs it for a given time.
+#   bash scripts/fuzz.sh [SECONDS] [BUILD_DIR] [TARGET]   (defaults: 600, build/fuzz, fuzz_removal)
+# TARGET: fuzz_removal (random machines, the removal and its invariant) or fuzz_hive (the
+# sandbox's reader of SYSTEM.DAT and USER.DAT). The corpus stays in BUILD_DIR/corpus-TARGET
+# between runs (BUILD_DIR/corpus for fuzz_removal); a finding is saved as BUILD_DIR/crash-*, and
+# `BUILD_DIR/TARGET BUILD_DIR/crash-...` replays it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -10,9 +12,13 @@ rk514_install_deps
 
 seconds=${1:-600}
 build=${2:-build/fuzz}
+target=${3:-fuzz_removal}
+corpus=corpus max_len=4096
+[ "$target" = fuzz_removal ] || corpus=corpus-$target max_len=65536
+export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" --target fuzz_removal
-mkdir -p "$build/corpus"
+cmake --build "$build" --target "$target"
+mkdir -p "$build/$corpus"
 cd "$build"
-exec ./fuzz_removal -max_total_time="$seconds" -max_len=4096 -timeout=60 -rss_limit_mb=4096 \
-  -print_final_stats=1 corpus
+exec "./$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=60 -rss_limit_mb=4096 \
+  -print_final_stats=1 "$corpus"

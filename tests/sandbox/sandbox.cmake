@@ -9,9 +9,22 @@ add_executable(sandbox_tests
   ${sandbox_test_dir}/tool_test.cpp)
 target_link_libraries(sandbox_tests PRIVATE rk514_sandbox nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 target_compile_definitions(sandbox_tests PRIVATE
-  RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples")
+  RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples"
+  RK514_DISKS_DIR="${PROJECT_BINARY_DIR}/disks")
 add_dependencies(sandbox_tests rk514-sandbox)
-gtest_discover_tests(sandbox_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sandbox)
+gtest_discover_tests(sandbox_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sandbox FIXTURES_REQUIRED disks)
+
+# The test disks (build/<preset>/disks): every sample and Wine scenario machine as a machine image
+# and on two disks made with dosfstools and mtools, their registry in SYSTEM.DAT and USER.DAT
+# written by the tests' own writer of the format and read back with libcreg; and the bad disks.
+add_executable(rk514_make_test_disk ${sandbox_test_dir}/make_test_disk.cpp ${sandbox_test_dir}/creg_writer.cpp)
+target_link_libraries(rk514_make_test_disk PRIVATE rk514_sandbox)
+file(GLOB disk_scenarios CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/samples/*.scn ${PROJECT_SOURCE_DIR}/tests/wine/scenarios/*.scn)
+add_test(NAME sandbox.disks
+  COMMAND bash ${sandbox_test_dir}/make_disks.sh $<TARGET_FILE:rk514_make_image> $<TARGET_FILE:rk514_make_test_disk>
+          ${PROJECT_BINARY_DIR}/disks ${disk_scenarios})
+set_tests_properties(sandbox.disks PROPERTIES LABELS sandbox FIXTURES_SETUP disks TIMEOUT 300)
+add_dependencies(sandbox_tests rk514_make_test_disk)
 
 add_test(NAME sandbox.tui COMMAND bash ${sandbox_test_dir}/tui_test.sh $<TARGET_FILE:rk514-sandbox>)
 set_tests_properties(sandbox.tui PROPERTIES LABELS tui TIMEOUT 180)

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "disk.h"
 #include "sandbox_test_util.h"
 
 namespace {
@@ -271,7 +272,8 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
 TEST_F(Tool, JsonShape) {
   json r;
   ASSERT_TRUE(RunJson({"--answers", "ok,no"}, r));
-  EXPECT_EQ(r["formatVersion"], 2);
+  EXPECT_EQ(r["formatVersion"], 3);
+  EXPECT_TRUE(r["disk"].is_null());  // a machine image, not a disk
   for (const char* key : {"image", "output"}) EXPECT_TRUE(r[key].is_string()) << key;
   EXPECT_TRUE(r["error"].is_null());  // the run went as answered
   for (const char* key : {"exitCode"}) EXPECT_TRUE(r[key].is_number_integer()) << key;
@@ -300,7 +302,7 @@ TEST_F(Tool, JsonShape) {
   EXPECT_TRUE(r["wininit"]["file"].is_string());
   std::set<std::string> keys;
   for (const auto& [key, value] : r.items()) keys.insert(key);
-  EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "output", "windows", "shown", "exitCode",
+  EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "disk", "output", "windows", "shown", "exitCode",
                                          "restartRequested", "removalRan", "error", "removed", "wininit", "waiting",
                                          "otherChanges", "stillThere", "afterNextStart", "summary"}));
 }
@@ -490,6 +492,107 @@ TEST_F(Tool, TheInputImageIsLeftAlone) {
   EXPECT_TRUE(sim::Machine::LoadImage(image).files.Exists("C:\\WINDOWS\\SYSTEM\\KB47RK.DRV"));
 }
 
+// The machines on disks (made by the sandbox.disks test from every sample and Wine scenario):
+// --disk on the raw disk (MBR, FAT32) and on the bare FAT16 volume gives the report and the
+// --out of --image on the machine's image, but for the lines that name the input; the disk is
+// left as it was, and what --out wrote is an image that --image reads.
+TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
+  // The report's lines that name where the machine came from.
+  auto body = [](const std::string& text) {
+    std::istringstream lines(text);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);) {
+      bool source = false;
+      for (const char* start :
+           {"ZANTEROVA Karsenby RK514 uninstaller, run on", "The machine after the run:", "Disk: ",
+            "  Windows directory: ", "  Registry: ", "  Release: ", "  Configuration: ", "  Current user: "})
+        source = source || line.rfind(start, 0) == 0;
+      if (!source) kept += line + "\n";
+    }
+    return kept;
+  };
+  auto withoutSource = [](json report) {
+    for (const char* key : {"image", "disk", "output"}) report.erase(key);
+    return report;
+  };
+  int machines = 0;
+  for (const auto& entry : fs::directory_iterator(RK514_DISKS_DIR)) {
+    if (!entry.is_directory() || entry.path().filename() == "bad") continue;
+    ++machines;
+    const std::string name = entry.path().filename().string();
+    const fs::path image = entry.path() / "image";
+    const fs::path imageOut = Fresh("image");
+    const Result fromImage =
+        Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", imageOut.string()});
+    ASSERT_EQ(fromImage.exitCode, 0) << name << ": " << fromImage.err;
+    const Result imageText = Run({"--image", image.string(), "--answers", "ok,no"});
+    // win98-profile: a user profile, the current user, which --user picks on the disk.
+    std::vector<std::string> user;
+    std::istringstream words(ReadAll(entry.path() / "disk-args"));
+    for (std::string word; words >> word;) user.push_back(word);
+    for (const char* diskName : {"disk.img", "fat16.img"}) {
+      SCOPED_TRACE(name + "/" + diskName);
+      const std::string disk = (entry.path() / diskName).string();
+      const std::string before = ReadAll(disk);
+      const fs::path diskOut = Fresh("disk");
+      std::vector<std::string> args = {"--disk", disk, "--answers", "ok,no"};
+      args.insert(args.end(), user.begin(), user.end());
+      std::vector<std::string> jsonArgs = args;
+      jsonArgs.insert(jsonArgs.end(), {"--json", "--out", diskOut.string()});
+      const Result fromDisk = Run(jsonArgs);
+      ASSERT_EQ(fromDisk.exitCode, 0) << fromDisk.err;
+      const json diskReport = json::parse(fromDisk.out);
+      EXPECT_EQ(withoutSource(diskReport), withoutSource(json::parse(fromImage.out)));
+      EXPECT_EQ(diskReport["disk"]["path"], disk);
+      EXPECT_EQ(diskReport["disk"]["windowsDirectory"], "C:\\WINDOWS");
+      EXPECT_EQ(diskReport["disk"]["windowsDirectoryFrom"], std::string(diskName) == "disk.img"
+                                                                ? "MSDOS.SYS [Paths] WinDir=C:\\WINDOWS"
+                                                                : "the folder holding SYSTEM.DAT");
+      EXPECT_EQ(Snapshot(diskOut), Snapshot(imageOut));
+      EXPECT_EQ(diskReport["disk"]["user"], user.empty() ? ".DEFAULT" : user.back());
+      const Result diskText = Run(args);
+      EXPECT_EQ(diskText.exitCode, 0) << diskText.err;
+      EXPECT_EQ(body(diskText.out), body(imageText.out));
+      EXPECT_TRUE(ReadAll(disk) == before) << "the disk was written to";
+      EXPECT_EQ(Run({"--image", diskOut.string(), "--answers", "cancel,ok", "--json"}).exitCode, 0);
+    }
+    // A copy of drive C: in a folder, its registry files beside it: the same report, and the same
+    // machine but for the attributes, which a folder of the host does not keep.
+    SCOPED_TRACE(name + "/folder");
+    const fs::path folder = Fresh("drive");
+    fs::copy(image / "drives" / "C", folder, fs::copy_options::recursive);
+    for (const char* hive : {"SYSTEM.DAT", "USER.DAT"}) fs::copy_file(entry.path() / hive, folder / "WINDOWS" / hive);
+    if (!user.empty())
+      fs::copy_file(entry.path() / "PROFILE.DAT", folder / "WINDOWS" / "Profiles" / user.back() / "USER.DAT");
+    const fs::path folderOut = Fresh("folder");
+    std::vector<std::string> args = {"--disk", folder.string(), "--answers",       "ok,no",
+                                     "--json", "--out",         folderOut.string()};
+    args.insert(args.end(), user.begin(), user.end());
+    const Result fromFolder = Run(args);
+    ASSERT_EQ(fromFolder.exitCode, 0) << fromFolder.err;
+    EXPECT_EQ(withoutSource(json::parse(fromFolder.out)), withoutSource(json::parse(fromImage.out)));
+    std::map<std::string, std::string> folderFiles = Snapshot(folderOut), imageFiles = Snapshot(imageOut);
+    folderFiles.erase("attributes.txt");
+    imageFiles.erase("attributes.txt");
+    EXPECT_EQ(folderFiles, imageFiles);
+  }
+  EXPECT_EQ(machines, 15);  // the two samples, the twelve Wine scenarios, the Windows 98 one with a profile
+}
+
+// A disk's own 8.3 names, not ones the simulator makes: mtools wrote "Long name two.txt" first,
+// so it is LONGNA~1.TXT, and the folder lists the entries in the order of the disk's directory.
+TEST(Disk, ShortNamesAndOrderComeFromTheDirectory) {
+  sandbox::DiskSource source;
+  const sim::Machine machine = sandbox::LoadDisk({std::string(RK514_DISKS_DIR) + "/short-names.img"}, source);
+  std::vector<std::string> names;
+  for (const sim::DirEntry& entry : machine.files.List("C:\\WINDOWS"))
+    if (entry.name.rfind("Long name", 0) == 0) names.push_back(entry.name + "=" + entry.shortName);
+  EXPECT_EQ(names, (std::vector<std::string>{"Long name two.txt=LONGNA~1.TXT", "Long name one.txt=LONGNA~2.TXT"}));
+  EXPECT_EQ(machine.files.ReadFile("C:\\WINDOWS\\LONGNA~1.TXT"), "two");
+  EXPECT_EQ(source.kind, "FAT volume image");
+  EXPECT_EQ(source.fileSystem, "FAT16");
+}
+
 // Without --out the machine after the run is not kept: nothing is left in the temporary folder.
 TEST_F(Tool, WithoutOutNothingIsLeftBehind) {
   fs::path temp = Fresh("tmp");
@@ -519,6 +622,7 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
   fs::path aFile = Fresh("file");
   WriteAll(aFile, "not a folder");
   const std::string kReport = "Summary: ";  // a report was printed, up to its last line
+  const std::string disks = RK514_DISKS_DIR;
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -573,6 +677,33 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
        73,
        {"cannot be written: Not a directory"},
        true},
+      {"--partition beyond the partition table",
+       {"--disk", disks + "/win98/disk.img", "--partition", "2", "--answers", "ok,no"},
+       "",
+       65,
+       {"--partition 2", "lists 1 partition"}},
+      {"--partition of a volume without a partition table",
+       {"--disk", disks + "/win98/fat16.img", "--partition", "1", "--answers", "ok,no"},
+       "",
+       65,
+       {"--partition", "without a partition table"}},
+      {"--user of a disk without profiles",
+       {"--disk", disks + "/win98/disk.img", "--user", "BOB", "--answers", "ok,no"},
+       "",
+       65,
+       {"--user BOB", "it has none"}},
+      {"--user of another profile",
+       {"--disk", disks + "/win98-profile/disk.img", "--user", "BOB", "--answers", "ok,no"},
+       "",
+       65,
+       {"--user BOB", "it has ANNA"}},
+      {"missing disk",
+       {"--disk", (dir_ / "no-such.img").string(), "--answers", "ok,no"},
+       "",
+       65,
+       {"no such disk image"}},
+      {"--partition without --disk", {"--partition", "1", "--answers", "ok,no"}, "", 64, {"--partition"}},
+      {"disk and image", {"--disk", disks + "/win98/disk.img", "--image", image.string()}, "", 64, {"--disk"}},
       {"no terminal", {}, "env -u TERM", 64, {"give --answers"}},
       {"a dumb terminal", {}, "env TERM=dumb", 64, {"TERM is \"dumb\"", "give --answers"}},
   };
@@ -603,11 +734,14 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
   auto registry = [](const std::string& text) {
     return [text](const fs::path& image) { WriteAll(image / "registry.reg", text); };
   };
+  // A bad test disk (made by make_disks.sh) instead of a spoilt image: --disk on it.
+  auto disk = [](const std::string& name) { return std::string(RK514_DISKS_DIR) + "/bad/" + name + ".img"; };
   struct Case {
     const char* name;
     std::function<void(const fs::path&)> spoil;
     int exitCode;
     std::vector<std::string> message;
+    std::string disk = "";
   } cases[] = {
       {"a build number without its base", machineIni("BuildNumber=950"), 65, {"machine.ini:2", "0x3B6", "4.00.950"}},
       {"a Windows directory with ..", machineIni("WindowsDirectory=C:\\WINDOWS\\..\\WIN"), 65, {"machine.ini:2"}},
@@ -644,17 +778,54 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
        65,
        {"drives/C/d/d/d", "128 levels"}},
       {"the deepest key that Windows allows", registry(keyOfDepth(512)), 0, {}},
+      // Disks that are not a Windows 95/98 disk, or not a whole one.
+      {"not a disk image",
+       {},
+       65,
+       {"not a disk image", "neither an MBR partition table nor a FAT"},
+       disk("not-a-disk")},
+      {"an MBR without a FAT partition", {}, 65, {"no FAT partition", "Linux (0x83)"}, disk("no-fat-partition")},
+      {"a damaged FAT", {}, 65, {"C:\\WINDOWS\\LONG.TXT", "a damaged FAT"}, disk("damaged-fat")},
+      {"a cross-linked cluster chain",
+       {},
+       65,
+       {"C:\\WINDOWS\\LONG.TXT", "C:\\WINDOWS\\NOTEPAD.EXE", "cross-linked"},
+       disk("cross-linked")},
+      {"a directory loop", {}, 65, {"C:\\WINDOWS\\LOOPBACK", "a directory loop"}, disk("directory-loop")},
+      {"SYSTEM.DAT missing",
+       {},
+       65,
+       {"C:\\WINDOWS\\SYSTEM.DAT: missing", "MSDOS.SYS [Paths] WinDir=C:\\WINDOWS"},
+       disk("no-system-dat")},
+      {"SYSTEM.DAT cut short", {}, 65, {"C:\\WINDOWS\\SYSTEM.DAT", "cut short"}, disk("truncated-system-dat")},
+      {"a key tree that leads outside SYSTEM.DAT",
+       {},
+       65,
+       {"C:\\WINDOWS\\SYSTEM.DAT", "libcreg", "out of bounds"},
+       disk("hive-outside")},
+      {"a key tree that loops", {}, 65, {"C:\\WINDOWS\\SYSTEM.DAT", "comes back to the key entry"}, disk("hive-loop")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const fs::path image = CopyOf("win98");
-    c.spoil(image);
-    const Result result =
-        Run({"--image", image.string(), "--answers", "ok,no", "--json", "--out", Fresh("after").string()});
+    std::vector<std::string> args = {"--answers", "ok,no", "--json", "--out", Fresh("after").string()};
+    std::string before;
+    if (c.disk.empty()) {
+      const fs::path image = CopyOf("win98");
+      c.spoil(image);
+      args.insert(args.begin(), {"--image", image.string()});
+    } else {
+      before = ReadAll(c.disk);
+      ASSERT_FALSE(before.empty()) << c.disk << " is missing: the sandbox.disks test makes it";
+      args.insert(args.begin(), {"--disk", c.disk});
+    }
+    const Result result = Run(args);
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
     if (c.exitCode == 65) {
       EXPECT_EQ(result.out, "");
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;  // one line
+      EXPECT_FALSE(fs::exists(args.back())) << "the machine was written";
     }
+    if (!c.disk.empty()) EXPECT_TRUE(ReadAll(c.disk) == before) << c.disk << " was written to";
     for (const std::string& part : c.message) EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
   }
 }
@@ -681,8 +852,8 @@ TEST_F(Tool, Version) {
 TEST_F(Tool, HelpListsTheExitCodes) {
   Result result = Run({"--help"});
   EXPECT_EQ(result.exitCode, 0);
-  for (const char* part :
-       {"--image", "--release", "--answers", "--json", "--out", "--version", "NO_COLOR", "0 ", "64", "65", "66", "73"})
+  for (const char* part : {"--image", "--disk", "--partition", "--user", "--release", "--answers", "--json", "--out",
+                           "--version", "NO_COLOR", "0 ", "64", "65", "66", "73"})
     EXPECT_NE(result.out.find(part), std::string::npos) << part;
 }
 

@@ -18,6 +18,7 @@
 #include <CLI/CLI.hpp>
 
 #include "answers.h"
+#include "disk.h"
 #include "program.h"
 #include "report.h"
 #include "sim/machine.h"
@@ -58,7 +59,7 @@ standard error. The machine after the run is kept only with --out.
 Exit codes:
   0    the run went as answered; the uninstaller's own exit code is in the report
   64   usage: an unknown option or release, conflicting options, no terminal
-  65   the machine image is missing or malformed (the message names the file)
+  65   the machine image or disk is missing or malformed (the message names the file)
   66   the --answers list does not fit the dialogs shown (the report shows what happened)
   70   the simulated machine met a call it does not model
   73   the output folder exists and is not empty, lies inside the image, or cannot be written
@@ -75,6 +76,7 @@ std::string Described(const fs::filesystem_error& e) {
 
 struct Options {
   std::string image, sample, release, answerList, out;
+  sandbox::DiskRequest disk;
   bool answersGiven = false;
   bool json = false;
 };
@@ -90,9 +92,22 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
   auto* imageOption = app.add_option("--image", options.image,
                                      "machine image folder (registry.reg, drives/, attributes.txt, machine.ini; "
                                      "see docs/machine-image.md)");
-  app.add_option("--sample", options.sample, "a bundled sample machine instead: win95 or win98 (the default)")
-      ->check(CLI::IsMember({"win95", "win98"}))
-      ->excludes(imageOption);
+  auto* sampleOption =
+      app.add_option("--sample", options.sample, "a bundled sample machine instead: win95 or win98 (the default)")
+          ->check(CLI::IsMember({"win95", "win98"}))
+          ->excludes(imageOption);
+  auto* diskOption = app.add_option("--disk", options.disk.path,
+                                    "a Windows 95/98 disk instead, read-only: a raw disk image (MBR, FAT16 or FAT32 "
+                                    "partitions), a FAT volume image, or a folder holding a copy of drive C:")
+                         ->excludes(imageOption)
+                         ->excludes(sampleOption);
+  app.add_option("--partition", options.disk.partition,
+                 "with --disk: the partition to use, 1 for the first one of the partition table (default: the one "
+                 "holding the Windows directory)")
+      ->needs(diskOption);
+  app.add_option("--user", options.disk.user,
+                 "with --disk: the user profile that HKEY_CURRENT_USER is (default: .DEFAULT)")
+      ->needs(diskOption);
   app.add_option("--release", options.release, "the Windows build to report: win95 (950), win95osr2, win98, win98se")
       ->check(CLI::IsMember({"win95", "win95osr2", "win98", "win98se"}));
   app.add_option("--answers", options.answerList,
@@ -115,6 +130,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
 // output folder, all checked before anything runs.
 struct Loaded {
   fs::path imageDir;
+  std::optional<sandbox::DiskSource> disk;
   std::vector<sandbox::Answer> answers;
   std::optional<sim::Machine> machine;
 };
@@ -150,6 +166,33 @@ std::string OutputProblem(const fs::path& out, const fs::path& imageDir) {
   return "";
 }
 
+// --disk: the machine read from the disk, whose path stands for the image in the report.
+std::optional<int> LoadFromDisk(const Options& options, Loaded& loaded) {
+  loaded.imageDir = options.disk.path;
+  if (!options.out.empty()) {
+    if (std::string problem = OutputProblem(options.out, loaded.imageDir); !problem.empty()) {
+      Fail("--out " + options.out + ": " + problem);
+      return kOutputError;
+    }
+  }
+  sandbox::DiskSource source;
+  try {
+    loaded.machine.emplace(sandbox::LoadDisk(options.disk, source));
+  } catch (const sim::ImageError& e) {
+    Fail("disk " + options.disk.path + ": " + e.what());
+    return kImageError;
+  } catch (const fs::filesystem_error& e) {
+    Fail("disk " + options.disk.path + ": cannot be read: " + Described(e));
+    return kImageError;
+  }
+  if (!options.release.empty()) {
+    loaded.machine->buildNumber = kReleases.at(options.release);
+    source.releaseFrom += "; --release " + options.release + " reports another build";
+  }
+  loaded.disk = std::move(source);
+  return std::nullopt;
+}
+
 std::optional<int> Load(const Options& options, Loaded& loaded) {
   // The answers are read first: a list that cannot be right fails before anything runs.
   if (options.answersGiven) {
@@ -160,6 +203,7 @@ std::optional<int> Load(const Options& options, Loaded& loaded) {
       return kAnswerError;
     }
   }
+  if (!options.disk.path.empty()) return LoadFromDisk(options, loaded);
   const std::string sample = options.sample.empty() ? "win98" : options.sample;
   loaded.imageDir = options.image.empty() ? fs::path(RK514_SAMPLES_DIR) / sample : fs::path(options.image);
   if (std::string problem = ImageProblem(loaded.imageDir); !problem.empty()) {
@@ -253,6 +297,7 @@ int Report(const Options& options, const Loaded& loaded, sim::Machine& machine, 
   }
   sandbox::RunFacts facts;
   facts.image = fs::absolute(loaded.imageDir).lexically_normal().string();
+  facts.disk = loaded.disk;
   std::string outputError;
   if (outcome.errorExit == 0 && !options.out.empty()) {
     try {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "disk.h"
 #include "items.h"
 #include "reasons.h"
 #include "sim/machine.h"
@@ -17,7 +18,7 @@
 namespace sandbox {
 
 // The JSON report's format; a change of shape or meaning raises it.
-inline constexpr int kReportFormatVersion = 2;
+inline constexpr int kReportFormatVersion = 3;
 
 struct Waiting {
   Item item;
@@ -26,7 +27,8 @@ struct Waiting {
 
 // What the tool knows of the run besides the machine.
 struct RunFacts {
-  std::string image;                  // the machine image the run started from
+  std::string image;                  // the machine image (or disk) the run started from
+  std::optional<DiskSource> disk;     // with --disk: what was found on it, and where
   std::optional<std::string> output;  // where the machine after the run was written, if kept
   std::vector<Shown> shown;
   std::optional<int> exitCode;  // the uninstaller's, when it ended

@@ -60,9 +60,27 @@ std::string ReportJson(const Report& report) {
   json left = json::array();
   for (const Item& item : report.leftAfterNextStart) left.push_back(ItemJson(item));
 
+  json disk = nullptr;
+  if (run.disk) {
+    const DiskSource& d = *run.disk;
+    disk = {{"path", d.path},
+            {"kind", d.kind},
+            {"partition", d.partition.empty() ? json(nullptr) : json(d.partition)},
+            {"fileSystem", d.fileSystem.empty() ? json(nullptr) : json(d.fileSystem)},
+            {"windowsDirectory", d.windowsDirectory},
+            {"windowsDirectoryFrom", d.windowsFrom},
+            {"registryFiles", d.hives},
+            {"release", d.release},
+            {"releaseFrom", d.releaseFrom},
+            {"configuration", d.configuration},
+            {"configurationFrom", d.configurationFrom},
+            {"user", d.user},
+            {"userFrom", d.userFrom}};
+  }
   json out = {
       {"formatVersion", kReportFormatVersion},
       {"image", run.image},
+      {"disk", disk},
       {"output", OrNull(run.output)},
       {"windows",
        {{"buildNumber", report.buildNumber},

@@ -80,6 +80,16 @@ std::string ReportText(const Report& report, int width) {
   const RunFacts& run = report.run;
   Writer out(width);
   out.Line("ZANTEROVA Karsenby RK514 uninstaller, run on a copy of " + run.image);
+  if (run.disk) {
+    const DiskSource& disk = *run.disk;
+    out.Line("Disk: " + disk.kind + (disk.partition.empty() ? "" : ", partition " + disk.partition) +
+             (disk.fileSystem.empty() ? "" : ", " + disk.fileSystem));
+    out.Line("  Windows directory: " + disk.windowsDirectory + ", from " + disk.windowsFrom);
+    for (const std::string& hive : disk.hives) out.Line("  Registry: " + hive);
+    out.Line("  Release: " + disk.release + ", from " + disk.releaseFrom);
+    out.Line("  Configuration: " + disk.configuration + ", " + disk.configurationFrom);
+    out.Line("  Current user: " + disk.user + ", " + disk.userFrom);
+  }
   out.Line("Windows: " + ReleaseName(report.buildNumber));
   out.Line("The machine after the run: " + (run.output          ? *run.output
                                             : run.error.empty() ? "not kept (--out DIR keeps it)"

@@ -266,6 +266,21 @@ void FileSystem::WriteFile(std::string_view path, std::string_view bytes, FileAt
   file->attributes = attributes;
 }
 
+void FileSystem::AddEntry(std::string_view folderPath, const DirEntry& entry, std::string_view bytes) {
+  const std::string where = "AddEntry \"" + std::string(folderPath) + "\\" + entry.name + "\": ";
+  Node* folder = const_cast<Node*>(Lookup(drives_, folderPath));
+  if (folder == nullptr || !folder->isDirectory) throw Unmodelled(where + "no such folder");
+  CheckComponent(entry.name, entry.name, false);
+  const std::string alias = EqualNoCase(entry.shortName, entry.name) ? "" : UpperAscii(entry.shortName);
+  if (Child(*folder, entry.name) != nullptr || (!alias.empty() && Child(*folder, alias) != nullptr))
+    throw Unmodelled(where + "the folder holds that name already");
+  auto node = NewNode(entry.name, entry.isDirectory);
+  node->shortName = alias;
+  node->attributes = entry.attributes;
+  if (!entry.isDirectory) node->bytes.assign(bytes);
+  Insert(*folder, std::move(node), false);
+}
+
 // ---- Queries.
 
 namespace tree {

@@ -49,6 +49,11 @@ class FileSystem {
   std::optional<FileAttributes> Attributes(std::string_view path) const;
   void SetAttributes(std::string_view path, FileAttributes attributes);  // throws when missing
   std::string LongPath(std::string_view path) const;                     // the names as created: "C:\WINDOWS\win.ini"
+  // An entry as a FAT directory holds it, in a folder that exists: its long name, its own 8.3
+  // name (shortName, "" when the long name is one), folder or file, attributes, and a file's
+  // bytes; no alias is generated. Throws Unmodelled when the folder is missing or either name is
+  // taken in it.
+  void AddEntry(std::string_view folder, const DirEntry& entry, std::string_view bytes = {});
 
   // Win32 meanings, with the error code that Windows 98 gives (0 on success).
   std::uint32_t Delete(std::string_view path);  // missing: 2/3; folder or read-only: 5; in use: 32
