@@ -82,6 +82,7 @@ void RunCalls::Read(sim::Machine& machine) {
   const std::string printerName = "\"" + TheProduct().printerName + "\"";
   std::optional<std::string> opened;             // the key the last successful open gave, until a call uses its handle
   std::optional<std::string> lastRead;           // the key whose value was read last, until the next open
+  std::optional<std::string> lastProfileRead;    // the win.ini key read last, until the next read of any kind
   std::map<std::string, std::size_t> appending;  // open "a+" files: "file#N" -> index in appends_
   for (const sim::Call& call : machine.trace().Calls()) {
     const std::string& op = call.op;
@@ -92,6 +93,7 @@ void RunCalls::Read(sim::Machine& machine) {
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
       if (!path) continue;
       const std::string key = sim::UpperAscii(*path);
+      openResults_[key] = Number(call.result);
       // Numbered names below a base key: how far a walk got.
       const std::size_t slash = key.rfind('\\');
       const std::string last = key.substr(slash + 1);
@@ -113,7 +115,26 @@ void RunCalls::Read(sim::Machine& machine) {
       visit.read = true;
       visit.readResult = Number(call.result);
       if (visit.readResult == 0) lastRead = sim::UpperAscii(handle->second);
-    } else if (op == "lstrcmpA" && args.size() >= 2 && args[1] == printerName && lastRead) {
+      lastProfileRead.reset();
+    } else if (op == "GetProfileStringA" && args.size() >= 2) {
+      std::optional<std::string> section = Unquote(args[0]);
+      std::optional<std::string> key = Unquote(args[1]);
+      if (!section || !key) continue;
+      // The result is the count copied and the text: 24 "ZANTEROVA Karsenby RK514".
+      const std::size_t blank = call.result.find(' ');
+      ProfileRead read;
+      read.text = Unquote(blank == std::string::npos ? "" : call.result.substr(blank + 1)).value_or("");
+      lastProfileRead = ProfileKey(*section, *key);
+      profileReads_[*lastProfileRead] = read;
+      lastRead.reset();
+    } else if (op.rfind("lstrcmp", 0) == 0 && args.size() >= 2 && args[1] == printerName && lastProfileRead) {
+      ProfileRead& read = profileReads_[*lastProfileRead];
+      read.compared = true;
+      read.compareCall = op;
+      read.comparedText = Unquote(args[0]).value_or("");
+      read.compareResult = Number(call.result);
+      lastProfileRead.reset();
+    } else if (op.rfind("lstrcmp", 0) == 0 && args.size() >= 2 && args[1] == printerName && lastRead) {
       KeyVisit& visit = visits_[*lastRead];
       visit.compared = true;
       visit.comparedText = Unquote(args[0]).value_or("");
@@ -128,8 +149,12 @@ void RunCalls::Read(sim::Machine& machine) {
       std::optional<std::string> key = Unquote(args[1]);
       if (!section || Unquote(args[2])) continue;  // deletions only
       const bool done = call.result != "0";
-      if (key) profileKeyDeletions_[ProfileKey(*section, *key)] = done;
-      else sectionDeletions_[ProfileKey(*section, "")] = done;
+      if (key) {
+        profileKeyDeletions_[ProfileKey(*section, *key)] = done;
+      } else {
+        if (sectionDeletions_.count(ProfileKey(*section, "")) == 0) sectionOrder_.push_back(*section);
+        sectionDeletions_[ProfileKey(*section, "")] = done;
+      }
     } else if ((op == "DeleteFileA" || op == "RemoveDirectoryA") && !args.empty()) {
       std::optional<std::string> path = Unquote(args[0]);
       if (!path) continue;
@@ -174,6 +199,14 @@ std::optional<long> RunCalls::KeyDeletion(const std::string& keyPath) const {
 
 std::optional<RunCalls::KeyVisit> RunCalls::Visit(const std::string& keyPath) const {
   return Lookup(visits_, KeyOfRegistryPath(keyPath));
+}
+
+std::optional<long> RunCalls::OpenResult(const std::string& keyPath) const {
+  return Lookup(openResults_, KeyOfRegistryPath(keyPath));
+}
+
+std::optional<RunCalls::ProfileRead> RunCalls::ProfileReadOf(const std::string& section, const std::string& key) const {
+  return Lookup(profileReads_, ProfileKey(section, key));
 }
 
 long RunCalls::HighestNumberTried(const std::string& baseKeyPath) const {
