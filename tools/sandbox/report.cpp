@@ -41,14 +41,16 @@ Inventories InventoriesOf(const sim::Machine& machine) {
 }
 
 // Whether something the diff lists as removed lies in (or is) a piece of the product the run
-// removed: a key or folder below a removed one, a win.ini key of a removed section.
-class RemovedPieces {
+// removed (a key or folder below a removed one, a win.ini key of a removed section), or is one
+// that is still there (the first of two sections of one name).
+class ProductPieces {
  public:
-  explicit RemovedPieces(const std::vector<Item>& removed) {
+  ProductPieces(const std::vector<Item>& removed, const std::vector<Item>& there) {
     for (const Item& item : removed) {
       if (item.kind == kRegistryKey || item.kind == kFolder || item.kind == kProfileSection) trees_.insert(Tree(item));
       exact_.insert(Exact(item));
     }
+    for (const Item& item : there) exact_.insert(Exact(item));
   }
   bool Covers(const Item& item) const {
     if (exact_.count(Exact(item)) != 0) return true;
@@ -112,7 +114,7 @@ Report BuildReport(const sim::Machine& before, sim::Machine& after, const RunFac
   for (const Item& item : report.productBeforeRun) {
     if (there.count(KeyOf(item)) == 0) report.removed.push_back({item.kind, item.path, item.name, ""});
   }
-  const RemovedPieces pieces(report.removed);
+  const ProductPieces pieces(report.removed, report.productAfterRun);
   for (Item& item : diff.removed) {
     if (!pieces.Covers(item)) report.otherChanges.push_back({std::move(item), "removed"});
   }
