@@ -84,14 +84,20 @@ void RunCalls::Read(sim::Machine& machine) {
   std::optional<std::string> lastRead;           // the key whose value was read last, until the next open
   std::optional<std::string> lastProfileRead;    // the win.ini key read last, until the next read of any kind
   std::map<std::string, std::size_t> appending;  // open "a+" files: "file#N" -> index in appends_
-  for (const sim::Call& call : machine.trace().Calls()) {
+  // The trace is looked at as views of its texts: of the millions of calls of a long file's scan
+  // (a byte read, a word compared with the marker) none is copied.
+  machine.trace().Visit([&](const sim::Trace::RecordView& record) {
+    const std::string_view name = record.op;
+    if (name == "fgetc" || name == "feof" || name == "lstrcpyA" || name == "lstrcatA") return;  // most of a trace
+    if (name.rfind("lstrcmp", 0) == 0 && (record.args.size() < 2 || record.args[1] != printerName)) return;
+    const sim::Call call{std::string(record.op), {record.args.begin(), record.args.end()}, std::string(record.result),
+                         record.count};
     const std::string& op = call.op;
-    if (op == "fgetc" || op == "feof" || op == "lstrcpyA" || op == "lstrcatA") continue;  // most of a trace
     const std::vector<std::string>& args = call.args;
     if (op == "RegOpenKeyExA" && args.size() >= 2) {
       lastRead.reset();
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
-      if (!path) continue;
+      if (!path) return;
       const std::string key = sim::UpperAscii(*path);
       openResults_[key] = Number(call.result);
       // Numbered names below a base key: how far a walk got.
@@ -110,7 +116,7 @@ void RunCalls::Read(sim::Machine& machine) {
       if (handles_.count(args[0]) == 0 && opened) handles_[args[0]] = *opened;
       opened.reset();
       auto handle = handles_.find(args[0]);
-      if (op == "RegCloseKey" || handle == handles_.end()) continue;
+      if (op == "RegCloseKey" || handle == handles_.end()) return;
       KeyVisit& visit = visits_[sim::UpperAscii(handle->second)];
       visit.read = true;
       visit.readResult = Number(call.result);
@@ -119,7 +125,7 @@ void RunCalls::Read(sim::Machine& machine) {
     } else if (op == "GetProfileStringA" && args.size() >= 2) {
       std::optional<std::string> section = Unquote(args[0]);
       std::optional<std::string> key = Unquote(args[1]);
-      if (!section || !key) continue;
+      if (!section || !key) return;
       // The result is the count copied and the text: 24 "ZANTEROVA Karsenby RK514".
       const std::size_t blank = call.result.find(' ');
       ProfileRead read;
@@ -141,13 +147,13 @@ void RunCalls::Read(sim::Machine& machine) {
       lastRead.reset();
     } else if (op == "RegDeleteKeyA" && args.size() >= 2) {
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
-      if (!path) continue;
+      if (!path) return;
       if (keyDeletions_.count(sim::UpperAscii(*path)) == 0) keyOrder_.push_back(*path);
       keyDeletions_[sim::UpperAscii(*path)] = Number(call.result);
     } else if (op == "WriteProfileStringA" && args.size() >= 3) {
       std::optional<std::string> section = Unquote(args[0]);
       std::optional<std::string> key = Unquote(args[1]);
-      if (!section || Unquote(args[2])) continue;  // deletions only
+      if (!section || Unquote(args[2])) return;  // deletions only
       const bool done = call.result != "0";
       if (key) {
         profileKeyDeletions_[ProfileKey(*section, *key)] = done;
@@ -157,7 +163,7 @@ void RunCalls::Read(sim::Machine& machine) {
       }
     } else if ((op == "DeleteFileA" || op == "RemoveDirectoryA") && !args.empty()) {
       std::optional<std::string> path = Unquote(args[0]);
-      if (!path) continue;
+      if (!path) return;
       const bool isFile = op == "DeleteFileA";
       std::map<std::string, bool>& results = isFile ? fileDeletions_ : folderRemovals_;
       const std::string key = KeyOfFilePath(*path);
@@ -169,7 +175,7 @@ void RunCalls::Read(sim::Machine& machine) {
     } else if (op == "fopen" && args.size() >= 2) {
       std::optional<std::string> path = Unquote(args[0]);
       std::optional<std::string> mode = Unquote(args[1]);
-      if (!path || !mode) continue;
+      if (!path || !mode) return;
       const bool ok = call.result != "NULL";
       if (mode->front() == 'r') {
         reads_[KeyOfFilePath(*path)] = ok;
@@ -181,7 +187,7 @@ void RunCalls::Read(sim::Machine& machine) {
       // fprintf(file, format, text), fputs(text, file), fclose(file).
       const std::string& file = op == "fputs" ? args.back() : args.front();
       auto open = appending.find(file);
-      if (open == appending.end()) continue;
+      if (open == appending.end()) return;
       Append& append = appends_[open->second];
       if (call.result == "-1") append.failed = true;
       if (op == "fclose") {
@@ -190,7 +196,7 @@ void RunCalls::Read(sim::Machine& machine) {
         if (op == "fputs" || args.size() >= 3) append.lines.push_back(*text);
       }
     }
-  }
+  });
 }
 
 std::optional<long> RunCalls::KeyDeletion(const std::string& keyPath) const {
