@@ -566,6 +566,22 @@ TEST_F(Tool, TheInventoryFindsWhatTheRunDidNotLookFor) {
          }
          EXPECT_TRUE(Has(Texts(r["removed"], "win.ini key"), "[Devices] ZANTEROVA Karsenby RK514"));
        }},
+      // The uninstaller may one day write its lines before such a byte: then they are carried out.
+      {"a wininit.ini with a 0x1A inside",
+       "",
+       "",
+       {{"C/WINDOWS/WIN.INI", "[windows]\r\n"},
+        {"C/WINDOWS/SYSTEM/KB47UNIN.EXE", "MZ"},
+        {"C/WINDOWS/wininit.ini", "[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A[boot]\r\n"}},
+       [&](const json& r) {
+         const std::string file = std::string(kSystem) + "KB47UNIN.EXE";
+         if (Has(Texts(r["afterNextStart"], "file"), file)) {
+           EXPECT_EQ(Reason(r, file, "reasonCode"), "behindCtrlZ");
+           EXPECT_NE(Reason(r, file).find("behind a 0x1A byte (byte 27)"), std::string::npos) << Reason(r, file);
+         } else {
+           EXPECT_TRUE(Has(Texts(r["waiting"], "file"), file));
+         }
+       }},
       {"the group where the Shell Folders key names it",
        shellFolders,
        "",
