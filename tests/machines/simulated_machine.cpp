@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "sim/errors.h"
 #include "sim/text.h"
 #include "win32.h"
 
@@ -172,16 +173,20 @@ void StartWindowsAgain(sim::Machine& machine) {
     if (!inRename || trimmed.empty() || trimmed.front() == ';' || equals == std::string::npos) continue;
     const std::string destination = trimmed.substr(0, equals);
     const std::string source = trimmed.substr(equals + 1);
-    if (sim::UpperAscii(destination) == "NUL") {
+    try {
+      if (sim::UpperAscii(destination) == "NUL") {
+        machine.files.Delete(source);
+        continue;
+      }
+      auto moved = machine.files.ReadFile(source);
+      if (!moved) continue;
+      const std::string target =
+          destination.find('\\') == std::string::npos ? machine.windowsDirectory + "\\" + destination : destination;
+      machine.files.Replace(target, *moved);
       machine.files.Delete(source);
-      continue;
+    } catch (const sim::Unmodelled&) {
+      continue;  // a path that names no file ("x=1"): there is nothing to delete or move
     }
-    auto moved = machine.files.ReadFile(source);
-    if (!moved) continue;
-    const std::string target =
-        destination.find('\\') == std::string::npos ? machine.windowsDirectory + "\\" + destination : destination;
-    machine.files.Replace(target, *moved);
-    machine.files.Delete(source);
   }
   machine.files.Replace(machine.windowsDirectory + "\\wininit.bak", *bytes);
   machine.files.Delete(wininit);

@@ -30,7 +30,8 @@ StateDump DumpMachine(sim::Machine& machine, const Watch& watch);
 // What Windows 95 and 98 do with wininit.ini when they next start (WININIT.EXE; Wine's wineboot
 // does the same): each line of its [rename] section, in order, "NUL=PATH" deletes PATH and
 // "DEST=PATH" moves PATH to DEST (a DEST without a folder lands in the Windows directory); lines
-// starting with ';' and lines without '=' are passed over; then wininit.ini becomes wininit.bak.
+// starting with ';', lines without '=' and lines whose paths name no file ("x=1") are passed
+// over; then wininit.ini becomes wininit.bak.
 void StartWindowsAgain(sim::Machine& machine);
 
 }  // namespace machines

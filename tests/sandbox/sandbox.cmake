@@ -2,12 +2,16 @@
 # answer list, whole runs on the sample machines), the built rk514-sandbox itself (reports, errors
 # and exit codes, the input image left alone), label sandbox; and a person at the terminal,
 # played under tmux, label tui.
+# The report's inventory is checked over the random machines of tests/safety.
 find_package(nlohmann_json 3 REQUIRED)
 set(sandbox_test_dir ${CMAKE_CURRENT_LIST_DIR})
 add_executable(sandbox_tests
   ${sandbox_test_dir}/layout_test.cpp ${sandbox_test_dir}/answers_test.cpp ${sandbox_test_dir}/report_test.cpp
-  ${sandbox_test_dir}/tool_test.cpp)
-target_link_libraries(sandbox_tests PRIVATE rk514_sandbox nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
+  ${sandbox_test_dir}/tool_test.cpp ${sandbox_test_dir}/inventory_test.cpp
+  ${sandbox_test_dir}/../safety/machine_generator.cpp)
+target_include_directories(sandbox_tests PRIVATE ${sandbox_test_dir}/../safety)
+target_link_libraries(sandbox_tests PRIVATE rk514_sandbox rk514_machines rk514_test_support rapidcheck
+                      nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 target_compile_definitions(sandbox_tests PRIVATE
   RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples"
   RK514_DISKS_DIR="${PROJECT_BINARY_DIR}/disks")

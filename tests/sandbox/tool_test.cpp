@@ -199,7 +199,11 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(r["stillThere"].size(), 1u);
          EXPECT_EQ(r["otherChanges"], json::array());
          EXPECT_EQ(r["afterNextStart"].size(), 1u);
-         EXPECT_EQ(r["summary"], json::parse(R"({"removed":42,"waiting":5,"stillThere":1,"otherChanges":0})"));
+         // The 42 pieces of the product before the run, each counted once.
+         EXPECT_EQ(r["summary"],
+                   json::parse(R"({"beforeRun":42,"removed":36,"waiting":5,"stillThere":1,"otherChanges":0})"));
+         EXPECT_EQ(r["inventory"]["beforeRun"].size(), 42u);
+         EXPECT_EQ(r["inventory"]["afterRun"].size(), 6u);
        }},
       {"Windows 95, OK then Yes",
        {"--sample", "win95", "--answers", "ok,yes"},
@@ -231,6 +235,9 @@ TEST_F(Tool, ReportsOfTheSampleRuns) {
          EXPECT_EQ(Reason(r, "HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\0002", "reasonCode"), "removalDidNotRun");
          EXPECT_EQ(Reason(r, "[ZANTEROVA Karsenby RK514-LPT1]"), "the removal did not run");
          EXPECT_EQ(Reason(r, "[windows] device=ZANTEROVA Karsenby RK514,kb47rk,LPT1:"), "the removal did not run");
+         // Counted as a confirmed run counts: the same 42 pieces, all of them still there.
+         EXPECT_EQ(r["summary"],
+                   json::parse(R"({"beforeRun":42,"removed":0,"waiting":0,"stillThere":42,"otherChanges":0})"));
        }},
       {"Windows 98, progress dialog closed early",
        {"--answers", "ok,escape@10,ok"},
@@ -288,12 +295,14 @@ TEST_F(Tool, JsonShape) {
   EXPECT_TRUE(r["shown"][0]["result"].is_number_integer());
   EXPECT_TRUE(r["shown"][2]["text"].is_string());
   // One shape for every piece of a machine, wherever it is listed.
-  for (const char* list : {"removed", "waiting", "otherChanges", "stillThere", "afterNextStart"}) {
-    ASSERT_TRUE(r[list].is_array()) << list;
-    for (const json& item : r[list]) {
-      EXPECT_TRUE(item["kind"].is_string() && item["path"].is_string()) << list << item;
+  for (const json* list : {&r["removed"], &r["waiting"], &r["otherChanges"], &r["stillThere"], &r["afterNextStart"],
+                           &r["inventory"]["beforeRun"], &r["inventory"]["afterRun"],
+                           &r["inventory"]["afterNextStart"]}) {
+    ASSERT_TRUE(list->is_array()) << *list;
+    for (const json& item : *list) {
+      EXPECT_TRUE(item["kind"].is_string() && item["path"].is_string()) << item;
       const bool named = item["kind"] == "registry value" || item["kind"] == "win.ini key";
-      EXPECT_EQ(item.contains("name"), named) << list << item;
+      EXPECT_EQ(item.contains("name"), named) << item;
     }
   }
   for (const json& remnant : r["stillThere"]) {
@@ -304,7 +313,7 @@ TEST_F(Tool, JsonShape) {
   for (const auto& [key, value] : r.items()) keys.insert(key);
   EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "disk", "output", "windows", "shown", "exitCode",
                                          "restartRequested", "removalRan", "error", "removed", "wininit", "waiting",
-                                         "otherChanges", "stillThere", "afterNextStart", "summary"}));
+                                         "otherChanges", "stillThere", "afterNextStart", "inventory", "summary"}));
 }
 
 TEST_F(Tool, TextReport) {
@@ -321,11 +330,14 @@ TEST_F(Tool, TextReport) {
         std::string("Waiting for the next start of Windows: 5,"),
         std::string("Other changes: none, nothing else on the machine changed\n"),
         std::string("After the next start of Windows: the 1 still there above is left\n"),
-        std::string("Summary: 42 removed, 5 waiting for the restart, 1 still there, no other changes\n")})
+        std::string("The product on the machine before the run: 42 (12 registry keys, 3 win.ini keys, 2 win.ini "
+                    "sections, 1 folder, 24 files)\n"),
+        std::string("After the run: 6 of it (5 waiting for the next start of Windows, 1 still there)\n"),
+        std::string("Summary: 36 removed, 5 waiting for the restart, 1 still there, no other changes\n")})
     EXPECT_NE(result.out.find(line), std::string::npos) << line << "in:\n" << result.out;
 }
 
-// A cancelled run gives one reason for 40 pieces: it stands once, the pieces below it. Control
+// A cancelled run gives one reason for 43 pieces: it stands once, the pieces below it. Control
 // characters in names are shown escaped, never sent to the terminal.
 TEST_F(Tool, TextReportFoldsReasonsAndEscapesControls) {
   fs::path image = CopyOf("win98");
@@ -341,7 +353,8 @@ TEST_F(Tool, TextReportFoldsReasonsAndEscapesControls) {
   EXPECT_EQ(count("  the removal did not run\n"), 1u) << result.out;
   EXPECT_EQ(count("\x1b"), 0u);
   EXPECT_EQ(count("\x07"), 0u);
-  EXPECT_EQ(count("HKEY_LOCAL_MACHINE\\SOFTWARE\\ZANTEROVA RK514\\x1b[2J\\x07"), 1u) << result.out;
+  // Escaped where it stands: among the product before the run, and under its reason.
+  EXPECT_EQ(count("HKEY_LOCAL_MACHINE\\SOFTWARE\\ZANTEROVA RK514\\x1b[2J\\x07"), 2u) << result.out;
 }
 
 // The reasons of a run that met trouble come from the calls it made: each machine below has one
@@ -366,6 +379,35 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        {{std::string(kSystem) + "KB47TN16.DLL", "notScheduled",
          "wininit.ini could not be opened for appending: it is read-only"},
         {std::string(kSystem) + "KB47UNIN.EXE", "notScheduled", "could not be opened for appending"}},
+       {}},
+      {"a read-only deferred file",
+       "win98",
+       [](const fs::path& image) {
+         std::ofstream(image / "attributes.txt", std::ios::app) << "R--- C:\\WINDOWS\\SYSTEM\\KB47UNIN.EXE\r\n";
+       },
+       {},
+       {{std::string(kSystem) + "KB47UNIN.EXE", "readOnly",
+         "and the next start of Windows could not delete it: it is read-only"}},
+       {}},
+      {"an instance key name that the walk never forms",
+       "win98",
+       [](const fs::path& image) {
+         std::ofstream(image / "registry.reg", std::ios::binary | std::ios::app)
+             << "[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\00001]\r\n\"DeviceDesc\"=\"ZANTEROVA Karsenby RK514\"\r\n\r\n";
+       },
+       {},
+       {{"HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\00001", "nameNotWalked", "never the name \"00001\""}},
+       {}},
+      {"a port section of another port",
+       "win98",
+       [](const fs::path& image) {
+         std::ofstream(image / "drives" / "C" / "WINDOWS" / "WIN.INI", std::ios::binary | std::ios::app)
+             << "[ZANTEROVA Karsenby RK514-COM1]\r\nResolution=600\r\n";
+       },
+       {},
+       {{"[ZANTEROVA Karsenby RK514-COM1]", "notLookedFor", "the removal deleted the sections [ZANTEROVA Karsenby "
+                                                             "RK514-LPT1], [ZANTEROVA Karsenby RK514-FILE], "
+                                                             "[ZANTEROVA Karsenby RK514-LPT2] only"}},
        {}},
       {"a description without its NUL",
        "win98",
@@ -416,7 +458,7 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
        {{"[ZANTEROVA Karsenby RK514-LPT1]", "laterDuplicate", "deleting it removes the first of them only"}},
        {"[PrinterPorts] ZANTEROVA Karsenby RK514", "[Devices] ZANTEROVA Karsenby RK514",
         "[ZANTEROVA Karsenby RK514-FILE]", "[windows] device"},
-       5},
+       4},  // the section given twice is one piece, still there
       // CR-only line ends: one line to the profile functions, which find nothing to delete in it.
       {"win.ini with CR-only line ends",
        "win98",
@@ -451,6 +493,127 @@ TEST_F(Tool, ReasonsComeFromTheRun) {
                 static_cast<std::size_t>(c.profileRemovals));
       for (const json& change : r["otherChanges"]) EXPECT_NE(change["path"], "C:\\WINDOWS\\WIN.INI") << change;
     }
+  }
+}
+
+// The cases in which the report once said that nothing of the product was left while some of it
+// stood on the machine, each on a small image made here: the report's inventory finds the piece
+// wherever the run did not look, and the reason says where the run looked instead.
+TEST_F(Tool, TheInventoryFindsWhatTheRunDidNotLookFor) {
+  const std::string shellFolders =
+      "[HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\r\n"
+      "\"Programs\"=\"C:\\\\WINDOWS\\\\Start Menu\\\\Programs\"\r\n\r\n";
+  const std::string groupFolder = "C/WINDOWS/Start Menu/Programs/ZANTEROVA RK514/";
+  std::map<std::string, std::string> group = {{"C/WINDOWS/WIN.INI", "[windows]\r\n"}};
+  for (const char* shortcut : {"How do I for RK514.LNK", "Troubleshooting for RK514.LNK", "RK514 Printer Monitor.LNK",
+                               "RK514 Uninstall program.LNK"})
+    group[groupFolder + shortcut] = "L";
+  const std::string kFolder = std::string(kGroup);
+  const std::string kShortcut = kFolder + "\\RK514 Uninstall program.LNK";
+  struct Case {
+    const char* name;
+    std::string registry, machineIni;
+    std::map<std::string, std::string> files;
+    std::function<void(const json&)> check;
+  } cases[] = {
+      {"the group and a shortcut on disk, no Shell Folders key",
+       "",
+       "",
+       {{"C/WINDOWS/WIN.INI", "[windows]\r\n"}, {groupFolder + "RK514 Uninstall program.LNK", "L"}},
+       [&](const json& r) {
+         EXPECT_EQ(Texts(r["afterNextStart"], "folder"), std::vector<std::string>{kFolder});
+         EXPECT_EQ(Texts(r["afterNextStart"], "file"), std::vector<std::string>{kShortcut});
+         for (const std::string& piece : {kFolder, kShortcut}) {
+           EXPECT_EQ(Reason(r, piece, "reasonCode"), "notLookedFor") << piece;
+           EXPECT_EQ(Reason(r, piece).rfind("not looked for: the group is looked for in C:\\ (the root of the current "
+                                            "drive) because the registry names no Programs folder: the key "
+                                            "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                                            "Shell Folders",
+                                            0),
+                     0u)
+               << Reason(r, piece);
+         }
+       }},
+      {"CurrentUser=nobody",
+       shellFolders,
+       "CurrentUser=nobody",
+       group,
+       [&](const json& r) {
+         EXPECT_EQ(Texts(r["stillThere"], "file").size(), 4u);
+         EXPECT_EQ(Texts(r["afterNextStart"], "folder"), std::vector<std::string>{kFolder});
+         EXPECT_EQ(Reason(r, kShortcut, "reasonCode"), "notLookedFor");
+         EXPECT_NE(Reason(r, kShortcut).find("(HKEY_USERS\\nobody\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                                             "Shell Folders) could not be opened (RegOpenKeyExA returned 2)"),
+                   std::string::npos)
+             << Reason(r, kShortcut);
+       }},
+      // The uninstaller may match the name in any letter case one day: then the line goes, and
+      // until then the reason says what the run compared.
+      {"device= naming the printer in lower case",
+       "",
+       "",
+       {{"C/WINDOWS/WIN.INI",
+         "[windows]\r\ndevice=zanterova karsenby rk514,kb47rk,LPT1:\r\n[Devices]\r\n"
+         "ZANTEROVA Karsenby RK514=kb47rk,LPT1:\r\n"}},
+       [&](const json& r) {
+         const std::string device = "[windows] device=zanterova karsenby rk514,kb47rk,LPT1:";
+         EXPECT_TRUE(Has(Texts(r["inventory"]["beforeRun"], "win.ini key"), device));
+         if (Has(Texts(r["afterNextStart"], "win.ini key"), device)) {
+           EXPECT_EQ(Reason(r, device, "reasonCode"), "comparedUnequal");
+           EXPECT_NE(Reason(r, device).find("compared \"zanterova karsenby rk514\" with the printer's name"),
+                     std::string::npos)
+               << Reason(r, device);
+         } else {
+           EXPECT_TRUE(Has(Texts(r["removed"], "win.ini key"), "[windows] device"));
+         }
+         EXPECT_TRUE(Has(Texts(r["removed"], "win.ini key"), "[Devices] ZANTEROVA Karsenby RK514"));
+       }},
+      // The uninstaller may one day write its lines before such a byte: then they are carried out.
+      {"a wininit.ini with a 0x1A inside",
+       "",
+       "",
+       {{"C/WINDOWS/WIN.INI", "[windows]\r\n"},
+        {"C/WINDOWS/SYSTEM/KB47UNIN.EXE", "MZ"},
+        {"C/WINDOWS/wininit.ini", "[rename]\r\nNUL=C:\\OLD.DLL\r\n\x1A[boot]\r\n"}},
+       [&](const json& r) {
+         const std::string file = std::string(kSystem) + "KB47UNIN.EXE";
+         if (Has(Texts(r["afterNextStart"], "file"), file)) {
+           EXPECT_EQ(Reason(r, file, "reasonCode"), "behindCtrlZ");
+           EXPECT_NE(Reason(r, file).find("behind a 0x1A byte (byte 27)"), std::string::npos) << Reason(r, file);
+         } else {
+           EXPECT_TRUE(Has(Texts(r["waiting"], "file"), file));
+         }
+       }},
+      {"the group where the Shell Folders key names it",
+       shellFolders,
+       "",
+       group,
+       [&](const json& r) {
+         EXPECT_EQ(Texts(r["removed"], "file").size(), 4u);
+         EXPECT_EQ(Texts(r["removed"], "folder"), std::vector<std::string>{kFolder});
+         EXPECT_EQ(r["afterNextStart"], json::array());
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path image = Fresh("small");
+    WriteAll((fs::create_directories(image), image / "registry.reg"), "REGEDIT4\r\n\r\n" + c.registry);
+    if (!c.machineIni.empty()) WriteAll(image / "machine.ini", "[machine]\r\n" + c.machineIni + "\r\n");
+    fs::create_directories(image / "drives" / "C" / "WINDOWS" / "SYSTEM");
+    for (const auto& [path, bytes] : c.files) {
+      fs::create_directories((image / "drives" / path).parent_path());
+      WriteAll(image / "drives" / path, bytes);
+    }
+    json r;
+    ASSERT_TRUE(RunJson({"--image", image.string(), "--answers", "ok,no"}, r));
+    c.check(r);
+    // The text says that nothing is left exactly when the inventory after the next start is empty.
+    const Result text = Run({"--image", image.string(), "--answers", "ok,no"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out.find("After the next start of Windows: nothing of the product is left") != std::string::npos,
+              r["afterNextStart"].empty())
+        << text.out;
+    EXPECT_EQ(text.out.find("Still there: nothing of the product") != std::string::npos, r["stillThere"].empty());
   }
 }
 

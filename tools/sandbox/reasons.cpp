@@ -3,169 +3,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 
 #include "product.h"
-#include "profile_text.h"
 #include "sim/text.h"
+#include "simulated_machine.h"
 
 namespace sandbox {
 namespace {
-
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
-bool NamesProduct(std::string_view text) {
-  return Contains(text, TheProduct().printerName) || Contains(text, TheProduct().groupName);
-}
-
-// A value's bytes up to the first NUL: the text that the program reads and compares.
-std::string ValueText(const sim::RegValue& value) {
-  std::string text(value.data.begin(), value.data.end());
-  return text.substr(0, text.find('\0'));
-}
-
-bool IsTextValue(const sim::RegValue& value) { return value.type == REG_SZ || value.type == REG_EXPAND_SZ; }
-
-// Whether a file holds word as a whole word between white space, as text mode reads it (up to
-// the first 0x1A).
-bool HoldsWord(std::string_view bytes, std::string_view word) {
-  constexpr std::string_view kSpace = " \t\n\v\f\r";
-  bytes = bytes.substr(0, bytes.find('\x1A'));
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    at = bytes.find_first_not_of(kSpace, at);
-    if (at == std::string_view::npos) break;
-    const std::size_t end = std::min(bytes.find_first_of(kSpace, at), bytes.size());
-    if (bytes.substr(at, end - at) == word) return true;
-    at = end;
-  }
-  return false;
-}
-
-bool IsAtOrBelow(const std::string& upperPath, const std::string& upperTop) {
-  return upperPath == upperTop || upperPath.rfind(upperTop + "\\", 0) == 0;
-}
 
 std::string FourDigits(long n) {
   char text[24];
   std::snprintf(text, sizeof text, "%04ld", n);
   return text;
-}
-
-std::string WinIniText(const sim::Machine& machine) {
-  return machine.files.ReadFile(machine.WinIniPath()).value_or("");
-}
-
-// Registry keys whose own name names the product, anywhere below root.
-void NamedKeys(const sim::RegKey& root, const std::string& rootName, std::vector<std::string>& out) {
-  std::vector<std::pair<const sim::RegKey*, std::string>> stack = {{&root, rootName}};
-  while (!stack.empty()) {
-    auto [key, path] = std::move(stack.back());
-    stack.pop_back();
-    for (const auto& [lower, sub] : key->subkeys) {
-      std::string child = path + "\\" + sub.name;
-      if (NamesProduct(sub.name)) out.push_back(child);
-      stack.emplace_back(&sub, std::move(child));
-    }
-  }
-}
-
-// Text values that name the product, in keys that are not at or below a listed key.
-void NamedValues(const sim::RegKey& root, const std::string& rootName, const std::vector<std::string>& listedKeys,
-                 std::vector<Item>& out) {
-  std::vector<std::pair<const sim::RegKey*, std::string>> stack = {{&root, rootName}};
-  while (!stack.empty()) {
-    auto [key, path] = std::move(stack.back());
-    stack.pop_back();
-    const std::string upper = sim::UpperAscii(path);
-    if (std::any_of(listedKeys.begin(), listedKeys.end(),
-                    [&](const std::string& top) { return IsAtOrBelow(upper, sim::UpperAscii(top)); }))
-      continue;
-    for (const auto& [lower, value] : key->values) {
-      if (IsTextValue(value.second) && NamesProduct(ValueText(value.second)))
-        out.push_back({kRegistryValue, path, value.first.empty() ? "@" : value.first, ValueText(value.second)});
-    }
-    for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
-      stack.emplace_back(&it->second, path + "\\" + it->second.name);
-  }
-}
-
-std::vector<std::string> RegistryKeys(const sim::Machine& machine, const std::vector<const RunCalls*>& runs) {
-  const Product& product = TheProduct();
-  const sim::Registry& registry = machine.registry;
-  std::vector<std::string> candidates;
-  for (const ProductKey& key : product.keys) candidates.push_back(key.path);
-  for (const RunCalls* run : runs)
-    candidates.insert(candidates.end(), run->KeysDeleted().begin(), run->KeysDeleted().end());
-  for (const InstancePass& pass : product.instancePasses) {
-    for (const std::string& name : registry.SubkeyNames(pass.baseKey)) {
-      const std::string path = pass.baseKey + "\\" + name;
-      std::optional<sim::RegValue> value = registry.GetValue(path, pass.valueName);
-      if (value && ValueText(*value) == product.printerName) candidates.push_back(path);
-    }
-  }
-  NamedKeys(registry.LocalMachine(), "HKEY_LOCAL_MACHINE", candidates);
-  NamedKeys(registry.Users(), "HKEY_USERS", candidates);
-
-  std::vector<std::string> present;
-  std::set<std::string> seen;
-  for (const std::string& candidate : candidates) {
-    const std::string path = registry.Resolve(candidate);
-    if (registry.KeyExists(path) && seen.insert(sim::UpperAscii(path)).second) present.push_back(path);
-  }
-  std::sort(present.begin(), present.end(),
-            [](const std::string& a, const std::string& b) { return sim::UpperAscii(a) < sim::UpperAscii(b); });
-  std::vector<std::string> listed;  // sorted, so a key comes right before the keys below it
-  for (const std::string& path : present) {
-    if (listed.empty() || !IsAtOrBelow(sim::UpperAscii(path), sim::UpperAscii(listed.back()))) listed.push_back(path);
-  }
-  return listed;
-}
-
-// win.ini's sections named after the printer and its lines that name it, as the simulated
-// profile functions read them; the lines of a listed section go with it. Only lines that hold
-// the name can be such lines, so only those (and the headers above them) are read.
-void ProfileItems(const sim::Machine& machine, std::vector<Item>& out) {
-  const std::string& printer = TheProduct().printerName;
-  const ProfileText text(WinIniText(machine));
-  for (std::size_t i = 0; i < text.Lines().size(); ++i) {
-    if (!Contains(text.Lines()[i], printer)) continue;
-    const sim::ProfileLine line = text.Line(i);
-    if (line.kind == sim::ProfileLine::Header) {
-      if (Contains(line.name, printer)) out.push_back({kProfileSection, line.name, "", ""});
-      continue;
-    }
-    if (line.kind != sim::ProfileLine::Entry || (!Contains(line.name, printer) && !Contains(line.value, printer)))
-      continue;
-    const std::size_t header = text.HeaderAbove(i);
-    const std::string section = header == ProfileText::kNone ? std::string() : text.Line(header).name;
-    if (!Contains(section, printer)) out.push_back({kProfileKey, section, line.name, line.value});
-  }
-}
-
-std::vector<std::string> FileCandidates(const sim::Machine& machine, const std::vector<const RunCalls*>& runs) {
-  const Product& product = TheProduct();
-  std::vector<std::string> candidates;
-  for (const RunCalls* run : runs) {
-    candidates.insert(candidates.end(), run->FoldersRemoved().begin(), run->FoldersRemoved().end());
-    candidates.insert(candidates.end(), run->FilesDeleted().begin(), run->FilesDeleted().end());
-  }
-  for (const std::string& name : product.systemFiles) candidates.push_back(JoinPath(machine.systemDirectory, name));
-  for (const std::string& name : product.deferredFiles) candidates.push_back(JoinPath(machine.systemDirectory, name));
-  // Setup information files that hold the marker word: the oem*.inf files that the first
-  // release's setup leaves, the INF\OTHER files of later releases, and whatever the runs searched.
-  const std::string inf = JoinPath(machine.windowsDirectory, "INF");
-  std::vector<std::string> patterns = {JoinPath(inf, "oem*.inf"), JoinPath(inf, "OTHER\\*.inf")};
-  for (const RunCalls* run : runs) patterns.insert(patterns.end(), run->Searches().begin(), run->Searches().end());
-  for (const std::string& pattern : patterns) {
-    const std::string folder = pattern.substr(0, pattern.rfind('\\'));
-    for (const sim::DirEntry& entry : machine.files.Find(pattern)) {
-      if (entry.isDirectory) continue;
-      const std::string path = JoinPath(folder, entry.name);
-      if (HoldsWord(machine.files.ReadFile(path).value_or(""), product.infMarker)) candidates.push_back(path);
-    }
-  }
-  return candidates;
 }
 
 Remnant Because(const Item& item, std::string code, std::string reason) {
@@ -182,34 +31,26 @@ Remnant FileTrouble(const Item& item, const sim::Machine& machine, const std::st
   return Because(item, "deletionFailed", failed);
 }
 
-}  // namespace
-
-std::vector<Item> ProductItems(const sim::Machine& machine, const std::vector<const RunCalls*>& runs) {
-  std::vector<Item> items;
-  const std::vector<std::string> keys = RegistryKeys(machine, runs);
-  for (const std::string& key : keys) items.push_back({kRegistryKey, key, "", ""});
-  NamedValues(machine.registry.LocalMachine(), "HKEY_LOCAL_MACHINE", keys, items);
-  NamedValues(machine.registry.Users(), "HKEY_USERS", keys, items);
-  ProfileItems(machine, items);
-  std::set<std::string> seen;
-  for (const std::string& candidate : FileCandidates(machine, runs)) {
-    std::string path;
-    try {
-      if (!machine.files.Exists(candidate)) continue;
-      path = machine.files.LongPath(candidate);
-    } catch (const sim::Unmodelled&) {
-      continue;  // not a path the simulated drives hold
-    }
-    if (!seen.insert(sim::UpperAscii(path)).second) continue;
-    items.push_back({machine.files.IsDirectory(path) ? kFolder : kFile, path, "", ""});
-  }
-  // The same line twice (a section given twice) is one piece for the report.
-  std::set<std::string> seenItems;
-  std::erase_if(items, [&](const Item& item) { return !seenItems.insert(KeyOf(item)).second; });
-  return items;
+// Whether the instance walk can form this key name: a number in decimal, padded with zeros to
+// four digits ("0007", "0042", "12345"), and nothing else ("7", "00007", "0002 ").
+bool WalkForms(const std::string& name) {
+  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) return false;
+  return FourDigits(std::stol(name)) == name;
 }
 
-std::string KeyOf(const Item& item) { return item.kind + "\n" + ItemText(item); }
+std::string LastName(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The Start-menu group's folder, or a shortcut in it.
+bool InGroup(const std::string& path) {
+  const std::string& group = TheProduct().groupName;
+  return sim::EqualNoCase(LastName(path), group) || sim::EqualNoCase(LastName(FolderOf(path)), group);
+}
+
+}  // namespace
 
 std::string Reasons::BuildText() const { return "build " + std::to_string(after_.buildNumber & 0xFFFF); }
 
@@ -258,6 +99,10 @@ Remnant Reasons::RegistryKey(const Item& item) const {
       return Because(item, "descriptionDiffers",
                      "its " + valueName + " read as \"" + visit->comparedText + "\", which is not the printer's name");
     }
+    if (!WalkForms(LastName(item.path)))
+      return Because(item, "nameNotWalked",
+                     "not looked for: the walk tries four-digit numbers (0000, 0001, ...), never the name \"" +
+                         LastName(item.path) + "\"");
     const long highest = calls_.HighestNumberTried(pass.baseKey);
     if (highest < 0)
       return Because(item, "outsideProbeBudget", "outside the probe budget: the walk tried no names here");
@@ -287,7 +132,11 @@ Remnant Reasons::ProfileLine(const Item& item) const {
       return Because(item, "laterDuplicate",
                      "win.ini held more than one " + section + " section: deleting it removes the first of them only");
     }
-    return Because(item, "notTouched", "the removal does not delete it");
+    std::string deleted;
+    for (const std::string& name : calls_.SectionsDeleted()) deleted += (deleted.empty() ? "[" : ", [") + name + "]";
+    return Because(item, "notLookedFor",
+                   deleted.empty() ? std::string("not looked for: the removal deleted no win.ini section")
+                                   : "not looked for: the removal deleted the sections " + deleted + " only");
   }
   if (std::optional<bool> done = calls_.ProfileKeyDeletion(item.path, item.name)) {
     if (!*done) return failed();
@@ -299,12 +148,23 @@ Remnant Reasons::ProfileLine(const Item& item) const {
     return Because(
         item, "laterDuplicate",
         "it stands in another " + section + " section: deleting " + section + " removes the first of them only");
+  if (std::optional<RunCalls::ProfileRead> read = calls_.ProfileReadOf(item.path, item.name)) {
+    const std::string got = section + " " + item.name + " read as \"" + read->text + "\"";
+    if (read->compared)
+      return Because(item, "comparedUnequal",
+                     "kept: the removal read it (" + got + "), compared \"" + read->comparedText +
+                         "\" with the printer's name, and " + read->compareCall + " returned " +
+                         std::to_string(read->compareResult) + ", not 0");
+    return Because(item, "readNotCompared",
+                   "kept: the removal read it (" + got + ") and did not compare it with the printer's name");
+  }
   return Because(item, "notTouched", "the removal does not delete it");
 }
 
 Remnant Reasons::FileOrFolder(const Item& item) const {
   if (item.kind == kFile) {
     if (calls_.FileDeletion(item.path)) return FileTrouble(item, after_, "its deletion was tried and failed");
+    if (InGroup(item.path)) return GroupNotLookedFor(item);
     return Because(item, "notTouched", "the removal does not delete it");
   }
   if (calls_.FolderRemoval(item.path)) {
@@ -317,7 +177,40 @@ Remnant Reasons::FileOrFolder(const Item& item) const {
   }
   if (calls_.FileDeletion(item.path))
     return Because(item, "folderNotFile", "a folder stands under this name, not a file");
+  if (InGroup(item.path)) return GroupNotLookedFor(item);
   return Because(item, "notTouched", "the removal does not delete it");
+}
+
+// The group (or a shortcut in it) in a Programs folder where the run did not look: where it
+// looked instead, and why there, from its calls on the Shell Folders key.
+Remnant Reasons::GroupNotLookedFor(const Item& item) const {
+  std::string target;
+  for (const std::string& folder : calls_.FoldersRemoved()) {
+    if (sim::EqualNoCase(LastName(folder), TheProduct().groupName)) target = folder;
+  }
+  if (target.empty()) return Because(item, "notLookedFor", "not looked for: the removal removed no Start-menu group");
+  const std::string parent = FolderOf(target);
+  const std::string where =
+      parent.empty() ? std::string("C:\\ (the root of the current drive)") : parent.size() == 2 ? parent + "\\" : parent;
+  const std::string key = machines::kShellFoldersKey;
+  std::string shown = key;
+  try {
+    const std::string resolved = after_.registry.Resolve(key);
+    if (!sim::EqualNoCase(resolved, key)) shown += " (" + resolved + ")";
+  } catch (const sim::Unmodelled&) {
+  }
+  std::string why;
+  const std::optional<long> opened = calls_.OpenResult(key);
+  const std::optional<RunCalls::KeyVisit> visit = calls_.Visit(key);
+  if (opened && *opened != 0)
+    why = " because the registry names no Programs folder: the key " + shown +
+          " could not be opened (RegOpenKeyExA returned " + std::to_string(*opened) + ")";
+  else if (visit && visit->read && visit->readResult != 0)
+    why = " because the registry names no Programs folder: the Programs value of " + shown +
+          " could not be read (RegQueryValueExA returned " + std::to_string(visit->readResult) + ")";
+  else if (opened)
+    why = ", the Programs folder that " + shown + " names";
+  return Because(item, "notLookedFor", "not looked for: the group is looked for in " + where + why);
 }
 
 Remnant Reasons::DeferredFile(const Item& item) const {
@@ -345,11 +238,48 @@ Remnant Reasons::DeferredFile(const Item& item) const {
   for (const std::string& line : append->lines) {
     const std::size_t equals = line.find('=');
     if (equals != std::string::npos && calls_.KeyOfFilePath(line.substr(equals + 1)) == key)
-      return Because(
-          item, "scheduleIneffective",
-          "its line (" + line + ") was written to " + where + ", but the next start of Windows does not carry it out");
+      return NotCarriedOut(item, line, where);
   }
   return Because(item, "notTouched", "the removal wrote no line for it to " + where);
+}
+
+// A line the run wrote to wininit.ini that the next start of Windows did not carry out: where it
+// stands in the file after the run, read as the next start reads it (a 0x1A byte ends the file;
+// the lines of [rename] sections are carried out, each NUL=PATH deleting PATH), and what met it.
+Remnant Reasons::NotCarriedOut(const Item& item, const std::string& line, const std::string& where) const {
+  const std::string written = "its line (" + line + ") was written to " + where;
+  const std::string bytes = after_.files.ReadFile(where).value_or("");
+  const std::size_t at = bytes.rfind(line);
+  if (at == std::string::npos)
+    return Because(item, "scheduleIneffective", written + ", but the file does not hold it after the run");
+  const std::size_t end = bytes.find('\x1A');
+  if (end < at)
+    return Because(item, "behindCtrlZ",
+                   written + " behind a 0x1A byte (byte " + std::to_string(end + 1) +
+                       "), where the file ends for the next start of Windows: the line is never read");
+  if (at > 0 && bytes[at - 1] != '\n')
+    return Because(item, "scheduleIneffective",
+                   written + " at the end of the line before it, which then names another file");
+  std::optional<std::string> section;
+  for (std::string_view text : sim::SplitLines(std::string_view(bytes).substr(0, at))) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    const std::size_t close = text.find(']');
+    if (text.size() >= 2 && text.front() == '[' && close != std::string_view::npos)
+      section = std::string(text.substr(1, close - 1));
+  }
+  if (!section)
+    return Because(item, "outsideRename",
+                   written + " before any section header: the next start of Windows carries out [rename] lines only");
+  if (!sim::EqualNoCase(*section, "rename"))
+    return Because(item, "outsideRename",
+                   written + " under [" + *section + "]: the next start of Windows carries out [rename] lines only");
+  const std::string cannot = written + ", and the next start of Windows could not delete it: ";
+  if (after_.files.IsDirectory(item.path))
+    return Because(item, "folderNotFile", cannot + "a folder stands under this name, not a file");
+  const sim::FileAttributes attributes = after_.files.Attributes(item.path).value_or(sim::FileAttributes{});
+  if (attributes.inUse) return Because(item, "inUse", cannot + "it is in use by another program");
+  if (attributes.readOnly) return Because(item, "readOnly", cannot + "it is read-only");
+  return Because(item, "scheduleIneffective", written + ", but the next start of Windows does not carry it out");
 }
 
 Remnant Reasons::SetupInformationFile(const Item& item) const {
@@ -365,10 +295,17 @@ Remnant Reasons::SetupInformationFile(const Item& item) const {
         "the removal could not open it to look for " + marker + (trouble.reason.empty() ? "" : ": " + trouble.reason));
   }
   const std::vector<std::string>& searches = calls_.Searches();
-  if (searches.empty())
-    return Because(
-        item, "notSearched",
-        "not tried on " + BuildText() + ": on this build the removal searches no folder for setup information files");
+  if (searches.empty()) {
+    const std::string inf = calls_.KeyOfFilePath(JoinPath(after_.windowsDirectory, "INF")) + "\\";
+    std::string tried;
+    for (const std::string& path : calls_.FilesDeleted()) {
+      if (calls_.KeyOfFilePath(path).rfind(inf, 0) == 0) tried += (tried.empty() ? "" : ", ") + path;
+    }
+    return Because(item, "notSearched",
+                   "not tried on " + BuildText() +
+                       ": on this build the removal searches no folder for setup information files" +
+                       (tried.empty() ? std::string() : "; it deletes " + tried + " only"));
+  }
   std::string patterns;
   for (const std::string& pattern : searches) patterns += (patterns.empty() ? "" : ", ") + pattern;
   return Because(item, "notSearched",

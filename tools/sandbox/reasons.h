@@ -1,11 +1,17 @@
-// What of the product is on a machine, and why each piece of it is still there after a run. Every
-// reason starts from what the run did to the piece (its traced calls and their results); the
-// machine after the run only adds what those calls met (a read-only file, a folder's contents).
+// Why each piece of the product's inventory (inventory.h) is still there after a run. Every reason
+// starts from what the run did to the piece (its traced calls and their results); the machine
+// after the run only adds what those calls met (a read-only file, a folder's contents, where a
+// line stands in wininit.ini).
 //
 // Reason codes (stable, for scripts): removalDidNotRun, deletionFailed, inUse, readOnly,
 // notEmpty, folderNotFile, laterDuplicate, unexamined, outsideProbeBudget, descriptionUnreadable,
 // descriptionNotNulEnded, descriptionDiffers, buildGated, notSearched, notOpened, markerNotFound,
-// notScheduled, scheduleIneffective, notTouched.
+// notScheduled, scheduleIneffective, notTouched; since format 3: notLookedFor (the run looked
+// elsewhere: the group in another Programs folder, other win.ini sections), nameNotWalked (an
+// instance key name the walk never forms), comparedUnequal and readNotCompared (a win.ini key
+// read and kept), behindCtrlZ and outsideRename (a wininit.ini line the next start never
+// carries out). readOnly, inUse and folderNotFile also stand for a deferred file that the next
+// start could not delete.
 #pragma once
 
 #include <string>
@@ -23,17 +29,6 @@ struct Remnant {
   std::string code;    // one of the codes above
 };
 
-// The product's pieces present on machine: its fixed keys and every key the runs tried to delete,
-// the numbered device and driver-class keys that describe the printer, the keys, values and
-// win.ini lines that name the printer or the group, every file and folder the runs tried to
-// delete, the files of its tables in the system directory and the setup information files that
-// hold its marker word. What lies inside a piece already listed (a key below a key, a key of a
-// listed win.ini section) goes with it.
-std::vector<Item> ProductItems(const sim::Machine& machine, const std::vector<const RunCalls*>& runs);
-
-// The same piece on two machines has the same key.
-std::string KeyOf(const Item& item);
-
 // Why items are still on after, the machine that a run with those calls left, once Windows has
 // also carried out wininit.ini (items that the next start deletes are not asked about).
 class Reasons {
@@ -46,6 +41,8 @@ class Reasons {
   Remnant ProfileLine(const Item& item) const;
   Remnant FileOrFolder(const Item& item) const;
   Remnant DeferredFile(const Item& item) const;
+  Remnant NotCarriedOut(const Item& item, const std::string& line, const std::string& where) const;
+  Remnant GroupNotLookedFor(const Item& item) const;
   Remnant SetupInformationFile(const Item& item) const;
   std::string BuildText() const;
 

@@ -1,7 +1,7 @@
-// The report of a sandbox run: what the program showed and returned; what the run removed, what
-// waits for the next start of Windows, what else changed, and what of the product is still there
-// with the reason the run gives for it; and what of the product is left once Windows has started
-// again and carried out wininit.ini.
+// The report of a sandbox run: what the program showed and returned; the product's inventory
+// (inventory.h) before the run, after it and after the next start of Windows; from those, what
+// the run removed, what waits for the next start, and what is still there with the reason the
+// run gives for it; and what else on the machine the run changed.
 #pragma once
 
 #include <cstdint>
@@ -40,14 +40,18 @@ struct RunFacts {
 struct Report {
   RunFacts run;
   std::uint32_t buildNumber = 0;
-  std::vector<Item> removed;  // a removed key, section or folder, then what was in it
+  std::vector<Item> productBeforeRun;  // the inventory of the machine the run started from
+  std::vector<Item> productAfterRun;   // ... of the machine after the run: waiting and still there
+  // The pieces of the inventory before the run that are gone after it (their values, gone with
+  // them, not shown); what else the run removed is among the other changes.
+  std::vector<Item> removed;
   std::string wininitPath;
   bool wininitCreated = false;
   std::vector<std::string> wininitLines;  // the lines the run added to wininit.ini
   std::vector<Waiting> waiting;           // the product's pieces that the next start removes
   std::vector<Change> otherChanges;
   std::vector<Remnant> stillThere;
-  std::vector<Item> leftAfterNextStart;
+  std::vector<Item> leftAfterNextStart;  // the inventory after the next start of Windows
 };
 
 // before: the machine as loaded; after: the same machine after the run, its trace the run's own.

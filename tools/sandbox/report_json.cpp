@@ -57,8 +57,12 @@ std::string ReportJson(const Report& report) {
   json remnants = json::array();
   for (const Remnant& r : report.stillThere)
     remnants.push_back(With(With(ItemJson(r.item), "reason", r.reason), "reasonCode", r.code));
-  json left = json::array();
-  for (const Item& item : report.leftAfterNextStart) left.push_back(ItemJson(item));
+  auto list = [](const std::vector<Item>& items) {
+    json out = json::array();
+    for (const Item& item : items) out.push_back(ItemJson(item));
+    return out;
+  };
+  const json left = list(report.leftAfterNextStart);
 
   json disk = nullptr;
   if (run.disk) {
@@ -98,8 +102,13 @@ std::string ReportJson(const Report& report) {
       {"otherChanges", changes},
       {"stillThere", remnants},
       {"afterNextStart", left},
+      {"inventory",
+       {{"beforeRun", list(report.productBeforeRun)},
+        {"afterRun", list(report.productAfterRun)},
+        {"afterNextStart", left}}},
       {"summary",
-       {{"removed", report.removed.size()},
+       {{"beforeRun", report.productBeforeRun.size()},
+        {"removed", report.removed.size()},
         {"waiting", report.waiting.size()},
         {"stillThere", report.stillThere.size()},
         {"otherChanges", report.otherChanges.size()}}},

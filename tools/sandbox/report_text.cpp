@@ -106,11 +106,22 @@ std::string ReportText(const Report& report, int width) {
   out.Line(std::string("The removal ran: ") + (run.removalRan ? "yes" : "no"));
   out.Line();
 
+  auto kindOf = [](const Item& item) -> const std::string& { return item.kind; };
+  if (report.productBeforeRun.empty()) {
+    out.Line("The product on the machine before the run: nothing of it");
+  } else {
+    out.Line("The product on the machine before the run: " + std::to_string(report.productBeforeRun.size()) + " (" +
+             CountsByKind(report.productBeforeRun, kindOf) + ")");
+    for (const Item& item : report.productBeforeRun) out.ItemLine(item);
+  }
+  out.Line("After the run: " + std::to_string(report.productAfterRun.size()) + " of it (" +
+           std::to_string(report.waiting.size()) + " waiting for the next start of Windows, " +
+           std::to_string(report.stillThere.size()) + " still there)");
+  out.Line();
   if (report.removed.empty()) {
     out.Line("Removed: nothing");
   } else {
-    out.Line("Removed: " + std::to_string(report.removed.size()) + " (" +
-             CountsByKind(report.removed, [](const Item& item) -> const std::string& { return item.kind; }) + ")");
+    out.Line("Removed: " + std::to_string(report.removed.size()) + " (" + CountsByKind(report.removed, kindOf) + ")");
     for (const Item& item : report.removed) out.ItemLine(item);
   }
   out.Line();

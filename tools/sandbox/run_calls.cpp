@@ -82,16 +82,24 @@ void RunCalls::Read(sim::Machine& machine) {
   const std::string printerName = "\"" + TheProduct().printerName + "\"";
   std::optional<std::string> opened;             // the key the last successful open gave, until a call uses its handle
   std::optional<std::string> lastRead;           // the key whose value was read last, until the next open
+  std::optional<std::string> lastProfileRead;    // the win.ini key read last, until the next read of any kind
   std::map<std::string, std::size_t> appending;  // open "a+" files: "file#N" -> index in appends_
-  for (const sim::Call& call : machine.trace().Calls()) {
+  // The trace is looked at as views of its texts: of the millions of calls of a long file's scan
+  // (a byte read, a word compared with the marker) none is copied.
+  machine.trace().Visit([&](const sim::Trace::RecordView& record) {
+    const std::string_view name = record.op;
+    if (name == "fgetc" || name == "feof" || name == "lstrcpyA" || name == "lstrcatA") return;  // most of a trace
+    if (name.rfind("lstrcmp", 0) == 0 && (record.args.size() < 2 || record.args[1] != printerName)) return;
+    const sim::Call call{std::string(record.op), {record.args.begin(), record.args.end()}, std::string(record.result),
+                         record.count};
     const std::string& op = call.op;
-    if (op == "fgetc" || op == "feof" || op == "lstrcpyA" || op == "lstrcatA") continue;  // most of a trace
     const std::vector<std::string>& args = call.args;
     if (op == "RegOpenKeyExA" && args.size() >= 2) {
       lastRead.reset();
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
-      if (!path) continue;
+      if (!path) return;
       const std::string key = sim::UpperAscii(*path);
+      openResults_[key] = Number(call.result);
       // Numbered names below a base key: how far a walk got.
       const std::size_t slash = key.rfind('\\');
       const std::string last = key.substr(slash + 1);
@@ -108,31 +116,54 @@ void RunCalls::Read(sim::Machine& machine) {
       if (handles_.count(args[0]) == 0 && opened) handles_[args[0]] = *opened;
       opened.reset();
       auto handle = handles_.find(args[0]);
-      if (op == "RegCloseKey" || handle == handles_.end()) continue;
+      if (op == "RegCloseKey" || handle == handles_.end()) return;
       KeyVisit& visit = visits_[sim::UpperAscii(handle->second)];
       visit.read = true;
       visit.readResult = Number(call.result);
       if (visit.readResult == 0) lastRead = sim::UpperAscii(handle->second);
-    } else if (op == "lstrcmpA" && args.size() >= 2 && args[1] == printerName && lastRead) {
+      lastProfileRead.reset();
+    } else if (op == "GetProfileStringA" && args.size() >= 2) {
+      std::optional<std::string> section = Unquote(args[0]);
+      std::optional<std::string> key = Unquote(args[1]);
+      if (!section || !key) return;
+      // The result is the count copied and the text: 24 "ZANTEROVA Karsenby RK514".
+      const std::size_t blank = call.result.find(' ');
+      ProfileRead read;
+      read.text = Unquote(blank == std::string::npos ? "" : call.result.substr(blank + 1)).value_or("");
+      lastProfileRead = ProfileKey(*section, *key);
+      profileReads_[*lastProfileRead] = read;
+      lastRead.reset();
+    } else if (op.rfind("lstrcmp", 0) == 0 && args.size() >= 2 && args[1] == printerName && lastProfileRead) {
+      ProfileRead& read = profileReads_[*lastProfileRead];
+      read.compared = true;
+      read.compareCall = op;
+      read.comparedText = Unquote(args[0]).value_or("");
+      read.compareResult = Number(call.result);
+      lastProfileRead.reset();
+    } else if (op.rfind("lstrcmp", 0) == 0 && args.size() >= 2 && args[1] == printerName && lastRead) {
       KeyVisit& visit = visits_[*lastRead];
       visit.compared = true;
       visit.comparedText = Unquote(args[0]).value_or("");
       lastRead.reset();
     } else if (op == "RegDeleteKeyA" && args.size() >= 2) {
       std::optional<std::string> path = RegistryPathOf(args[0], args[1]);
-      if (!path) continue;
+      if (!path) return;
       if (keyDeletions_.count(sim::UpperAscii(*path)) == 0) keyOrder_.push_back(*path);
       keyDeletions_[sim::UpperAscii(*path)] = Number(call.result);
     } else if (op == "WriteProfileStringA" && args.size() >= 3) {
       std::optional<std::string> section = Unquote(args[0]);
       std::optional<std::string> key = Unquote(args[1]);
-      if (!section || Unquote(args[2])) continue;  // deletions only
+      if (!section || Unquote(args[2])) return;  // deletions only
       const bool done = call.result != "0";
-      if (key) profileKeyDeletions_[ProfileKey(*section, *key)] = done;
-      else sectionDeletions_[ProfileKey(*section, "")] = done;
+      if (key) {
+        profileKeyDeletions_[ProfileKey(*section, *key)] = done;
+      } else {
+        if (sectionDeletions_.count(ProfileKey(*section, "")) == 0) sectionOrder_.push_back(*section);
+        sectionDeletions_[ProfileKey(*section, "")] = done;
+      }
     } else if ((op == "DeleteFileA" || op == "RemoveDirectoryA") && !args.empty()) {
       std::optional<std::string> path = Unquote(args[0]);
-      if (!path) continue;
+      if (!path) return;
       const bool isFile = op == "DeleteFileA";
       std::map<std::string, bool>& results = isFile ? fileDeletions_ : folderRemovals_;
       const std::string key = KeyOfFilePath(*path);
@@ -144,7 +175,7 @@ void RunCalls::Read(sim::Machine& machine) {
     } else if (op == "fopen" && args.size() >= 2) {
       std::optional<std::string> path = Unquote(args[0]);
       std::optional<std::string> mode = Unquote(args[1]);
-      if (!path || !mode) continue;
+      if (!path || !mode) return;
       const bool ok = call.result != "NULL";
       if (mode->front() == 'r') {
         reads_[KeyOfFilePath(*path)] = ok;
@@ -156,7 +187,7 @@ void RunCalls::Read(sim::Machine& machine) {
       // fprintf(file, format, text), fputs(text, file), fclose(file).
       const std::string& file = op == "fputs" ? args.back() : args.front();
       auto open = appending.find(file);
-      if (open == appending.end()) continue;
+      if (open == appending.end()) return;
       Append& append = appends_[open->second];
       if (call.result == "-1") append.failed = true;
       if (op == "fclose") {
@@ -165,7 +196,7 @@ void RunCalls::Read(sim::Machine& machine) {
         if (op == "fputs" || args.size() >= 3) append.lines.push_back(*text);
       }
     }
-  }
+  });
 }
 
 std::optional<long> RunCalls::KeyDeletion(const std::string& keyPath) const {
@@ -174,6 +205,14 @@ std::optional<long> RunCalls::KeyDeletion(const std::string& keyPath) const {
 
 std::optional<RunCalls::KeyVisit> RunCalls::Visit(const std::string& keyPath) const {
   return Lookup(visits_, KeyOfRegistryPath(keyPath));
+}
+
+std::optional<long> RunCalls::OpenResult(const std::string& keyPath) const {
+  return Lookup(openResults_, KeyOfRegistryPath(keyPath));
+}
+
+std::optional<RunCalls::ProfileRead> RunCalls::ProfileReadOf(const std::string& section, const std::string& key) const {
+  return Lookup(profileReads_, ProfileKey(section, key));
 }
 
 long RunCalls::HighestNumberTried(const std::string& baseKeyPath) const {

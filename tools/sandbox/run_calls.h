@@ -37,12 +37,26 @@ class RunCalls {
   };
   // nullopt when the key was never opened.
   std::optional<KeyVisit> Visit(const std::string& keyPath) const;
+  // The result of the last RegOpenKeyExA that named the key; nullopt when none named it.
+  std::optional<long> OpenResult(const std::string& keyPath) const;
   // The highest number n whose key "base\nnnn" the program tried to open; -1 when none.
   long HighestNumberTried(const std::string& baseKeyPath) const;
 
   // ---- win.ini: the result (TRUE or FALSE) of the last deletion of a section or of a key.
   std::optional<bool> SectionDeletion(const std::string& section) const;
   std::optional<bool> ProfileKeyDeletion(const std::string& section, const std::string& key) const;
+  // The sections the program deleted, in the order first deleted, as it named them.
+  const std::vector<std::string>& SectionsDeleted() const { return sectionOrder_; }
+  // What the program did with a key it read (GetProfileStringA): the text it got, and whether it
+  // then compared (a part of) that text with the printer's name, with what and with what result.
+  struct ProfileRead {
+    std::string text;
+    bool compared = false;
+    std::string compareCall;  // "lstrcmpA"
+    std::string comparedText;
+    long compareResult = 0;
+  };
+  std::optional<ProfileRead> ProfileReadOf(const std::string& section, const std::string& key) const;
 
   // ---- Files and folders.
   std::optional<bool> FileDeletion(const std::string& path) const;      // DeleteFileA
@@ -70,7 +84,9 @@ class RunCalls {
   std::optional<std::string> RegistryPathOf(const std::string& root, const std::string& quotedSub) const;
 
   const sim::Machine& names_;
-  std::map<std::string, long> keyDeletions_;
+  std::map<std::string, long> keyDeletions_, openResults_;
+  std::map<std::string, ProfileRead> profileReads_;
+  std::vector<std::string> sectionOrder_;
   std::map<std::string, KeyVisit> visits_;
   std::map<std::string, long> highestTried_;    // base key path (upper) -> n
   std::map<std::string, std::string> handles_;  // "hkey#N" -> resolved path

@@ -96,6 +96,7 @@ class RegParser {
                        std::to_string(Registry::kDeepestKey));
     }
     registry_.CreateKey(key_);
+    current_ = registry_.Find(key_);
   }
 
   // A quoted name or string, with \\ and \" as its only escapes. `pos` is left after the quote.
@@ -161,7 +162,14 @@ class RegParser {
     } else {
       Fail(number, "value data that is neither \"text\", dword: nor hex:");
     }
-    registry_.SetValue(key_, name, std::move(value));
+    // Registry::SetValue on the key of the [key] line, found once for all its values: a key of a
+    // million values is not looked up a million times.
+    auto it = current_->values.find(name);
+    if (it == current_->values.end()) {
+      current_->values.emplace(name, std::make_pair(name, std::move(value)));
+    } else {
+      it->second.second = std::move(value);  // an existing value keeps the name it was created with
+    }
   }
 
   // A comma-separated list of two-digit hex bytes; a line ending in \ goes on on the next line.
@@ -198,6 +206,7 @@ class RegParser {
   std::vector<std::string_view> lines_;
   std::size_t next_ = 0;  // index of the next line to read
   std::string key_;       // the key of the last [key] line, canonical
+  RegKey* current_ = nullptr;  // that key in registry_
 };
 
 std::string Escaped(const std::string& text) {
