@@ -202,6 +202,7 @@ void TerminalUser::Draw() {
 std::optional<KeyPress> TerminalUser::ReadKey(int timeoutMs) {
   timeout(timeoutMs);
   int ch = getch();
+  StopIfSignalled();  // a signal ends the wait for a key with ERR
   if (ch == ERR) return std::nullopt;
   switch (ch) {
     case 3: throw Interrupted();  // Ctrl-C
