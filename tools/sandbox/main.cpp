@@ -176,7 +176,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
                  "answer the dialogs from this list instead of the terminal, e.g. ok,no");
   app.add_flag("--json", options.json, "print the report as JSON");
   app.add_option("--out", options.out,
-                 "keep the machine after the run in this folder (new or empty, outside the image)");
+                 "keep the machine after the run in this folder (new or empty, in a folder that exists, outside "
+                 "the image); it appears whole or not at all");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -188,6 +189,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
   options.imageGiven = app.count("--image") > 0;
   if (options.imageGiven && options.image.empty()) {
     Fail("--image: the path is empty; give the machine image folder (see --help)");
+    return kUsageError;
+  }
+  if (app.count("--out") > 0 && options.out.empty()) {
+    Fail("--out: the path is empty; give the folder for the machine after the run (see --help)");
     return kUsageError;
   }
   return std::nullopt;
@@ -279,16 +284,6 @@ std::optional<Output> CheckOutput(const std::string& out, const fs::path& imageD
   }
   output.parent = output.target.parent_path();
   const bool exists = fs::exists(fs::status(output.target, ec));
-  if (exists && (!fs::is_directory(output.target, ec) || !fs::is_empty(output.target, ec))) {
-    problem = "exists and is not an empty folder; the machine after the run goes to a new or empty one";
-    return std::nullopt;
-  }
-  if (!fs::is_directory(output.parent, ec)) {
-    problem = fs::exists(output.parent, ec) ? "cannot be made: " + output.parent.string() + " is not a folder"
-                                            : "cannot be made: the folder " + output.parent.string() +
-                                                  " that would hold it does not exist";
-    return std::nullopt;
-  }
   // Inside the image is decided by what the folders are, not by how the paths are spelt: the
   // target, or the folder that would hold it, and every folder above, against every folder of
   // the image.
@@ -303,6 +298,16 @@ std::optional<Output> CheckOutput(const std::string& out, const fs::path& imageD
       return std::nullopt;
     }
     if (at == at.root_path()) break;
+  }
+  if (exists && (!fs::is_directory(output.target, ec) || !fs::is_empty(output.target, ec))) {
+    problem = "exists and is not an empty folder; the machine after the run goes to a new or empty one";
+    return std::nullopt;
+  }
+  if (!fs::is_directory(output.parent, ec)) {
+    problem = fs::exists(output.parent, ec) ? "cannot be made: " + output.parent.string() + " is not a folder"
+                                            : "cannot be made: the folder " + output.parent.string() +
+                                                  " that would hold it does not exist";
+    return std::nullopt;
   }
   // The folder that the machine is written into is made beside the target: made and removed
   // here, so that a target that cannot be written is known now.

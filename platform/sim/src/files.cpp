@@ -66,32 +66,31 @@ ParsedPath Parse(std::string_view path, bool wildcardsInLast) {
 // root of C: ("C:A" included). A network path has no drive here: ERROR_BAD_NETPATH; a name with
 // a character that Windows refuses, wildcards included: ERROR_INVALID_NAME.
 std::uint32_t Canonical(std::string_view path, ParsedPath& parsed) {
-  parsed = ParsedPath();
-  std::string text(path);
-  std::replace(text.begin(), text.end(), '/', '\\');
-  if (text.empty()) return ERROR_PATH_NOT_FOUND;
-  if (text.substr(0, 2) == "\\\\") return ERROR_BAD_NETPATH;
-  std::string_view rest = text;
-  if (rest.size() >= 2 && rest[1] == ':') {
-    const char letter = UpperAscii(rest[0]);
+  parsed.drive = 'C';
+  parsed.parts.clear();
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.empty()) return ERROR_PATH_NOT_FOUND;
+  if (path.size() >= 2 && separator(path[0]) && separator(path[1])) return ERROR_BAD_NETPATH;
+  if (path.size() >= 2 && path[1] == ':') {
+    const char letter = UpperAscii(path[0]);
     if (letter < 'A' || letter > 'Z') return ERROR_INVALID_NAME;
     parsed.drive = letter;
-    rest.remove_prefix(2);
+    path.remove_prefix(2);
   }
-  while (!rest.empty()) {
-    const std::size_t slash = rest.find('\\');
-    std::string part(rest.substr(0, slash));
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-    if (part == "." || part.empty()) continue;
+  while (!path.empty()) {
+    const std::size_t end = std::min(path.find_first_of("\\/"), path.size());
+    std::string_view part = path.substr(0, end);
+    path.remove_prefix(end < path.size() ? end + 1 : end);
+    if (part.empty() || part == ".") continue;
     if (part == "..") {
       if (!parsed.parts.empty()) parsed.parts.pop_back();
       continue;
     }
-    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
     if (part.empty()) return ERROR_INVALID_NAME;  // "...", or a name of blanks
     for (unsigned char c : part)
       if (!IsValidLongChar(c)) return ERROR_INVALID_NAME;
-    parsed.parts.push_back(std::move(part));
+    parsed.parts.emplace_back(part);
   }
   return 0;
 }

@@ -366,7 +366,7 @@ void FileSystem::LoadAttributes(const std::filesystem::path& file) {
       Parse(path);  // a full path, as a person writes one: no "..", no relative or UNC path
       node = Lookup(drives_, path);
     } catch (const Unmodelled&) {
-      throw ImageError(at + "not a full Windows path: \"" + Visible(path) + "\"");
+      throw ImageError(at + "not a Windows path (a full one, C:\\...): \"" + Visible(path) + "\"");
     }
     if (node == nullptr) throw ImageError(at + "no such file or folder: \"" + Visible(path) + "\"");
     for (const auto& change : changes)
