@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "diff.h"
+#include "layout.h"
 #include "report.h"
 
 namespace {
@@ -24,6 +25,20 @@ TEST(EscapeControls, ShowsControlCharactersAndKeepsText) {
       {"ansi caf\xe9", "ansi caf\xe9"},
   };
   for (const Case& c : cases) EXPECT_EQ(sandbox::EscapeControls(c.text), c.shown) << c.shown;
+}
+
+// The machine's bytes, as the text and the JSON report both show them.
+TEST(MachineText, DecodesWindows1252AndEscapesControls) {
+  struct Case {
+    std::string bytes, shown;
+  } cases[] = {
+      {"C:\\WINDOWS\\KB47RK.DRV", "C:\\WINDOWS\\KB47RK.DRV"},
+      {"caf\xe9 \xa0\xff", "caf\xc3\xa9 \xc2\xa0\xc3\xbf"},                     // Latin-1 range
+      {"\x80\x85\x9b\x9f", "\xe2\x82\xac\xe2\x80\xa6\xe2\x80\xba\xc5\xb8"},  // the code page's own
+      {"\x81\x8d\x8f\x90\x9d", "\\x81\\x8d\\x8f\\x90\\x9d"},               // undefined in it
+      {std::string("A\x1b]2;x\x07\0\x7f", 9), "A\\x1b]2;x\\x07\\x00\\x7f"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sandbox::MachineText(c.bytes), c.shown) << c.shown;
 }
 
 TEST(WrapLine, BreaksAfterBackslashesOrBlanksNeverInsideAName) {

@@ -74,12 +74,39 @@ TEST(FileSystemPaths, EmptyComponentsAreSkipped) {
   EXPECT_TRUE(files.IsDirectory("C:\\"));
 }
 
-TEST(FileSystemPaths, UnmodelledFormsThrow) {
+// Setting up a machine takes full paths only; a path from a program is read as Windows reads it,
+// and every form gets the answer Windows gives.
+TEST(FileSystemPaths, SetUpTakesFullPathsAndProgramPathsGetWindowsAnswers) {
   sim::FileSystem files;
   for (const char* path : {"C:/WINDOWS", "WINDOWS\\SYSTEM", "C:WINDOWS", "\\\\server\\share\\x", "",
                            "C:\\WINDOWS\\..\\X", "C:\\A*B", "C:\\name."}) {
     SCOPED_TRACE(path);
-    EXPECT_THROW(files.Exists(path), sim::Unmodelled);
+    EXPECT_THROW(files.MakeDirectory(path), sim::Unmodelled);
+  }
+  files.WriteFile("C:\\WINDOWS\\SYSTEM\\KB47RK.DRV", "driver");
+  const struct {
+    const char* path;
+    bool exists;
+    std::uint32_t deleteError;
+  } cases[] = {
+      {"C:/WINDOWS/SYSTEM/KB47RK.DRV", true, 0},
+      {"C:\\WINDOWS\\..\\WINDOWS\\SYSTEM\\KB47RK.DRV", true, 0},
+      {"C:\\..\\WINDOWS\\.\\SYSTEM\\KB47RK.DRV", true, 0},  // ".." at the root stays there
+      {"WINDOWS\\SYSTEM\\KB47RK.DRV", true, 0},               // the current directory is C:\\
+      {"C:WINDOWS\\SYSTEM\\KB47RK.DRV", true, 0},
+      {"C:\\WINDOWS\\SYSTEM\\KB47RK.DRV. ", true, 0},
+      {"%windir%\\SYSTEM\\KB47RK.DRV", false, 3},  // taken as the name it is
+      {"\\\\server\\share\\KB47RK.DRV", false, 53},
+      {"C:\\WINDOWS\\SYSTEM\\KB47*.DRV", false, 123},
+      {"C:\\WINDOWS\\SYSTEM\\...\\KB47RK.DRV", false, 123},
+      {"", false, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    sim::FileSystem copy = files;
+    EXPECT_EQ(copy.Exists(c.path), c.exists);
+    EXPECT_EQ(copy.Delete(c.path), c.deleteError);
+    EXPECT_EQ(copy.Exists("C:\\WINDOWS\\SYSTEM\\KB47RK.DRV"), c.deleteError != 0);
   }
 }
 

@@ -138,6 +138,7 @@ std::string AnswersUser::Which() const {
 }
 
 std::optional<sim::Input> AnswersUser::NextInput(const sim::DialogState& dialog, std::uint64_t /*nowMs*/) {
+  StopIfSignalled();
   const bool timerRuns = ui_.NextTimerDueMs().has_value();
   if (next_ >= answers_.size()) {
     if (timerRuns) return std::nullopt;  // watched: it may close by itself
@@ -165,6 +166,7 @@ std::optional<sim::Input> AnswersUser::NextInput(const sim::DialogState& dialog,
 }
 
 int AnswersUser::AnswerMessageBox(const sim::MessageBoxRecord& box) {
+  StopIfSignalled();
   if (next_ >= answers_.size())
     throw Error("--answers: the list ended, but " + Described(box) + " waits for one of: " + Choices(box));
   const Answer& answer = answers_[next_];

@@ -190,9 +190,38 @@ int FilledCells(const sim::ControlState& bar, int cells) {
   return static_cast<int>(pos * cells / span);
 }
 
+char32_t FromCp1252(unsigned char byte) {
+  static constexpr char32_t kHigh[32] = {
+      U'\u20AC', 0,         U'\u201A', U'\u0192', U'\u201E', U'\u2026', U'\u2020', U'\u2021',
+      U'\u02C6', U'\u2030', U'\u0160', U'\u2039', U'\u0152', 0,         U'\u017D', 0,
+      0,         U'\u2018', U'\u2019', U'\u201C', U'\u201D', U'\u2022', U'\u2013', U'\u2014',
+      U'\u02DC', U'\u2122', U'\u0161', U'\u203A', U'\u0153', 0,         U'\u017E', U'\u0178'};
+  return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : static_cast<char32_t>(byte);
+}
+
 std::u32string FromAnsi(std::string_view text) {
   std::u32string out;
-  for (unsigned char c : text) out += (c < 0x20 || (c >= 0x7F && c < 0xA0)) ? U' ' : static_cast<char32_t>(c);
+  for (unsigned char c : text) {
+    const char32_t decoded = FromCp1252(c);
+    out += decoded < 0x20 || decoded == 0x7F ? U' ' : decoded;  // the undefined bytes give 0
+  }
+  return out;
+}
+
+std::string MachineText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    const char32_t decoded = FromCp1252(c);
+    if (decoded < 0x20 || decoded == 0x7F) {  // the undefined bytes give 0
+      static constexpr char kDigits[] = "0123456789abcdef";
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 0xF];
+    } else {
+      AppendUtf8(out, decoded);
+    }
+  }
   return out;
 }
 
@@ -200,7 +229,7 @@ std::u32string ButtonFace(std::string_view text, int width, bool focused) {
   if (width < 3) return std::u32string(static_cast<std::size_t>(std::max(width, 0)), U'=');
   std::u32string label = FromAnsi(WithoutMnemonics(text));
   if (focused) label = U">" + label + U"<";
-  return U"[" + Centered(label, width - 2) + U"]";
+  return std::u32string(1, U'[').append(Centered(label, width - 2)).append(U"]");
 }
 
 std::vector<int> TabButtons(const sim::DialogState& dialog) {

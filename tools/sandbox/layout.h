@@ -56,7 +56,14 @@ std::vector<std::string> WrapText(std::string_view text, int width);
 int FilledCells(const sim::ControlState& bar, int cells);
 // A button of width cells: "[  OK  ]", or "[ >OK< ]" with the focus; '&' mnemonics dropped.
 std::u32string ButtonFace(std::string_view text, int width, bool focused);
-std::u32string FromAnsi(std::string_view text);  // Windows-1252 bytes, as Latin-1
+// Windows-1252 (the ANSI code page of U.S. and Western European Windows), one byte: its Unicode
+// character, or 0 for the five bytes that the code page leaves undefined (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D). Control characters decode to themselves.
+char32_t FromCp1252(unsigned char byte);
+std::u32string FromAnsi(std::string_view text);  // Windows-1252 bytes; control characters as blanks
+// The machine's bytes as the report shows them, in its text and its JSON alike: decoded as
+// Windows-1252, in UTF-8, with control characters (C0, DEL) and undefined bytes written \xNN.
+std::string MachineText(std::string_view text);
 
 // The buttons that Tab cycles through, in template order: visible, enabled, tab-stop buttons.
 std::vector<int> TabButtons(const sim::DialogState& dialog);

@@ -2,9 +2,15 @@
 // in the terminal (or answers them from --answers), and reports what changed and what of the
 // product is still there. Run goes in four steps: the command line, loading the image, running
 // the program, and the report (with the machine after the run written to --out).
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -12,8 +18,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
@@ -35,7 +43,10 @@ constexpr int kImageError = 65;    // the machine image is missing or cannot be 
 constexpr int kAnswerError = 66;   // the --answers list does not fit the windows shown
 constexpr int kModelError = 70;    // the simulated machine met something it does not model
 constexpr int kOutputError = 73;   // the folder for the machine after the run cannot be used
-constexpr int kInterrupted = 130;  // Ctrl-C at the terminal
+constexpr int kReportError = 74;   // the report cannot be written to standard output
+constexpr int kInterrupted = 130;  // Ctrl-C at the terminal, or SIGINT; SIGTERM is 128 + 15
+
+int ExitForSignal(int signalNumber) { return signalNumber == 0 ? kInterrupted : 128 + signalNumber; }
 
 const std::map<std::string, std::uint32_t> kReleases = {{"win95", sim::kBuildWin95},
                                                         {"win95osr2", sim::kBuildWin95Osr2},
@@ -58,14 +69,79 @@ standard error. The machine after the run is kept only with --out.
 
 Exit codes:
   0    the run went as answered; the uninstaller's own exit code is in the report
-  64   usage: an unknown option or release, conflicting options, no terminal
+  64   usage: an unknown option, release or --answers word, conflicting options, an empty
+       --image, no terminal
   65   the machine image or disk is missing or malformed (the message names the file)
   66   the --answers list does not fit the dialogs shown (the report shows what happened)
   70   the simulated machine met a call it does not model
   73   the output folder exists and is not empty, lies inside the image, or cannot be written
-  130  interrupted with Ctrl-C)";
+       (nothing of it is left behind)
+  74   the report cannot be written to standard output (closed, or a full disk)
+  130  interrupted with Ctrl-C or SIGINT; 143: SIGTERM (nothing of --out is left behind))";
 
 void Fail(const std::string& message) { std::cerr << "rk514-sandbox: " << message << "\n"; }
+
+// ---- Signals. SIGINT and SIGTERM end the run at once with a message, unless the terminal is
+// taken or the machine is being saved: then the handler only notes the signal, and the run stops
+// at its next step, once the terminal is given back or what was saved is removed.
+volatile std::sig_atomic_t g_signalsWait = 0;
+
+extern "C" void OnStopSignal(int signalNumber) {
+  sandbox::g_stopSignal = signalNumber;
+  if (g_signalsWait != 0) return;
+  const char* text = signalNumber == SIGINT ? "rk514-sandbox: interrupted (SIGINT)\n" : "rk514-sandbox: terminated (SIGTERM)\n";
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text, std::strlen(text));
+  ::_exit(128 + signalNumber);
+}
+
+// While one lives, a signal waits for the run to stop itself.
+struct SignalsWait {
+  SignalsWait() { g_signalsWait = 1; }
+  ~SignalsWait() { g_signalsWait = 0; }
+  SignalsWait(const SignalsWait&) = delete;
+  SignalsWait& operator=(const SignalsWait&) = delete;
+};
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a wait for a key ends, so that the run can stop
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A reader that went away (| head) is a report that cannot be written: EPIPE, not a silent end.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+// Standard input, output and error that are closed are given /dev/null, so that no file the
+// run opens takes their numbers; true when standard output was closed.
+bool StandardOutputWasClosed() {
+  bool outputClosed = false;
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDOUT_FILENO) outputClosed = true;
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+  return outputClosed;
+}
+
+// Writes all of text to standard output; 0, or the system's error.
+int WriteToStandardOutput(std::string_view text) {
+  std::cout.flush();
+  while (!text.empty()) {
+    const ssize_t put = ::write(STDOUT_FILENO, text.data(), text.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    text.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return 0;
+}
 
 // A file-system error as a person reads it: what failed, why, and where.
 std::string Described(const fs::filesystem_error& e) {
@@ -78,6 +154,7 @@ struct Options {
   std::string image, sample, release, answerList, out;
   sandbox::DiskRequest disk;
   bool answersGiven = false;
+  bool imageGiven = false;
   bool json = false;
 };
 
@@ -114,7 +191,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
                  "answer the dialogs from this list instead of the terminal, e.g. ok,no");
   app.add_flag("--json", options.json, "print the report as JSON");
   app.add_option("--out", options.out,
-                 "keep the machine after the run in this folder (new or empty, outside the image)");
+                 "keep the machine after the run in this folder (new or empty, in a folder that exists, outside "
+                 "the image); it appears whole or not at all");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -123,26 +201,48 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
     return kUsageError;
   }
   options.answersGiven = app.count("--answers") > 0;
+  options.imageGiven = app.count("--image") > 0;
+  if (options.imageGiven && options.image.empty()) {
+    Fail("--image: the path is empty; give the machine image folder (see --help)");
+    return kUsageError;
+  }
+  if (app.count("--out") > 0 && options.out.empty()) {
+    Fail("--out: the path is empty; give the folder for the machine after the run (see --help)");
+    return kUsageError;
+  }
   return std::nullopt;
 }
 
 // ---- 2. Loading: the answers, the image (refused with the reason when it is not one) and the
 // output folder, all checked before anything runs.
+// Where the machine after the run goes: out itself, made whole in a folder beside it and renamed.
+struct Output {
+  fs::path target;  // absolute
+  fs::path parent;  // the folder that holds it
+};
+
 struct Loaded {
   fs::path imageDir;
   std::optional<sandbox::DiskSource> disk;
   std::vector<sandbox::Answer> answers;
   std::optional<sim::Machine> machine;
+  std::optional<Output> output;
 };
 
 // Why dir is not a machine image, or "".
 std::string ImageProblem(const fs::path& dir) {
   std::error_code ec;
+  if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
+    return "a file, not a folder: a machine image is a folder holding registry.reg and drives/ (see "
+           "docs/machine-image.md)";
   if (!fs::is_directory(dir, ec)) return "no such machine image folder";
-  if (!fs::is_regular_file(dir / "registry.reg", ec))
+  const fs::file_status regStatus = fs::status(dir / "registry.reg", ec);
+  if (!fs::exists(regStatus))
     return "not a machine image: it has no registry.reg (the registry, exported in the REGEDIT4 format)";
-  if (!fs::is_directory(dir / "drives", ec))
+  if (!fs::exists(dir / "drives", ec))
     return "not a machine image: it has no drives/ folder (the files, drives/C/...)";
+  if (!fs::is_directory(dir / "drives", ec)) return "not a machine image: drives is not a folder (drives/C/...)";
+  if (!fs::is_regular_file(regStatus)) return "";  // the loader names what it is instead
   std::ifstream reg(dir / "registry.reg", std::ios::binary);
   char start[2] = {};
   reg.read(start, 2);
@@ -153,24 +253,97 @@ std::string ImageProblem(const fs::path& dir) {
   return "";
 }
 
-// Why the machine after the run cannot go to out, or "".
-std::string OutputProblem(const fs::path& out, const fs::path& imageDir) {
-  std::error_code ec, imageError;
-  const fs::path target = fs::weakly_canonical(fs::absolute(out), ec);
-  const fs::path image = fs::weakly_canonical(fs::absolute(imageDir), imageError);
-  if (!ec && !imageError &&
-      std::mismatch(image.begin(), image.end(), target.begin(), target.end()).first == image.end())
-    return "lies inside the machine image " + image.string() + "; the machine after the run goes outside it";
-  if (fs::exists(out, ec) && (!fs::is_directory(out, ec) || !fs::is_empty(out, ec)))
-    return "exists and is not an empty folder; the machine after the run goes to a new or empty one";
-  return "";
+// A folder as the system knows it, whatever path leads to it (a link, a bind mount).
+using Identity = std::pair<dev_t, ino_t>;
+
+std::optional<Identity> IdentityOf(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return Identity{info.st_dev, info.st_ino};
+}
+
+// Every folder of the image, the image's own included.
+void CollectFolders(const fs::path& dir, std::set<Identity>& folders) {
+  if (const std::optional<Identity> identity = IdentityOf(dir)) folders.insert(*identity);
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) CollectFolders(it->path(), folders);
+  }
+}
+
+std::string SystemError(int error) { return std::strerror(error); }
+
+// A folder beside the target, made for writing the machine into: "" and the system's error in
+// error when it cannot be made.
+fs::path MakeFolderBeside(const Output& output, int& error) {
+  std::string pattern = (output.parent / ("." + output.target.filename().string() + ".rk514-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    error = errno;
+    return {};
+  }
+  // mkdtemp makes it for its owner alone; the kept folder gets the modes of any new folder.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::chmod(pattern.c_str(), 0777 & ~mask);
+  return pattern;
+}
+
+// Where the machine after the run can go, or why it cannot: refused before the first dialog.
+std::optional<Output> CheckOutput(const std::string& out, const fs::path& imageDir, std::string& problem) {
+  std::error_code ec;
+  Output output;
+  output.target = fs::absolute(out, ec).lexically_normal();
+  if (output.target.filename().empty()) output.target = output.target.parent_path();  // "after/"
+  const fs::file_status status = fs::symlink_status(output.target, ec);
+  if (fs::is_symlink(status)) {
+    if (const fs::path resolved = fs::canonical(output.target, ec); !ec) output.target = resolved;
+  }
+  output.parent = output.target.parent_path();
+  const bool exists = fs::exists(fs::status(output.target, ec));
+  // Inside the image is decided by what the folders are, not by how the paths are spelt: the
+  // target, or the folder that would hold it, and every folder above, against every folder of
+  // the image.
+  std::set<Identity> imageFolders;
+  CollectFolders(imageDir, imageFolders);
+  for (fs::path at = fs::canonical(exists ? output.target : output.parent, ec); !ec && !at.empty();
+       at = at.parent_path()) {
+    const std::optional<Identity> identity = IdentityOf(at);
+    if (identity && imageFolders.count(*identity) != 0) {
+      problem = "lies inside the machine image " + fs::absolute(imageDir).lexically_normal().string() +
+                " (as " + at.string() + "); the machine after the run goes outside it";
+      return std::nullopt;
+    }
+    if (at == at.root_path()) break;
+  }
+  if (exists && (!fs::is_directory(output.target, ec) || !fs::is_empty(output.target, ec))) {
+    problem = "exists and is not an empty folder; the machine after the run goes to a new or empty one";
+    return std::nullopt;
+  }
+  if (!fs::is_directory(output.parent, ec)) {
+    problem = fs::exists(output.parent, ec) ? "cannot be made: " + output.parent.string() + " is not a folder"
+                                            : "cannot be made: the folder " + output.parent.string() +
+                                                  " that would hold it does not exist";
+    return std::nullopt;
+  }
+  // The folder that the machine is written into is made beside the target: made and removed
+  // here, so that a target that cannot be written is known now.
+  int error = 0;
+  const fs::path probe = MakeFolderBeside(output, error);
+  if (probe.empty()) {
+    problem = "cannot be written: " + output.parent.string() + ": " + SystemError(error);
+    return std::nullopt;
+  }
+  ::rmdir(probe.c_str());
+  return output;
 }
 
 // --disk: the machine read from the disk, whose path stands for the image in the report.
 std::optional<int> LoadFromDisk(const Options& options, Loaded& loaded) {
   loaded.imageDir = options.disk.path;
   if (!options.out.empty()) {
-    if (std::string problem = OutputProblem(options.out, loaded.imageDir); !problem.empty()) {
+    std::string problem;
+    loaded.output = CheckOutput(options.out, loaded.imageDir, problem);
+    if (!loaded.output) {
       Fail("--out " + options.out + ": " + problem);
       return kOutputError;
     }
@@ -199,8 +372,8 @@ std::optional<int> Load(const Options& options, Loaded& loaded) {
     try {
       loaded.answers = sandbox::ParseAnswers(options.answerList);
     } catch (const sandbox::AnswerError& e) {
-      Fail(e.what());
-      return kAnswerError;
+      Fail(std::string(e.what()) + " (see --help)");
+      return kUsageError;  // a word that is not one: the list itself is wrong
     }
   }
   if (!options.disk.path.empty()) return LoadFromDisk(options, loaded);
@@ -211,13 +384,16 @@ std::optional<int> Load(const Options& options, Loaded& loaded) {
     return kImageError;
   }
   if (!options.out.empty()) {
-    if (std::string problem = OutputProblem(options.out, loaded.imageDir); !problem.empty()) {
+    std::string problem;
+    loaded.output = CheckOutput(options.out, loaded.imageDir, problem);
+    if (!loaded.output) {
       Fail("--out " + options.out + ": " + problem);
       return kOutputError;
     }
   }
+  std::vector<std::string> notes;
   try {
-    loaded.machine.emplace(sim::Machine::LoadImage(loaded.imageDir));
+    loaded.machine.emplace(sim::Machine::LoadImage(loaded.imageDir, &notes));
   } catch (const sim::ImageError& e) {
     Fail("machine image " + loaded.imageDir.string() + ": " + e.what());
     return kImageError;
@@ -225,6 +401,7 @@ std::optional<int> Load(const Options& options, Loaded& loaded) {
     Fail("machine image " + loaded.imageDir.string() + ": cannot be read: " + Described(e));
     return kImageError;
   }
+  for (const std::string& note : notes) Fail("warning: machine image " + loaded.imageDir.string() + ": " + note);
   if (!options.release.empty()) loaded.machine->buildNumber = kReleases.at(options.release);
   return std::nullopt;
 }
@@ -260,6 +437,7 @@ Outcome RunProgram(const Options& options, const std::vector<sandbox::Answer>& a
       }
       sandbox::TerminalUser& terminal = *person;
       user = std::move(person);
+      const SignalsWait untilTheTerminalIsBack;
       outcome.run = sandbox::RunUninstaller(machine, terminal);
       outcome.ended = true;
       terminal.Close();
@@ -272,14 +450,50 @@ Outcome RunProgram(const Options& options, const std::vector<sandbox::Answer>& a
     outcome.errorExit = kAnswerError;
   } catch (const sandbox::Interrupted& e) {
     outcome.error = e.what();
-    outcome.errorExit = kInterrupted;
+    outcome.errorExit = ExitForSignal(e.signal);
   } catch (const sim::Unmodelled& e) {
     outcome.error = std::string("the simulated machine does not model this: ") + e.what();
     outcome.errorExit = kModelError;
   }
   if (user) outcome.shown = user->Transcript();
+  user.reset();  // the terminal is given back before a signal that came is acted on
+  if (sandbox::g_stopSignal != 0 && outcome.errorExit == 0) {
+    outcome.error = sandbox::Interrupted(sandbox::g_stopSignal).what();
+    outcome.errorExit = ExitForSignal(sandbox::g_stopSignal);
+  }
   outcome.run.removalRan = sandbox::RemovalRan();
   return outcome;
+}
+
+// Writes the machine into a folder beside the target and renames it into place once every file
+// is whole: on a failure or a signal nothing is left. Returns "" or the error; a signal throws
+// Interrupted, after the folder is removed.
+std::string KeepMachine(const sim::Machine& machine, const Output& output) {
+  const SignalsWait untilTheFolderIsGone;
+  int error = 0;
+  const fs::path folder = MakeFolderBeside(output, error);
+  if (folder.empty()) return output.parent.string() + ": " + SystemError(error);
+  std::string problem;
+  try {
+    machine.SaveImage(folder, sandbox::StopIfSignalled);
+    sandbox::StopIfSignalled();
+    if (::rename(folder.c_str(), output.target.c_str()) != 0)
+      problem = output.target.string() + ": cannot be put in place: " + SystemError(errno);
+  } catch (const sim::ImageError& e) {
+    // The file as it would be named in the kept folder, not in the one that goes.
+    problem = e.what();
+    if (const std::string prefix = folder.string() + "/"; problem.rfind(prefix, 0) == 0)
+      problem.erase(0, prefix.size());
+  } catch (const sandbox::Interrupted&) {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    throw;
+  }
+  if (!problem.empty()) {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+  return problem;
 }
 
 // ---- 4. The report, after the machine is kept (with --out) when the run went as answered.
@@ -299,14 +513,18 @@ int Report(const Options& options, const Loaded& loaded, sim::Machine& machine, 
   facts.image = fs::absolute(loaded.imageDir).lexically_normal().string();
   facts.disk = loaded.disk;
   std::string outputError;
-  if (outcome.errorExit == 0 && !options.out.empty()) {
+  if (outcome.errorExit == 0 && loaded.output) {
     try {
-      machine.SaveImage(options.out);
-      facts.output = fs::absolute(options.out).lexically_normal().string();
-    } catch (const fs::filesystem_error& e) {
-      outputError = "--out " + options.out + ": the machine after the run cannot be written: " + Described(e);
-    } catch (const std::exception& e) {
-      outputError = "--out " + options.out + ": the machine after the run cannot be written: " + e.what();
+      if (const std::string problem = KeepMachine(machine, *loaded.output); problem.empty()) {
+        facts.output = loaded.output->target.string();
+      } else {
+        outputError = "--out " + options.out + ": the machine after the run cannot be written, and nothing of it "
+                      "is kept: " + problem;
+      }
+    } catch (const sandbox::Interrupted& e) {
+      Fail(std::string(e.what()) + " while the machine after the run was written to --out " + options.out +
+           "; nothing of it is kept");
+      return ExitForSignal(e.signal);
     }
   }
   facts.shown = outcome.shown;
@@ -316,14 +534,25 @@ int Report(const Options& options, const Loaded& loaded, sim::Machine& machine, 
   facts.error = outcome.error.empty() ? outputError : outcome.error;
   // What happened is reported whatever went wrong after the run began, then the error.
   const sandbox::Report report = sandbox::BuildReport(*loaded.machine, machine, facts);
-  std::cout << (options.json ? sandbox::ReportJson(report) : sandbox::ReportText(report, WidthOfTerminal()))
-            << std::flush;
+  const int writeError =
+      WriteToStandardOutput(options.json ? sandbox::ReportJson(report) : sandbox::ReportText(report, WidthOfTerminal()));
   if (!facts.error.empty()) Fail(facts.error);
+  if (writeError != 0) {
+    Fail("the report cannot be written to standard output: " + SystemError(writeError) +
+         (facts.output ? "; the machine after the run is kept in " + *facts.output : std::string()));
+    return kReportError;
+  }
   if (!outputError.empty()) return kOutputError;
   return outcome.errorExit;
 }
 
 int Run(int argc, char** argv) {
+  CatchStopSignals();
+  if (StandardOutputWasClosed()) {
+    Fail("standard output is closed, so the report has nowhere to go: give it a file (> report.txt), or "
+         ">/dev/null to run without one");
+    return kReportError;
+  }
   Options options;
   if (std::optional<int> exit = ParseCommandLine(argc, argv, options)) return *exit;
   Loaded loaded;

@@ -3,6 +3,7 @@
 // value or a win.ini key, "name" (and "value" where it is shown).
 #include <nlohmann/json.hpp>
 
+#include "layout.h"
 #include "report.h"
 
 namespace sandbox {
@@ -10,23 +11,33 @@ namespace {
 
 using nlohmann::json;
 
+// The machine's text, shown as the text report shows it.
+json Machine(const std::string& text) { return MachineText(text); }
+
+json Machine(const std::vector<std::string>& texts) {
+  json out = json::array();
+  for (const std::string& text : texts) out.push_back(MachineText(text));
+  return out;
+}
+
 json ItemJson(const Item& item) {
-  json out = {{"kind", item.kind}, {"path", item.path}};
-  if (item.kind == kRegistryValue || item.kind == kProfileKey) out["name"] = item.name;
-  if (!item.value.empty()) out["value"] = item.value;
+  json out = {{"kind", item.kind}, {"path", Machine(item.path)}};
+  if (item.kind == kRegistryValue || item.kind == kProfileKey) out["name"] = Machine(item.name);
+  if (!item.value.empty()) out["value"] = Machine(item.value);
   return out;
 }
 
 json ShownJson(const Shown& s) {
-  json entry = {
-      {"kind", s.kind == Shown::Dialog ? "dialog" : "messageBox"}, {"caption", s.caption}, {"inputs", s.inputs}};
+  json entry = {{"kind", s.kind == Shown::Dialog ? "dialog" : "messageBox"},
+                {"caption", Machine(s.caption)},
+                {"inputs", Machine(s.inputs)}};
   if (s.kind == Shown::Dialog) {
     entry["template"] = s.name;
     entry["timerMessages"] = s.timerMessages;
     entry["closed"] = s.closed;
     entry["result"] = s.result;
   } else {
-    entry["text"] = s.text;
+    entry["text"] = Machine(s.text);
     entry["answer"] = s.inputs.empty() ? "" : s.inputs.front();
   }
   return entry;
@@ -51,12 +62,13 @@ std::string ReportJson(const Report& report) {
   json removed = json::array();
   for (const Item& item : report.removed) removed.push_back(ItemJson(item));
   json waiting = json::array();
-  for (const Waiting& w : report.waiting) waiting.push_back(With(ItemJson(w.item), "atNextStart", w.atNextStart));
+  for (const Waiting& w : report.waiting)
+    waiting.push_back(With(ItemJson(w.item), "atNextStart", Machine(w.atNextStart)));
   json changes = json::array();
-  for (const Change& c : report.otherChanges) changes.push_back(With(ItemJson(c.item), "change", c.what));
+  for (const Change& c : report.otherChanges) changes.push_back(With(ItemJson(c.item), "change", Machine(c.what)));
   json remnants = json::array();
   for (const Remnant& r : report.stillThere)
-    remnants.push_back(With(With(ItemJson(r.item), "reason", r.reason), "reasonCode", r.code));
+    remnants.push_back(With(With(ItemJson(r.item), "reason", Machine(r.reason)), "reasonCode", r.code));
   auto list = [](const std::vector<Item>& items) {
     json out = json::array();
     for (const Item& item : items) out.push_back(ItemJson(item));
@@ -97,7 +109,9 @@ std::string ReportJson(const Report& report) {
       {"error", run.error.empty() ? json(nullptr) : json(run.error)},
       {"removed", removed},
       {"wininit",
-       {{"file", report.wininitPath}, {"created", report.wininitCreated}, {"linesAdded", report.wininitLines}}},
+       {{"file", Machine(report.wininitPath)},
+        {"created", report.wininitCreated},
+        {"linesAdded", Machine(report.wininitLines)}}},
       {"waiting", waiting},
       {"otherChanges", changes},
       {"stillThere", remnants},
@@ -113,7 +127,7 @@ std::string ReportJson(const Report& report) {
         {"stillThere", report.stillThere.size()},
         {"otherChanges", report.otherChanges.size()}}},
   };
-  // Windows text is ANSI: bytes that are not UTF-8 are replaced rather than failing the dump.
+  // The machine's text is UTF-8 by now; a Linux path that is not is replaced rather than failing.
   return out.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

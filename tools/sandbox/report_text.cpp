@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "layout.h"
 #include "report.h"
 
 namespace sandbox {
@@ -59,9 +60,14 @@ std::string CountsByKind(const std::vector<T>& things, KindOf kindOf) {
 class Writer {
  public:
   explicit Writer(int width) : width_(width) {}
-  // indent: where a wrapped line's continuation starts.
+  // A line of the machine's text (the tool's own words are ASCII): decoded as the machine's code
+  // page. indent: where a wrapped line's continuation starts.
   void Line(std::string_view text = "", int indent = 4, bool paths = false) {
-    for (const std::string& piece : WrapLine(EscapeControls(text), width_, indent, paths)) out_ += piece + "\n";
+    for (const std::string& piece : WrapLine(MachineText(text), width_, indent, paths)) out_ += piece + "\n";
+  }
+  // A line that names the Linux side (the image's folder, an error): its UTF-8 kept.
+  void HostLine(std::string_view text) {
+    for (const std::string& piece : WrapLine(EscapeControls(text), width_, 4, true)) out_ += piece + "\n";
   }
   void ItemLine(const Item& item, int indent = 2) {
     Line(std::string(static_cast<std::size_t>(indent), ' ') + Padded(item.kind) + ItemText(item), indent + kKindColumn,
@@ -79,7 +85,7 @@ class Writer {
 std::string ReportText(const Report& report, int width) {
   const RunFacts& run = report.run;
   Writer out(width);
-  out.Line("ZANTEROVA Karsenby RK514 uninstaller, run on a copy of " + run.image);
+  out.HostLine("ZANTEROVA Karsenby RK514 uninstaller, run on a copy of " + run.image);
   if (run.disk) {
     const DiskSource& disk = *run.disk;
     out.Line("Disk: " + disk.kind + (disk.partition.empty() ? "" : ", partition " + disk.partition) +
@@ -91,14 +97,14 @@ std::string ReportText(const Report& report, int width) {
     out.Line("  Current user: " + disk.user + ", " + disk.userFrom);
   }
   out.Line("Windows: " + ReleaseName(report.buildNumber));
-  out.Line("The machine after the run: " + (run.output          ? *run.output
+  out.HostLine("The machine after the run: " + (run.output          ? *run.output
                                             : run.error.empty() ? "not kept (--out DIR keeps it)"
                                                                 : "not written"));
   out.Line();
   out.Line("Shown");
   for (std::size_t i = 0; i < run.shown.size(); ++i)
     out.Line("  " + std::to_string(i + 1) + ". " + ShownText(run.shown[i]));
-  if (!run.error.empty()) out.Line("Error: " + run.error);
+  if (!run.error.empty()) out.HostLine("Error: " + run.error);
   out.Line();
   out.Line("Exit code: " +
            (run.exitCode ? std::to_string(*run.exitCode) : std::string("none, the program did not end")));

@@ -33,6 +33,9 @@ struct TerminalScreen {
 
 namespace {
 
+// How often a wait for a key looks whether a signal asks the run to stop.
+constexpr int kSignalPollMs = 100;
+
 // Colour pairs, one per style that needs its own.
 enum Pair : short { kDesktop = 1, kFace, kCaption, kBar, kIcon };
 
@@ -200,9 +203,22 @@ void TerminalUser::Draw() {
 }
 
 std::optional<KeyPress> TerminalUser::ReadKey(int timeoutMs) {
-  timeout(timeoutMs);
-  int ch = getch();
-  if (ch == ERR) return std::nullopt;
+  // A wait is cut into short ones: a signal that came just before getch began would not end it.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  int ch = ERR;
+  for (;;) {
+    int wait = kSignalPollMs;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = static_cast<int>(std::clamp<long long>(left, 0, kSignalPollMs));
+    }
+    timeout(wait);
+    ch = getch();
+    StopIfSignalled();
+    if (ch != ERR) break;
+    if (timeoutMs >= 0 && Clock::now() >= deadline) return std::nullopt;
+  }
   switch (ch) {
     case 3: throw Interrupted();  // Ctrl-C
     case '\t': return KeyPress{Key::Tab, 0};

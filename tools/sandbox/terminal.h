@@ -17,11 +17,6 @@
 
 namespace sandbox {
 
-// Ctrl-C at the terminal: the run is abandoned and nothing is written.
-struct Interrupted : std::runtime_error {
-  Interrupted() : std::runtime_error("interrupted at the terminal (Ctrl-C)") {}
-};
-
 struct TerminalScreen;  // the ncurses screen on /dev/tty
 
 class TerminalUser : public SandboxUser {

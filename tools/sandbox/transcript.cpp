@@ -5,6 +5,18 @@
 
 namespace sandbox {
 
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+Interrupted::Interrupted(int signalNumber)
+    : std::runtime_error(signalNumber == 0        ? "interrupted at the terminal (Ctrl-C)"
+                         : signalNumber == SIGINT ? "interrupted (SIGINT)"
+                                                  : "terminated (SIGTERM)"),
+      signal(signalNumber) {}
+
+void StopIfSignalled() {
+  if (g_stopSignal != 0) throw Interrupted(g_stopSignal);
+}
+
 Shown& SandboxUser::Note(const sim::DialogState& dialog) {
   for (const auto& [hwnd, index] : open_) {
     if (hwnd == dialog.hwnd) return transcript_[index];

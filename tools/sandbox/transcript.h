@@ -2,13 +2,27 @@
 // they appeared, with the input given to each. Both kinds of sandbox user keep one.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "sim/ui.h"
 
 namespace sandbox {
+
+// Ctrl-C at the terminal (signal 0), or SIGINT or SIGTERM while the terminal or the saving of
+// the machine must be given back first: the run is abandoned and nothing is written.
+struct Interrupted : std::runtime_error {
+  explicit Interrupted(int signalNumber = 0);
+  int signal;
+};
+
+// The signal that asks the run to stop, 0 while none came; set by the tool's signal handler.
+extern volatile std::sig_atomic_t g_stopSignal;
+// Throws Interrupted when a signal has asked the run to stop.
+void StopIfSignalled();
 
 struct Shown {
   enum Kind { Dialog, MessageBox } kind = Dialog;

@@ -48,11 +48,14 @@ struct ParsedPath {
 void CheckComponent(std::string_view path, std::string_view part, bool wildcards);
 // "C:\A\B" or "\A\B" (the current drive, C:); throws Unmodelled for any other form.
 ParsedPath Parse(std::string_view path, bool wildcardsInLast = false);
+// A path as Windows reads it from a program (see files.cpp): 0, or the error Windows gives.
+std::uint32_t Canonical(std::string_view path, ParsedPath& parsed);
 Node* Child(const Node& folder, std::string_view name);  // by long name or alias, any letter case
 // Adds entry to the folder, with a generated alias unless withAlias is false.
 Node* Insert(Node& folder, std::unique_ptr<Node> entry, bool withAlias = true);
 std::unique_ptr<Node> NewNode(std::string name, bool isDirectory);
 std::string GenerateAlias(Node& folder, std::string_view longName);
+// The node a path names as Windows reads it; nullptr when it names nothing on these drives.
 const Node* Lookup(const std::map<char, std::unique_ptr<Node>>& drives, std::string_view path);
 
 }  // namespace tree

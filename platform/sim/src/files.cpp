@@ -60,6 +60,41 @@ ParsedPath Parse(std::string_view path, bool wildcardsInLast) {
   return parsed;
 }
 
+// How Windows reads a path that a program passes: '/' is a backslash, "." and ".." are resolved
+// (".." at a root stays there), the trailing dots and blanks of a name are dropped, a path
+// without a drive is on drive C: and one without a root starts at the current directory, the
+// root of C: ("C:A" included). A network path has no drive here: ERROR_BAD_NETPATH; a name with
+// a character that Windows refuses, wildcards included: ERROR_INVALID_NAME.
+std::uint32_t Canonical(std::string_view path, ParsedPath& parsed) {
+  parsed.drive = 'C';
+  parsed.parts.clear();
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.empty()) return ERROR_PATH_NOT_FOUND;
+  if (path.size() >= 2 && separator(path[0]) && separator(path[1])) return ERROR_BAD_NETPATH;
+  if (path.size() >= 2 && path[1] == ':') {
+    const char letter = UpperAscii(path[0]);
+    if (letter < 'A' || letter > 'Z') return ERROR_INVALID_NAME;
+    parsed.drive = letter;
+    path.remove_prefix(2);
+  }
+  while (!path.empty()) {
+    const std::size_t end = std::min(path.find_first_of("\\/"), path.size());
+    std::string_view part = path.substr(0, end);
+    path.remove_prefix(end < path.size() ? end + 1 : end);
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parsed.parts.empty()) parsed.parts.pop_back();
+      continue;
+    }
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
+    if (part.empty()) return ERROR_INVALID_NAME;  // "...", or a name of blanks
+    for (unsigned char c : part)
+      if (!IsValidLongChar(c)) return ERROR_INVALID_NAME;
+    parsed.parts.emplace_back(part);
+  }
+  return 0;
+}
+
 Node* Child(const Node& folder, std::string_view name) {
   const auto found = folder.index.find(UpperAscii(name));
   return found == folder.index.end() ? nullptr : found->second;
@@ -286,7 +321,8 @@ void FileSystem::AddEntry(std::string_view folderPath, const DirEntry& entry, st
 namespace tree {
 
 const Node* Lookup(const std::map<char, std::unique_ptr<Node>>& drives, std::string_view path) {
-  const ParsedPath parsed = Parse(path);
+  ParsedPath parsed;
+  if (Canonical(path, parsed) != 0) return nullptr;  // no name on these drives
   const auto drive = drives.find(parsed.drive);
   return Walk(drive == drives.end() ? nullptr : drive->second.get(), parsed).node;
 }
@@ -324,7 +360,9 @@ void FileSystem::SetAttributes(std::string_view path, FileAttributes attributes)
 }
 
 std::string FileSystem::LongPath(std::string_view path) const {
-  const ParsedPath parsed = Parse(path);
+  ParsedPath parsed;
+  if (Canonical(path, parsed) != 0)
+    throw Unmodelled("path \"" + std::string(path) + "\": not a name on the simulated drives");
   std::string text = std::string(1, parsed.drive) + ":";
   const auto drive = drives_.find(parsed.drive);
   const Node* folder = drive == drives_.end() ? nullptr : drive->second.get();
@@ -350,10 +388,16 @@ std::vector<DirEntry> FileSystem::List(std::string_view folderPath) const {
 
 namespace {
 
-Resolved ResolveFor(std::map<char, std::unique_ptr<Node>>& drives, std::string_view path) {
-  const ParsedPath parsed = Parse(path);
+Resolved ResolveFor(std::map<char, std::unique_ptr<Node>>& drives, std::string_view path, ParsedPath& parsed) {
+  Resolved refused;
+  if ((refused.error = Canonical(path, parsed)) != 0) return refused;
   const auto drive = drives.find(parsed.drive);
   return Walk(drive == drives.end() ? nullptr : drive->second.get(), parsed);
+}
+
+Resolved ResolveFor(std::map<char, std::unique_ptr<Node>>& drives, std::string_view path) {
+  ParsedPath parsed;
+  return ResolveFor(drives, path, parsed);
 }
 
 // The refusals that writing a file meets: a folder or a read-only file, a file in use.
@@ -397,12 +441,13 @@ std::uint32_t FileSystem::Append(std::string_view path, std::string_view bytes) 
 }
 
 std::uint32_t FileSystem::Replace(std::string_view path, std::string_view bytes) {
-  const Resolved found = ResolveFor(drives_, path);
+  ParsedPath parsed;
+  const Resolved found = ResolveFor(drives_, path, parsed);
   if (found.error != 0) return found.error;
   if (found.parent == nullptr) return ERROR_ACCESS_DENIED;  // the root of a drive
   Node* file = found.node;
   if (file == nullptr) {
-    file = Insert(*found.parent, NewNode(Parse(path).parts.back(), false));
+    file = Insert(*found.parent, NewNode(parsed.parts.back(), false));
   } else if (const std::uint32_t refusal = WriteRefusal(*file)) {
     return refusal;
   }
@@ -414,12 +459,17 @@ std::uint32_t FileSystem::Replace(std::string_view path, std::string_view bytes)
 
 std::uint32_t FileSystem::Search(std::string_view pattern, std::vector<DirEntry>& found) const {
   found.clear();
-  const std::size_t slash = pattern.rfind('\\');
-  if (slash == std::string_view::npos)
-    throw Unmodelled("search \"" + std::string(pattern) + "\": relative paths are not modelled");
-  const std::string_view name = pattern.substr(slash + 1);
-  const ParsedPath folderPath = Parse(pattern.substr(0, slash + 1));
-  if (!name.empty()) CheckComponent(pattern, name, true);
+  const std::size_t slash = pattern.find_last_of("\\/:");
+  const std::string_view name = slash == std::string_view::npos ? pattern : pattern.substr(slash + 1);
+  ParsedPath folderPath;
+  const std::string_view folderText = slash == std::string_view::npos ? "." : pattern.substr(0, slash + 1);
+  if (const std::uint32_t error = Canonical(folderText, folderPath)) return error;
+  if (!name.empty()) {
+    if (name == "." || name == ".." || name.back() == '.' || name.back() == ' ')
+      throw Unmodelled("search \"" + std::string(pattern) + "\": a pattern ending in a dot or a blank is not modelled");
+    for (unsigned char c : name)
+      if (c != '*' && c != '?' && !IsValidLongChar(c)) return ERROR_INVALID_NAME;
+  }
 
   const auto drive = drives_.find(folderPath.drive);
   const Node* folder = Walk(drive == drives_.end() ? nullptr : drive->second.get(), folderPath).node;

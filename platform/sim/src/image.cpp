@@ -3,15 +3,20 @@
 // nothing, and every refusal is an ImageError that names the file (and the line, where it has
 // lines): what an image cannot mean on a Windows 95/98 machine is refused here rather than met
 // half way through a run.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <sstream>
 
 #include "file_tree.h"
+#include "image_files.h"
 #include "internal.h"
 
 namespace sim {
@@ -33,18 +38,55 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(begin, end - begin));
 }
 
-std::string ReadWhole(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw ImageError(file.string() + ": cannot be read");
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw ImageError(file.string() + ": cannot be read");
-  return bytes;
+std::string SystemError(int error) { return std::strerror(error); }
+
+// What a name of the image is when it is not a plain file.
+std::string NotAPlainFile(const fs::path& file, mode_t mode) {
+  struct stat link {};
+  const bool isLink = ::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  std::string what = S_ISDIR(mode)    ? "a folder"
+                     : S_ISFIFO(mode) ? "a fifo (named pipe)"
+                     : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                     : S_ISSOCK(mode) ? "a socket"
+                                      : "not a plain file";
+  if (isLink) what = "a link to " + what;
+  return file.string() + ": " + what + "; the machine image needs a plain file here";
 }
 
-void WriteWholeFile(const std::filesystem::path& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw ImageError(file.string() + ": cannot be written");
+// The bytes of an open file, at most kLargestImageFile of them.
+std::string ReadOpenFile(int fd, const fs::path& file) {
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) return bytes;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw ImageError(file.string() + ": cannot be read: " + SystemError(errno));
+    }
+    if (bytes.size() + static_cast<std::size_t>(got) > kLargestImageFile)
+      throw ImageError(file.string() + ": larger than the " + std::to_string(kLargestImageFile >> 20) +
+                       " MB that a file of a machine image may have");
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Every write, and the close, checked: a full disk shows in one or the other.
+void WriteWholeFile(const std::filesystem::path& file, std::string_view text) {
+  auto fail = [&](int error) { throw ImageError(file.string() + ": cannot be written: " + SystemError(error)); };
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) fail(errno);
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      fail(error);
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  if (::close(fd) != 0) fail(errno);
 }
 
 // dwBuildNumber as machine.ini gives it: hexadecimal with 0x, or major.minor.build in decimal as
@@ -100,6 +142,10 @@ std::vector<NamedDirectory> LoadMachineIni(Machine& machine, const std::string& 
   auto fail = [&](const std::string& what) {
     throw ImageError(std::string(kMachineIni) + ":" + std::to_string(number) + ": " + what);
   };
+  if (const std::string problem = TextShapeProblem(text); !problem.empty()) {
+    number = 1;
+    fail(problem);
+  }
   while (std::getline(lines, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -107,10 +153,10 @@ std::vector<NamedDirectory> LoadMachineIni(Machine& machine, const std::string& 
     if (trimmed.empty() || trimmed[0] == ';') continue;
     if (EqualNoCase(trimmed, "[machine]")) continue;
     std::size_t equals = trimmed.find('=');
-    if (equals == std::string::npos) fail("expected key=value, found \"" + trimmed + "\"");
+    if (equals == std::string::npos) fail("expected key=value, found \"" + Visible(trimmed) + "\"");
     std::string key = Trim(trimmed.substr(0, equals));
     std::string value = Trim(trimmed.substr(equals + 1));
-    if (!seen.insert(key).second) fail("\"" + key + "\" is given twice");
+    if (!seen.insert(key).second) fail("\"" + Visible(key) + "\" is given twice");
     if (EqualNoCase(key, "BuildNumber")) {
       const std::optional<std::uint32_t> build = ParseBuildNumber(value);
       if (!build) fail(BuildNumberHint(value));
@@ -138,7 +184,7 @@ std::vector<NamedDirectory> LoadMachineIni(Machine& machine, const std::string& 
         machine.registry.SetCurrentUser(value);
       }
     } else {
-      fail("unknown key \"" + key + "\"");
+      fail("unknown key \"" + Visible(key) + "\"");
     }
   }
   return directories;
@@ -153,7 +199,9 @@ std::string MachineIniText(const Machine& machine) {
 // A folder and what it holds, depth levels below its drive's root. No Windows path reaches
 // deeper than kDeepestFolder levels (C:\a\a\... within 259 characters), and no folder of an
 // image may: the tree is walked by recursion everywhere.
-void LoadFolder(const fs::path& dir, Node& folder, int depth) {
+// writeProtected gets the Windows path of every file and folder whose owner's write bit is off.
+void LoadFolder(const fs::path& dir, const std::string& windowsPath, Node& folder, int depth,
+                std::vector<std::string>& writeProtected) {
   if (depth > kDeepestFolder)
     throw ImageError(dir.string() + ": folders nested deeper than the " + std::to_string(kDeepestFolder) +
                      " levels that a Windows path can reach");
@@ -178,10 +226,12 @@ void LoadFolder(const fs::path& dir, Node& folder, int depth) {
     if (!isDirectory && !item.is_regular_file())
       throw ImageError(item.path().string() + ": neither a plain file nor a folder");
     Node* node = Insert(folder, NewNode(name, isDirectory), false);
+    const std::string path = windowsPath + "\\" + name;
+    if ((item.status().permissions() & fs::perms::owner_write) == fs::perms::none) writeProtected.push_back(path);
     if (isDirectory) {
-      LoadFolder(item.path(), *node, depth + 1);
+      LoadFolder(item.path(), path, *node, depth + 1, writeProtected);
     } else {
-      node->bytes = ReadWhole(item.path());
+      node->bytes = ReadImageFile(item.path());
     }
     loaded.push_back(node);
   }
@@ -192,18 +242,16 @@ void LoadFolder(const fs::path& dir, Node& folder, int depth) {
   }
 }
 
-void SaveFolder(const Node& folder, const fs::path& dir) {
+void SaveFolder(const Node& folder, const fs::path& dir, const std::function<void()>& beforeEachFile) {
   fs::create_directories(dir);
   for (const auto& [order, entry] : folder.entries) {
+    if (beforeEachFile) beforeEachFile();
     const fs::path target = dir / entry->name;
     if (entry->isDirectory) {
-      SaveFolder(*entry, target);
+      SaveFolder(*entry, target, beforeEachFile);
       continue;
     }
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(entry->bytes.data(), static_cast<std::streamsize>(entry->bytes.size()));
-    out.close();
-    if (!out) throw ImageError(target.string() + ": cannot be written");
+    WriteWholeFile(target, entry->bytes);
   }
 }
 
@@ -213,8 +261,49 @@ bool IsDriveFolderName(const std::string& name) {
 
 }  // namespace
 
-void FileSystem::LoadDrives(const std::filesystem::path& drivesDir) {
+std::string ReadImageFile(const std::filesystem::path& file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) throw ImageError(file.string() + ": cannot be read: " + SystemError(errno));
+  if (!S_ISREG(info.st_mode)) throw ImageError(NotAPlainFile(file, info.st_mode));
+  // Not blocking: the name may have become a fifo since.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) throw ImageError(file.string() + ": cannot be read: " + SystemError(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw ImageError(NotAPlainFile(file, info.st_mode));
+  return ReadOpenFile(fd, file);
+}
+
+std::string TextShapeProblem(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF")
+    return "the file starts with a UTF-8 byte order mark (the bytes EF BB BF, which most editors do not show); "
+           "Windows 95/98 text files are single-byte ANSI text: save it without the mark (as \"ANSI\" or \"UTF-8 "
+           "without BOM\")";
+  if (text.find('\r') != std::string_view::npos && text.find('\n') == std::string_view::npos)
+    return "its lines end in a carriage return alone (the line ends of the classic Mac OS), so the whole file is one "
+           "line; write the lines with CR LF ends, as Windows does";
+  return "";
+}
+
+std::string Visible(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void FileSystem::LoadDrives(const std::filesystem::path& drivesDir, std::vector<std::string>* writeProtected) {
   std::map<char, std::unique_ptr<Node>> loaded;
+  std::vector<std::string> protectedPaths;
   try {
     if (fs::is_symlink(drivesDir)) throw ImageError(drivesDir.string() + ": a link, not the drives' own folder");
     if (!fs::is_directory(drivesDir)) throw ImageError(drivesDir.string() + ": not a folder");
@@ -227,7 +316,7 @@ void FileSystem::LoadDrives(const std::filesystem::path& drivesDir) {
       if (loaded.count(letter) != 0)
         throw ImageError(item.path().string() + ": drive " + std::string(1, letter) + ": is given twice");
       auto root = NewNode("", true);
-      LoadFolder(item.path(), *root, 0);
+      LoadFolder(item.path(), std::string(1, letter) + ":", *root, 0, protectedPaths);
       loaded[letter] = std::move(root);
     }
   } catch (const fs::filesystem_error& error) {
@@ -235,9 +324,10 @@ void FileSystem::LoadDrives(const std::filesystem::path& drivesDir) {
   }
   if (loaded.count('C') == 0) loaded['C'] = NewNode("", true);
   drives_ = std::move(loaded);
+  if (writeProtected != nullptr) *writeProtected = std::move(protectedPaths);
 }
 
-void FileSystem::SaveDrives(const std::filesystem::path& drivesDir) const {
+void FileSystem::SaveDrives(const std::filesystem::path& drivesDir, const std::function<void()>& beforeEachFile) const {
   try {
     if (fs::exists(drivesDir)) {
       // Only drive folders are replaced: anything else here is not ours to remove.
@@ -248,15 +338,16 @@ void FileSystem::SaveDrives(const std::filesystem::path& drivesDir) const {
       for (const fs::directory_entry& item : fs::directory_iterator(drivesDir)) fs::remove_all(item.path());
     }
     fs::create_directories(drivesDir);
-    for (const auto& [letter, root] : drives_) SaveFolder(*root, drivesDir / std::string(1, letter));
+    for (const auto& [letter, root] : drives_) SaveFolder(*root, drivesDir / std::string(1, letter), beforeEachFile);
   } catch (const fs::filesystem_error& error) {
     throw ImageError(error.path1().string() + ": " + error.code().message());
   }
 }
 
 void FileSystem::LoadAttributes(const std::filesystem::path& file) {
-  const std::string text = ReadWhole(file);
+  const std::string text = ReadImageFile(file);
   const std::string where = file.filename().string() + ":";
+  if (const std::string problem = TextShapeProblem(text); !problem.empty()) throw ImageError(where + "1: " + problem);
   std::vector<std::pair<Node*, FileAttributes>> changes;
   std::istringstream lines(text);
   std::string line;
@@ -268,15 +359,16 @@ void FileSystem::LoadAttributes(const std::filesystem::path& file) {
     bool wellFormed = line.size() > 5 && line[4] == ' ';
     for (int i = 0; wellFormed && i < 4; ++i) wellFormed = line[i] == letters[i] || line[i] == '-';
     if (!wellFormed)
-      throw ImageError(at + "expected four flags (R, H, S, U or '-'), a space and a path: \"" + line + "\"");
+      throw ImageError(at + "expected four flags (R, H, S, U or '-'), a space and a path: \"" + Visible(line) + "\"");
     const std::string path = line.substr(5);
     const Node* node = nullptr;
     try {
+      Parse(path);  // a full path, as a person writes one: no "..", no relative or UNC path
       node = Lookup(drives_, path);
     } catch (const Unmodelled&) {
-      throw ImageError(at + "not a Windows path: \"" + path + "\"");
+      throw ImageError(at + "not a Windows path (a full one, C:\\...): \"" + Visible(path) + "\"");
     }
-    if (node == nullptr) throw ImageError(at + "no such file or folder: \"" + path + "\"");
+    if (node == nullptr) throw ImageError(at + "no such file or folder: \"" + Visible(path) + "\"");
     for (const auto& change : changes)
       if (change.first == node) throw ImageError(at + "\"" + path + "\" is listed twice");
     FileAttributes attributes;
@@ -321,18 +413,23 @@ std::string FileSystem::AttributesText() const {
 
 // The bare machine first, then each file of the image that is present. Nothing reaches the
 // caller unless every file loads.
-Machine Machine::LoadImage(const std::filesystem::path& dir) {
+Machine Machine::LoadImage(const std::filesystem::path& dir, std::vector<std::string>* notes) {
   if (!std::filesystem::is_directory(dir)) throw ImageError(dir.string() + ": not a machine image folder");
   Machine machine;
   std::vector<NamedDirectory> directories;
-  if (std::filesystem::exists(dir / kMachineIni)) directories = LoadMachineIni(machine, ReadWhole(dir / kMachineIni));
+  auto present = [&](const char* name) {
+    std::error_code error;
+    return std::filesystem::symlink_status(dir / name, error).type() != std::filesystem::file_type::not_found;
+  };
+  if (present(kMachineIni)) directories = LoadMachineIni(machine, ReadImageFile(dir / kMachineIni));
   // registry.reg holds the whole registry: a key that it does not list is not there.
-  if (std::filesystem::exists(dir / "registry.reg")) {
+  if (present("registry.reg")) {
     machine.registry.Clear();
     machine.registry.LoadRegFile(dir / "registry.reg");
   }
-  if (std::filesystem::exists(dir / "drives")) machine.files.LoadDrives(dir / "drives");
-  if (std::filesystem::exists(dir / "attributes.txt")) machine.files.LoadAttributes(dir / "attributes.txt");
+  std::vector<std::string> writeProtected;
+  if (present("drives")) machine.files.LoadDrives(dir / "drives", &writeProtected);
+  if (present("attributes.txt")) machine.files.LoadAttributes(dir / "attributes.txt");
   // A directory on a drive that the image does not have would make a machine without Windows.
   const std::vector<char> drives = machine.files.Drives();
   for (const NamedDirectory& named : directories) {
@@ -342,15 +439,35 @@ Machine Machine::LoadImage(const std::filesystem::path& dir) {
                        named.value + "\" is on drive " + letter + ":, which the image does not have");
     }
   }
+  // Unix modes mean nothing to the machine: a file whose write bit is off is not read-only on it
+  // unless attributes.txt says so.
+  if (notes != nullptr) {
+    std::string listed;
+    std::size_t count = 0;
+    for (const std::string& path : writeProtected) {
+      if (machine.files.Attributes(path).value_or(FileAttributes{}).readOnly) continue;
+      if (++count <= 5) listed += (listed.empty() ? "" : ", ") + Visible(path);
+    }
+    if (count > 5) listed += " and " + std::to_string(count - 5) + " more";
+    if (count > 0)
+      notes->push_back("drives/ holds " + std::to_string(count) + (count == 1 ? " name" : " names") +
+                       " whose Unix write permission is off (" + listed +
+                       "); Unix modes are ignored: attributes.txt decides what is read-only on the machine (an "
+                       "\"R---\" line)");
+  }
   return machine;
 }
 
-void Machine::SaveImage(const std::filesystem::path& dir) const {
-  std::filesystem::create_directories(dir);
+void Machine::SaveImage(const std::filesystem::path& dir, const std::function<void()>& beforeEachFile) const {
+  try {
+    std::filesystem::create_directories(dir);
+    // The drives are written afresh, so that nothing of an older image in the folder survives.
+    std::filesystem::remove_all(dir / "drives");
+  } catch (const fs::filesystem_error& error) {
+    throw ImageError(error.path1().string() + ": " + error.code().message());
+  }
   WriteWholeFile(dir / "registry.reg", registry.ExportRegText());
-  // The drives are written afresh, so that nothing of an older image in the folder survives.
-  std::filesystem::remove_all(dir / "drives");
-  files.SaveDrives(dir / "drives");
+  files.SaveDrives(dir / "drives", beforeEachFile);
   WriteWholeFile(dir / "attributes.txt", files.AttributesText());
   WriteWholeFile(dir / kMachineIni, MachineIniText(*this));
 }

@@ -167,7 +167,7 @@ bool SetKey(Profile& profile, std::string_view section, std::string_view key, st
   const std::vector<Range> ranges = SectionsNamed(lines, section);
   if (ranges.empty()) {
     EndLastLine(profile, lines.size());
-    lines.push_back(profile.Make("[" + std::string(section) + "]\r\n"));
+    lines.push_back(profile.Make(std::string(1, '[').append(section).append("]\r\n")));
     lines.push_back(profile.Make(std::string(key) + "=" + std::string(value) + "\r\n"));
     return true;
   }

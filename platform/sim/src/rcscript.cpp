@@ -313,7 +313,8 @@ class Parser {
     if (token.kind == Token::Number) return "#" + std::to_string(token.number);
     if (token.kind == Token::String) return UpperAscii(token.text);
     if (token.kind == Token::Name) {
-      if (defines_.count(token.text) != 0) return "#" + std::to_string(Value(token.text, token.line, 0) & 0xFFFF);
+      if (defines_.count(token.text) != 0)
+        return std::string(1, '#').append(std::to_string(Value(token.text, token.line, 0) & 0xFFFF));
       return UpperAscii(token.text);
     }
     reader_.Fail(token.line, "expected a resource name, found " + Text(token));

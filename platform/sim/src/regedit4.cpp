@@ -1,10 +1,9 @@
 // REGEDIT4 files, as Windows 98's regedit reads and writes them: a "REGEDIT4" first line, [key]
 // sections, and "name"="text", @="text", dword:, hex: and hex(N): values with \ continuations.
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
+#include "image_files.h"
 #include "sim/errors.h"
 #include "sim/registry.h"
 #include "sim/text.h"
@@ -50,12 +49,19 @@ std::string_view TrimBlanks(std::string_view text) {
 class RegParser {
  public:
   RegParser(Registry& registry, std::string_view text, std::string fileName)
-      : registry_(registry), fileName_(std::move(fileName)) {
+      : registry_(registry), fileName_(std::move(fileName)), text_(text) {
     lines_ = SplitLines(text);
   }
 
   void Run() {
-    if (lines_.empty() || TrimBlanks(lines_[0]) != "REGEDIT4") Fail(1, "the first line must be REGEDIT4");
+    if (const std::string problem = TextShapeProblem(text_); !problem.empty()) Fail(1, problem);
+    if (!lines_.empty() && TrimBlanks(lines_[0]).substr(0, 35) == "Windows Registry Editor Version 5.0")
+      Fail(1,
+           "a \"Windows Registry Editor Version 5.00\" export, the format of regedit on Windows 2000 and later; the "
+           "image needs the Windows 95/98 format, REGEDIT4: export with the regedit of Windows 95 or 98, or choose "
+           "\"Win9x/NT4 Registration Files (*.reg)\" as the type in regedit's export dialog");
+    if (lines_.empty() || TrimBlanks(lines_[0]) != "REGEDIT4")
+      Fail(1, "the first line must be REGEDIT4, found \"" + Visible(lines_.empty() ? "" : lines_[0].substr(0, 40)) + "\"");
     for (next_ = 1; next_ < lines_.size();) {
       std::size_t number = next_ + 1;
       std::string_view line = TrimBlanks(lines_[next_++]);
@@ -184,7 +190,7 @@ class RegParser {
         std::size_t comma = list.find(',');
         std::string_view token = TrimBlanks(list.substr(0, comma));
         if (token.size() != 2 || HexDigit(token[0]) < 0 || HexDigit(token[1]) < 0) {
-          Fail(number, "\"" + std::string(token) + "\" is not a two-digit hex byte");
+          Fail(number, std::string(1, '"').append(token).append("\" is not a two-digit hex byte"));
         }
         bytes.push_back(static_cast<std::uint8_t>(HexDigit(token[0]) * 16 + HexDigit(token[1])));
         expectMore = comma != std::string_view::npos;
@@ -203,6 +209,7 @@ class RegParser {
 
   Registry& registry_;
   std::string fileName_;
+  std::string_view text_;
   std::vector<std::string_view> lines_;
   std::size_t next_ = 0;  // index of the next line to read
   std::string key_;       // the key of the last [key] line, canonical
@@ -231,7 +238,7 @@ bool WritableAsString(const RegValue& value) {
 
 std::string ValueLines(const std::string& name, const RegValue& value) {
   if (HasLineBreak(name)) throw Unmodelled("REGEDIT4 cannot hold a value name with a line break: \"" + name + "\"");
-  std::string line = name.empty() ? "@=" : "\"" + Escaped(name) + "\"=";
+  std::string line = name.empty() ? "@=" : std::string(1, '"').append(Escaped(name)).append("\"=");
   if (WritableAsString(value)) {
     return line + "\"" + Escaped(std::string(value.data.begin(), value.data.end() - 1)) + "\"\r\n";
   }
@@ -275,11 +282,7 @@ void ExportKey(const RegKey& key, const std::string& path, bool isRoot, std::str
 }  // namespace
 
 void Registry::LoadRegFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw ImageError(file.filename().string() + ": cannot be read");
-  std::ostringstream text;
-  text << in.rdbuf();
-  LoadRegText(text.str(), file.filename().string());
+  LoadRegText(ReadImageFile(file), file.filename().string());
 }
 
 void Registry::LoadRegText(std::string_view text, const std::string& fileName) {

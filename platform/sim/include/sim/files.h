@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,9 +37,13 @@ class FileSystem {
  public:
   FileSystem();  // drive C: with an empty root
 
-  // Paths: "C:\A\B", "\A\B" (current drive), "c:/a/b" is not accepted (throws Unmodelled), nor
-  // relative, drive-relative ("C:A") or UNC paths, "." or "..", or names ending in a dot or a
-  // blank. Empty components (a trailing backslash, "A\\B") are skipped. Every call resolves
+  // Setting up a machine (MakeDirectory, WriteFile) takes "C:\A\B" or "\A\B" (current drive)
+  // only: "c:/a/b", relative, drive-relative ("C:A") or UNC paths, "." or "..", and names ending
+  // in a dot or a blank throw Unmodelled. The queries and the Win32 meanings read a path as
+  // Windows reads one from a program: '/' as '\', "." and ".." resolved, trailing dots and blanks
+  // of a name dropped, the current directory the root of C:; a UNC path names nothing here
+  // (ERROR_BAD_NETPATH), nor does a name with a character Windows refuses (ERROR_INVALID_NAME).
+  // Empty components (a trailing backslash, "A\\B") are skipped. Every call resolves
   // case-insensitively, by long name or alias. Writing to a drive letter not yet used adds it.
   void MakeDirectory(std::string_view path);  // with every missing parent
   void WriteFile(std::string_view path, std::string_view bytes, FileAttributes attributes = {});
@@ -48,14 +53,16 @@ class FileSystem {
   bool IsFile(std::string_view path) const;
   std::optional<FileAttributes> Attributes(std::string_view path) const;
   void SetAttributes(std::string_view path, FileAttributes attributes);  // throws when missing
-  std::string LongPath(std::string_view path) const;                     // the names as created: "C:\WINDOWS\win.ini"
+  // The names as created: "C:\WINDOWS\win.ini"; throws Unmodelled for a path that names nothing here.
+  std::string LongPath(std::string_view path) const;
   // An entry as a FAT directory holds it, in a folder that exists: its long name, its own 8.3
   // name (shortName, "" when the long name is one), folder or file, attributes, and a file's
   // bytes; no alias is generated. Throws Unmodelled when the folder is missing or either name is
   // taken in it.
   void AddEntry(std::string_view folder, const DirEntry& entry, std::string_view bytes = {});
 
-  // Win32 meanings, with the error code that Windows 98 gives (0 on success).
+  // Win32 meanings, with the error code that Windows 98 gives (0 on success); besides those
+  // below, a UNC path gives 53 and a name Windows refuses 123.
   std::uint32_t Delete(std::string_view path);  // missing: 2/3; folder or read-only: 5; in use: 32
   // missing: 2/3; a file: 267; not empty: 145; read-only or a drive's root: 5; in use: 32
   std::uint32_t RemoveDirectory(std::string_view path);
@@ -76,8 +83,11 @@ class FileSystem {
   static bool WildcardMatch(std::string_view pattern, std::string_view name);
 
   // Machine image: <dir>/<letter>/... holds each drive's files; attributes are kept apart.
-  void LoadDrives(const std::filesystem::path& drivesDir);  // all or nothing; throws ImageError
-  void SaveDrives(const std::filesystem::path& drivesDir) const;
+  // All or nothing; throws ImageError. writeProtected, when given, gets the Windows path of every
+  // file and folder whose owner's Unix write bit is off.
+  void LoadDrives(const std::filesystem::path& drivesDir, std::vector<std::string>* writeProtected = nullptr);
+  // beforeEachFile runs before each file or folder is written; it may throw to stop the save.
+  void SaveDrives(const std::filesystem::path& drivesDir, const std::function<void()>& beforeEachFile = {}) const;
   // One line per file or folder with attributes: "RHSU C:\PATH", four letters for read-only,
   // hidden, system, in use (a dash where unset), a space and the path. LoadDrives loads folders
   // in name order, which then is their creation order.

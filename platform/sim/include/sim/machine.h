@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/errors.h"
 #include "sim/files.h"
@@ -40,9 +42,14 @@ class Machine {
   // major.minor.build in decimal: 4.00.950), WindowsDirectory, SystemDirectory (on a drive of
   // the image), CurrentConfig, CurrentUser. What no Windows 95/98 machine could hold is refused:
   // keys deeper than 512 levels, key and value names with a line break, links in drives/,
-  // folders deeper than a Windows path reaches. Read and written in image.cpp.
-  static Machine LoadImage(const std::filesystem::path& dir);
-  void SaveImage(const std::filesystem::path& dir) const;
+  // folders deeper than a Windows path reaches; any name that is not a plain file or folder, and
+  // any file larger than 256 MB. notes, when given, gets what the image holds that the machine
+  // ignores (files whose Unix write bit is off). Read and written in image.cpp.
+  static Machine LoadImage(const std::filesystem::path& dir, std::vector<std::string>* notes = nullptr);
+  // Every write and close is checked: a failure throws ImageError naming the file and the
+  // system's error, and leaves dir as far as it got. beforeEachFile runs before each file of the
+  // drives is written; it may throw to stop the save.
+  void SaveImage(const std::filesystem::path& dir, const std::function<void()>& beforeEachFile = {}) const;
 
   Registry registry;
   FileSystem files;
