@@ -87,11 +87,11 @@ FileHandle* OpenFile(sim::Machine& machine, HANDLE handle) {
   return &found->second;
 }
 
-// Whether a new handle with access and share may open a file alongside those open on it.
-bool SharesWith(const sim::Machine& machine, const std::string& longPath, DWORD access, DWORD share) {
-  auto& open = const_cast<sim::Machine&>(machine).handles().fileHandles;
-  for (const auto& [value, file] : open) {
-    if (file.path != longPath) continue;
+// Whether a new handle with access and share may open a file alongside those open on it. A
+// handle without access (one that only asks about the file) shares with every other.
+bool SharesWith(sim::Machine& machine, const std::string& longPath, DWORD access, DWORD share) {
+  for (const auto& [value, file] : machine.handles().fileHandles) {
+    if (file.path != longPath || access == 0 || file.access == 0) continue;
     if ((access & GENERIC_READ) && !(file.share & FILE_SHARE_READ)) return false;
     if ((access & GENERIC_WRITE) && !(file.share & FILE_SHARE_WRITE)) return false;
     if ((file.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
