@@ -112,8 +112,8 @@ TEST(RunCalls, ReadTheProgramsOwnRuntimeFiles) {
   {
     sim::Activation active(machine);
     auto open = [](const char* path, DWORD access, DWORD disposition) {
-      return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
     };
     HANDLE inf = open("C:\\WINDOWS\\INF\\OEM1.INF", GENERIC_READ, OPEN_EXISTING);
     CloseHandle(inf);

@@ -251,7 +251,9 @@ TEST_F(FileHandleTest, HandlesOfAnotherKindOrClosedAreInvalid) {
       {"RegFlushKey of a search", [&] { return static_cast<DWORD>(RegFlushKey(reinterpret_cast<HKEY>(search))); }},
       {"ReadFile of a search", [&] { return error(ReadFile(search, &byte, 1, &count, nullptr)); }},
       {"GetFileSize of a key",
-       [&] { return GetFileSize(reinterpret_cast<HANDLE>(key), nullptr) == INVALID_FILE_SIZE ? machine.lastError : 0; }},
+       [&] {
+         return GetFileSize(reinterpret_cast<HANDLE>(key), nullptr) == INVALID_FILE_SIZE ? machine.lastError : 0;
+       }},
   };
   for (const auto& [what, misuse] : misuses) {
     SCOPED_TRACE(what);
@@ -283,8 +285,7 @@ TEST_F(FileHandleTest, InjectedFaultsFailAndChangeNothing) {
   DWORD count = 99;
   char byte = 0;
   const Case cases[] = {
-      {"CreateFileA",
-       [&](HANDLE) { return Open("C:\\WINDOWS\\new.txt", RW, OPEN_ALWAYS) == INVALID_HANDLE_VALUE; },
+      {"CreateFileA", [&](HANDLE) { return Open("C:\\WINDOWS\\new.txt", RW, OPEN_ALWAYS) == INVALID_HANDLE_VALUE; },
        ERROR_ACCESS_DENIED},
       {"ReadFile", [&](HANDLE open) { return !ReadFile(open, &byte, 1, &count, nullptr) && count == 0; },
        ERROR_LOCK_VIOLATION},

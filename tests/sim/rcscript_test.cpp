@@ -168,14 +168,15 @@ TEST(ResourceScript, CompiledTemplatesLoadAsAModule) {
   };
   for (const Shown& shown : {Shown{"lowercase", 10}, Shown{"#200", 0}, Shown{"Extended", 3}}) {
     SCOPED_TRACE(shown.name);
-    const INT_PTR result = DialogBoxParamA(module, shown.name, nullptr,
-                                           [](HWND dialog, UINT message, WPARAM, LPARAM) -> INT_PTR {
-                                             if (message != WM_INITDIALOG) return FALSE;
-                                             SendMessageA(GetDlgItem(dialog, 1007), PBM_SETPOS, 30, 0);
-                                             EndDialog(dialog, 1);
-                                             return TRUE;
-                                           },
-                                           0);
+    const INT_PTR result = DialogBoxParamA(
+        module, shown.name, nullptr,
+        [](HWND dialog, UINT message, WPARAM, LPARAM) -> INT_PTR {
+          if (message != WM_INITDIALOG) return FALSE;
+          SendMessageA(GetDlgItem(dialog, 1007), PBM_SETPOS, 30, 0);
+          EndDialog(dialog, 1);
+          return TRUE;
+        },
+        0);
     EXPECT_EQ(result, 1);
     ASSERT_FALSE(machine.ui().closedDialogs.empty());
     EXPECT_EQ(machine.ui().closedDialogs.back().controls.size(), static_cast<std::size_t>(shown.controls));

@@ -787,8 +787,7 @@ TEST(DialogProcedures, AreAllCalledThroughTheHookWhenSet) {
     if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) EndDialog(window, 2);
   });
   EXPECT_EQ(DialogBoxParamA(desk.module, "MAIN", nullptr, guestProc, 0), 2);
-  const std::vector<UINT> expected = {WM_INITDIALOG, WM_TEST,  WM_TEST,   WM_TIMER,
-                                      WM_SYSCOMMAND, WM_CLOSE, WM_COMMAND};
+  const std::vector<UINT> expected = {WM_INITDIALOG, WM_TEST, WM_TEST, WM_TIMER, WM_SYSCOMMAND, WM_CLOSE, WM_COMMAND};
   EXPECT_EQ(hooked, expected);
   EXPECT_EQ(Messages(), expected);
 }

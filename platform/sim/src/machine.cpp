@@ -57,7 +57,8 @@ Machine::OpenHandles Machine::CountOpenHandles() const {
 }
 
 std::uintptr_t Machine::Handles::Take(std::uintptr_t& next, std::uintptr_t end, const char* what) {
-  if (next >= end) throw Unmodelled(std::string("more ") + what + " opened in one run than the simulated machine numbers");
+  if (next >= end)
+    throw Unmodelled(std::string("more ") + what + " opened in one run than the simulated machine numbers");
   return next++;
 }
 

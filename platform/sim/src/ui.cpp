@@ -210,8 +210,8 @@ LRESULT DialogMessage(Machine& machine, Ui::Impl::Dialog& dialog, UINT message, 
   if (message == WM_TIMER) ++dialog.state.timerMessages;
   // Every call of a dialog procedure is made here: through the hook when one is set.
   const auto& callProc = machine.ui().callProc;
-  INT_PTR handled = callProc ? callProc(dialog.proc, window, message, wParam, lParam)
-                             : dialog.proc(window, message, wParam, lParam);
+  INT_PTR handled =
+      callProc ? callProc(dialog.proc, window, message, wParam, lParam) : dialog.proc(window, message, wParam, lParam);
   if (message == WM_INITDIALOG) return handled;
   if (handled || ui.Find(window) == nullptr) return 0;
   switch (message) {

@@ -141,9 +141,9 @@ std::string QuotedBytes(const void* bytes, DWORD size) {
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE templateFile) {
-  sim::TracedCall call("CreateFileA", {sim::Quote(path), sim::Hex(access), sim::Hex(share),
-                                       security == nullptr ? "NULL" : "security", std::to_string(disposition),
-                                       sim::Hex(flags), sim::HandleName(templateFile)});
+  sim::TracedCall call("CreateFileA",
+                       {sim::Quote(path), sim::Hex(access), sim::Hex(share), security == nullptr ? "NULL" : "security",
+                        std::to_string(disposition), sim::Hex(flags), sim::HandleName(templateFile)});
   RequirePath(path, "CreateFileA");
   if (access & ~static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE))
     throw sim::Unmodelled("CreateFileA: access rights other than GENERIC_READ and GENERIC_WRITE are not modelled");
@@ -200,9 +200,9 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
-  sim::TracedCall call("ReadFile", {sim::HandleName(file), buffer == nullptr ? "NULL" : "buffer",
-                                    std::to_string(toRead), read == nullptr ? "NULL" : "read",
-                                    overlapped == nullptr ? "NULL" : "overlapped"});
+  sim::TracedCall call("ReadFile",
+                       {sim::HandleName(file), buffer == nullptr ? "NULL" : "buffer", std::to_string(toRead),
+                        read == nullptr ? "NULL" : "read", overlapped == nullptr ? "NULL" : "overlapped"});
   if (read == nullptr && overlapped == nullptr) throw sim::Unmodelled("ReadFile: no count of bytes read to fill");
   if (buffer == nullptr && toRead != 0) throw sim::Unmodelled("ReadFile: a NULL buffer");
   if (read != nullptr) *read = 0;
@@ -223,10 +223,11 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPO
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
   if (buffer == nullptr && toWrite != 0) throw sim::Unmodelled("WriteFile: a NULL buffer");
-  sim::TracedCall call("WriteFile", {sim::HandleName(file), QuotedBytes(buffer, toWrite), std::to_string(toWrite),
-                                     written == nullptr ? "NULL" : "written",
-                                     overlapped == nullptr ? "NULL" : "overlapped"});
-  if (written == nullptr && overlapped == nullptr) throw sim::Unmodelled("WriteFile: no count of bytes written to fill");
+  sim::TracedCall call("WriteFile",
+                       {sim::HandleName(file), QuotedBytes(buffer, toWrite), std::to_string(toWrite),
+                        written == nullptr ? "NULL" : "written", overlapped == nullptr ? "NULL" : "overlapped"});
+  if (written == nullptr && overlapped == nullptr)
+    throw sim::Unmodelled("WriteFile: no count of bytes written to fill");
   if (written != nullptr) *written = 0;
   sim::Machine& machine = call.machine();
   if (call.Fails()) return Finish(call, ERROR_DISK_FULL);
@@ -246,9 +247,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
-  sim::TracedCall call("SetFilePointer", {sim::HandleName(file), std::to_string(distance),
-                                          distanceHigh == nullptr ? "NULL" : std::to_string(*distanceHigh),
-                                          std::to_string(method)});
+  sim::TracedCall call("SetFilePointer",
+                       {sim::HandleName(file), std::to_string(distance),
+                        distanceHigh == nullptr ? "NULL" : std::to_string(*distanceHigh), std::to_string(method)});
   sim::Machine& machine = call.machine();
   auto refuse = [&](DWORD error) {
     machine.lastError = error;

@@ -42,8 +42,9 @@ class Heap {
   // address is not a live block or no room is found (inPlaceOnly: none after it); the block then
   // stays as it was.
   std::uintptr_t Reallocate(std::uintptr_t address, std::size_t size, bool zero, bool inPlaceOnly = false);
-  bool Free(std::uintptr_t address);  // false unless address is a live block
-  std::optional<std::size_t> SizeOf(std::uintptr_t address) const;  // the size asked for; nullopt unless live
+  // Free: false unless address is a live block. SizeOf: the size asked for, nullopt unless live.
+  bool Free(std::uintptr_t address);
+  std::optional<std::size_t> SizeOf(std::uintptr_t address) const;
 
   // For a balance check at the end of a run.
   std::size_t Blocks() const { return blocks_.size(); }
