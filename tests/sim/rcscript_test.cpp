@@ -62,7 +62,7 @@ std::map<std::string, DialogTemplate> CompileWithWindres(const std::string& rc, 
   std::string res = ReadFile(dir / "script.res");
   fs::remove_all(dir);
   EXPECT_EQ(status, 0) << log;
-  return res_file::DialogsOf(res);
+  return sim::DialogsOf(res);
 }
 
 // Every statement and style form the reader accepts, each where rc's implicit styles differ.
