@@ -56,7 +56,8 @@ struct Stats {
   std::uint64_t blocksChecked = 0;
 };
 
-// A PE file checked and ready to run: its image as mapped, its bound imports, its dialogs.
+// A PE file checked and ready to run: its image as mapped, its bound imports, its dialogs. It
+// may run many times, one run at a time: each run maps a fresh copy of its image.
 class Program {
  public:
   // Throws Refused, saying why.
@@ -81,8 +82,13 @@ class Program {
   std::unique_ptr<Image> image_;
 };
 
-// Every import the runner binds, "DLL!Function" (the DLL in capitals, without ".DLL").
-std::vector<std::string> BoundImports();
+// Every import the runner binds: "DLL!Function" (the DLL in capitals, without ".DLL") and the
+// bytes of arguments the function pops, the N of the import library's _Function@N.
+struct BoundImport {
+  std::string name;
+  std::uint32_t argBytes = 0;
+};
+std::vector<BoundImport> BoundImports();
 
 // Runs the program on the machine, with the user answering its dialogs and message boxes; the
 // machine is made current for the run and its window manager given the program's dialogs.
