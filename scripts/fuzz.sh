@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target (fuzz/, with clang, ASan and UBSan) and runs it for a given time.
-#   bash scripts/fuzz.sh [SECONDS] [BUILD_DIR]     (defaults: 600, build/fuzz)
-# The corpus stays in BUILD_DIR/corpus between runs; a finding is saved as BUILD_DIR/crash-*,
-# and `BUILD_DIR/fuzz_removal BUILD_DIR/crash-...` replays it.
+# Builds a libFuzzer target (fuzz/, with clang, ASan and UBSan) and runs it for a given time.
+#   bash scripts/fuzz.sh [SECONDS] [BUILD_DIR] [TARGET]   (defaults: 600, build/fuzz, fuzz_removal)
+# TARGET fuzz_runner feeds the emulated runner PE files, its corpus started from the win32
+# tree's KB47UNIN.EXE (build it first). The corpus stays in BUILD_DIR/corpus (corpus-runner)
+# between runs; a finding is saved as BUILD_DIR/crash-*, and `BUILD_DIR/TARGET
+# BUILD_DIR/crash-...` replays it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -10,9 +12,20 @@ rk514_install_deps
 
 seconds=${1:-600}
 build=${2:-build/fuzz}
+target=${3:-fuzz_removal}
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" --target fuzz_removal
-mkdir -p "$build/corpus"
+cmake --build "$build" --target "$target"
+case "$target" in
+  fuzz_removal) corpus=corpus max_len=4096 ;;
+  fuzz_runner)
+    corpus=corpus-runner max_len=65536
+    exe=build/win32/app/KB47UNIN.EXE
+    [ -f "$exe" ] || { echo "error: $exe is missing: build the win32 tree first" >&2; exit 1; }
+    mkdir -p "$build/$corpus"
+    cp "$exe" "$build/$corpus/KB47UNIN.EXE" ;;
+  *) echo "error: no fuzz target $target" >&2; exit 1 ;;
+esac
+mkdir -p "$build/$corpus"
 cd "$build"
-exec ./fuzz_removal -max_total_time="$seconds" -max_len=4096 -timeout=60 -rss_limit_mb=4096 \
-  -print_final_stats=1 corpus
+exec "./$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=60 -rss_limit_mb=4096 \
+  -print_final_stats=1 "$corpus"
