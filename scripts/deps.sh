@@ -2,9 +2,10 @@
 # Installs the Debian packages that the build and the tests need, when any is missing.
 # Sourced by the project's commands; fails loudly when it cannot install.
 # What scripts/sandbox.sh needs (the emulator libraries for the shipped program's emulated runs,
-# platform/emu); everything else is for the tests.
+# platform/emu, and the sandbox's --exe; Nettle for the SHA-256 that names an --exe program);
+# everything else is for the tests.
 rk514_sandbox_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libncurses-dev
-  libunicorn-dev libcapstone-dev)
+  libunicorn-dev libcapstone-dev nettle-dev)
 rk514_packages=(
   "${rk514_sandbox_packages[@]}" libgtest-dev librapidcheck-dev libbenchmark-dev
   mingw-w64 binutils-mingw-w64 wine64 fonts-wine patchelf xvfb xdotool imagemagick x11-utils

@@ -9,7 +9,8 @@ add_executable(sandbox_tests
   ${sandbox_test_dir}/tool_test.cpp)
 target_link_libraries(sandbox_tests PRIVATE rk514_sandbox nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 target_compile_definitions(sandbox_tests PRIVATE
-  RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples")
+  RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples"
+  RK514_WIN32_EXE="${RK514_WIN32_EXE}")
 add_dependencies(sandbox_tests rk514-sandbox)
 gtest_discover_tests(sandbox_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sandbox)
 

@@ -63,6 +63,9 @@ std::string ReportJson(const Report& report) {
   json out = {
       {"formatVersion", kReportFormatVersion},
       {"image", run.image},
+      {"program", run.program
+                      ? json{{"path", run.program->path}, {"size", run.program->size}, {"sha256", run.program->sha256}}
+                      : json(nullptr)},
       {"output", OrNull(run.output)},
       {"windows",
        {{"buildNumber", report.buildNumber},

@@ -80,6 +80,9 @@ std::string ReportText(const Report& report, int width) {
   const RunFacts& run = report.run;
   Writer out(width);
   out.Line("ZANTEROVA Karsenby RK514 uninstaller, run on a copy of " + run.image);
+  out.Line("The program: " + (run.program ? run.program->path + " (" + std::to_string(run.program->size) +
+                                                " bytes, SHA-256 " + run.program->sha256 + "), on an emulated x86"
+                                          : std::string("the uninstaller built into the sandbox")));
   out.Line("Windows: " + ReleaseName(report.buildNumber));
   out.Line("The machine after the run: " + (run.output          ? *run.output
                                             : run.error.empty() ? "not kept (--out DIR keeps it)"
