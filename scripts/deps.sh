@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, when any is missing.
 # Sourced by the project's commands; fails loudly when it cannot install.
-# What scripts/sandbox.sh needs; everything else is for the tests.
-# libtsk-dev (The Sleuth Kit) and libcreg-dev with libbfio-dev, whose header libcreg's includes,
-# read disks (--disk); pkg-config finds them.
+# What scripts/sandbox.sh needs; everything else is for the tests. libtsk-dev (The Sleuth Kit)
+# and libcreg-dev with libbfio-dev, whose header libcreg's includes, read disks (--disk); the
+# emulator libraries run the shipped program (platform/emu and the sandbox's --exe), and Nettle
+# gives the SHA-256 that names an --exe program; pkg-config finds them.
 rk514_sandbox_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libncurses-dev
-  libtsk-dev libcreg-dev libbfio-dev)
+  libtsk-dev libcreg-dev libbfio-dev libunicorn-dev libcapstone-dev nettle-dev)
 rk514_packages=(
   "${rk514_sandbox_packages[@]}" libgtest-dev librapidcheck-dev libbenchmark-dev
   mingw-w64 binutils-mingw-w64 wine64 fonts-wine patchelf xvfb xdotool imagemagick x11-utils

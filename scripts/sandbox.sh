@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The uninstaller on a copy of a machine, in one step: installs what the sandbox needs and is
-# missing (a compiler, CMake, Ninja, CLI11, nlohmann-json, ncurses, and The Sleuth Kit and libcreg
-# for --disk; not the test toolchain), builds rk514-sandbox in build/sandbox and runs it with the
-# arguments given (none: the Windows 98 sample machine, its dialogs in this terminal).
+# missing (a compiler, CMake, Ninja, CLI11, nlohmann-json, ncurses, The Sleuth Kit and libcreg
+# for --disk, Unicorn, Capstone and Nettle for --exe; not the test toolchain), builds
+# rk514-sandbox in build/sandbox and runs it with the arguments given (none: the Windows 98
+# sample machine, its dialogs in this terminal).
 # `bash scripts/sandbox.sh --help` lists the options.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

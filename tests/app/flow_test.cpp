@@ -10,29 +10,27 @@
 
 #include "app.h"
 #include "embedded_resources.h"
+#include "flow_cases.h"
 #include "removal.h"
 #include "sim/machine.h"
 #include "stages.h"
 
 namespace {
 
+using flow_cases::Answer;
+using flow_cases::Click;
+using flow_cases::kAbortedTitle;
+using flow_cases::kSuccessTitle;
+using flow_cases::Press;
 using Step = sim::ScriptedUser::Step;
 
-const char kAbortedTitle[] = "Disinstallation aborted";
 const char kAbortedText[] = "The ZANTEROVA Karsenby RK514 driver has not been disinstalled and remains on your PC.";
-const char kSuccessTitle[] = "Disinstallation succeeded";
 const char kSuccessText[] =
     "The ZANTEROVA Karsenby RK514 driver has been correctly disinstalled.\n"
     "You must restart your PC to finish the disinstallation.\n\n"
     "Click on the 'Yes' button to reboot now.\n"
     "Choose 'No' if you want to continue working.\n\n"
     "The disinstallation will not be effective until you restart Windows.";
-
-Step Press(const char* dialog, sim::Input::Kind kind, int afterTimerMessages = 0) {
-  return Step{dialog, sim::Input{kind, 0}, 0, afterTimerMessages};
-}
-Step Click(const char* dialog, int button) { return Step{dialog, sim::Input{sim::Input::Button, button}, 0, 0}; }
-Step Answer(int button) { return Step{"MessageBox", {}, button, 0}; }
 
 // The scripted user, with a watch: a dialog that never ends would keep the virtual clock
 // ticking for ever, so the user gives up after a bound far beyond any run's length.
@@ -60,7 +58,6 @@ class Flow : public ::testing::Test {
  protected:
   Flow() {
     product = machine.systemDirectory + "\\" + SYSTEM_FILES[0];
-    machine.files.WriteFile(product, "driver file");
     untouched = machine;
     g_confirmed = 1;
     g_removalRan = 0;
@@ -114,7 +111,7 @@ class Flow : public ::testing::Test {
     }
   }
 
-  sim::Machine machine;
+  sim::Machine machine = flow_cases::FlowMachine();
   sim::Activation active{machine};
   std::string product;
   sim::Machine untouched;
@@ -134,11 +131,7 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // OK, the removal, then the restart prompt: Yes asks Windows once for a restart, No does not;
 // either way the program ends with the progress dialog's result.
-struct PromptCase {
-  const char* name;
-  int answer;
-  std::vector<UINT> restarts;
-};
+using flow_cases::PromptCase;
 class ConfirmedRun : public Flow, public ::testing::WithParamInterface<PromptCase> {};
 
 TEST_P(ConfirmedRun, RemovesOnceThenOffersTheRestart) {
@@ -162,16 +155,12 @@ TEST_P(ConfirmedRun, RemovesOnceThenOffersTheRestart) {
   EXPECT_EQ(dialogsClosedAtMessageBox, std::vector<std::size_t>{2});
   EXPECT_EQ(ui().exitWindowsRequests, GetParam().restarts);
 }
-INSTANTIATE_TEST_SUITE_P(Answers, ConfirmedRun,
-                         ::testing::Values(PromptCase{"No", IDNO, {}}, PromptCase{"Yes", IDYES, {EWX_REBOOT}}),
+INSTANTIATE_TEST_SUITE_P(Answers, ConfirmedRun, ::testing::ValuesIn(flow_cases::PromptCases()),
                          CaseName<PromptCase>);
 
 // Cancel, Escape and the caption's close button in the welcome dialog: the aborted message,
 // owned by the welcome dialog while it is still shown, and nothing else happens.
-struct CancelCase {
-  const char* name;
-  Step step;
-};
+using flow_cases::CancelCase;
 class WelcomeCancelled : public Flow, public ::testing::WithParamInterface<CancelCase> {};
 
 TEST_P(WelcomeCancelled, ShowsTheAbortedMessageAndRemovesNothing) {
@@ -198,10 +187,7 @@ TEST_P(WelcomeCancelled, ShowsTheAbortedMessageAndRemovesNothing) {
   EXPECT_EQ(confirmedAtMessageBox, std::vector<int>{7});
   EXPECT_EQ(g_confirmed, 0);
 }
-INSTANTIATE_TEST_SUITE_P(Inputs, WelcomeCancelled,
-                         ::testing::Values(CancelCase{"CancelButton", Click("WELCOME", IDCANCEL)},
-                                           CancelCase{"Escape", Press("WELCOME", sim::Input::Escape)},
-                                           CancelCase{"CloseButton", Press("WELCOME", sim::Input::Close)}),
+INSTANTIATE_TEST_SUITE_P(Inputs, WelcomeCancelled, ::testing::ValuesIn(flow_cases::CancelCases()),
                          CaseName<CancelCase>);
 
 TEST_F(Flow, OkSetsTheFlagOnlyAfterEndingTheDialog) {
@@ -258,11 +244,7 @@ TEST_F(Flow, BarStepsSeventyTimesThenTheRemovalRuns) {
 
 // Escape or the close button while the bar is still being paced: the dialog ends with 2, the
 // removal never runs, and the user is told that the driver remains, not offered a restart.
-struct EarlyCloseCase {
-  const char* name;
-  sim::Input::Kind kind;
-  int afterTimerMessages;
-};
+using flow_cases::EarlyCloseCase;
 class EarlyClose : public Flow, public ::testing::WithParamInterface<EarlyCloseCase> {};
 
 TEST_P(EarlyClose, ReportsThatNothingWasRemoved) {
@@ -282,22 +264,11 @@ TEST_P(EarlyClose, ReportsThatNothingWasRemoved) {
   EXPECT_EQ(box.text, kAbortedText);
   EXPECT_TRUE(ui().exitWindowsRequests.empty());
 }
-INSTANTIATE_TEST_SUITE_P(Moments, EarlyClose,
-                         ::testing::Values(EarlyCloseCase{"EscapeAtOnce", sim::Input::Escape, 0},
-                                           EarlyCloseCase{"EscapeMidway", sim::Input::Escape, 35},
-                                           EarlyCloseCase{"CloseAfterTheLastStep", sim::Input::Close, 70}),
+INSTANTIATE_TEST_SUITE_P(Moments, EarlyClose, ::testing::ValuesIn(flow_cases::EarlyCloseCases()),
                          CaseName<EarlyCloseCase>);
 
 // Where Windows refuses a call the flow relies on, the run still ends as the user chose it.
-struct FaultCase {
-  const char* name;
-  void (*inject)(sim::Faults&);
-  std::vector<Step> steps;
-  int exitCode;
-  bool removed;          // the removal ran, once
-  const char* boxTitle;  // the one message shown, or none
-  int stepIts;           // bar steps, or -1 without a progress dialog
-};
+using flow_cases::FaultCase;
 class Refused : public Flow, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(Refused, RunStillEndsAsTheUserChose) {
@@ -320,48 +291,6 @@ TEST_P(Refused, RunStillEndsAsTheUserChose) {
     EXPECT_EQ(StepItCount(1), c.stepIts);
   }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Faults, Refused,
-    ::testing::Values(
-        // No timer: one tick of the dialog's own starts the removal at once, unpaced.
-        FaultCase{"NoTimer",
-                  [](sim::Faults& f) { f.FailAll("SetTimer"); },
-                  {Click("WELCOME", IDOK), Answer(IDNO)},
-                  2,
-                  true,
-                  kSuccessTitle,
-                  0},
-        // The close cannot be posted: the dialog ends itself right after the removal.
-        FaultCase{"CloseNotPosted",
-                  [](sim::Faults& f) { f.FailAll("PostMessageA"); },
-                  {Click("WELCOME", IDOK), Answer(IDNO)},
-                  2,
-                  true,
-                  kSuccessTitle,
-                  70},
-        // The timer cannot be stopped and the first close is refused: the dialog stays open
-        // after the removal, its late ticks do nothing, and a close by the user changes nothing.
-        FaultCase{"CloseAfterTheRemoval",
-                  [](sim::Faults& f) {
-                    f.FailAll("KillTimer");
-                    f.FailNth("EndDialog", 2);  // the first is the welcome dialog's
-                  },
-                  {Click("WELCOME", IDOK), Press("UNINSTALL", sim::Input::Escape, 90), Answer(IDNO)},
-                  2,
-                  true,
-                  kSuccessTitle,
-                  70},
-        // A welcome dialog that never appeared is no consent.
-        FaultCase{
-            "NoWelcomeDialog", [](sim::Faults& f) { f.FailNth("DialogBoxParamA", 1); }, {}, -1, false, nullptr, -1},
-        // A progress dialog that never appeared has removed nothing.
-        FaultCase{"NoProgressDialog",
-                  [](sim::Faults& f) { f.FailNth("DialogBoxParamA", 2); },
-                  {Click("WELCOME", IDOK), Answer(IDOK)},
-                  -1,
-                  false,
-                  kAbortedTitle,
-                  -1}),
-    CaseName<FaultCase>);
+INSTANTIATE_TEST_SUITE_P(Faults, Refused, ::testing::ValuesIn(flow_cases::FaultCases()), CaseName<FaultCase>);
 
 }  // namespace

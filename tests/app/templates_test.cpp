@@ -85,7 +85,7 @@ TEST(Templates, AsTheSimulatedWindowManagerReadsThem) {
   }
 }
 
-// ---- The compiled resources (tests/support/res_file.h reads them).
+// ---- The compiled resources (sim/res_dialog.h reads them).
 
 std::string ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -102,26 +102,26 @@ class CompiledResources : public ::testing::Test {
     std::string command = "i686-w64-mingw32-windres -I '" + appDir.string() + "' -i '" +
                           (appDir / "uninstall.rc").string() + "' -O res -o '" + out.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    resources = res_file::ReadResFile(ReadBytes(out));
+    resources = sim::ReadResFile(ReadBytes(out));
     std::filesystem::remove(out);
     icon = ReadBytes(appDir / "uninicon.ico");
   }
-  const res_file::Resource* Find(const std::string& type, const std::string& name) const {
-    for (const res_file::Resource& r : resources)
+  const sim::Resource* Find(const std::string& type, const std::string& name) const {
+    for (const sim::Resource& r : resources)
       if (r.type == type && r.name == name) return &r;
     return nullptr;
   }
-  std::vector<res_file::Resource> resources;
+  std::vector<sim::Resource> resources;
   std::string icon;
 };
 
 TEST_F(CompiledResources, DialogsAreTheTemplatesOfTheTables) {
   for (const ExpectedDialog& want : kDialogs) {
-    const res_file::Resource* dialog = Find("#5", want.name);  // RT_DIALOG
+    const sim::Resource* dialog = Find("#5", want.name);  // RT_DIALOG
     ASSERT_NE(dialog, nullptr) << want.name;
     EXPECT_EQ(dialog->language, 0x0409) << want.name << ": US English";
     std::string menu, windowClass;
-    const sim::DialogTemplate got = res_file::DecodeDialog(dialog->data, &menu, &windowClass);
+    const sim::DialogTemplate got = sim::DecodeDialog(dialog->data, &menu, &windowClass);
     EXPECT_EQ(menu, "") << "a menu";
     EXPECT_EQ(windowClass, "") << "a window class of its own";
     EXPECT_TRUE(res_file::SameDialog(got, Template(want)));  // windres writes class names in capitals
@@ -130,10 +130,10 @@ TEST_F(CompiledResources, DialogsAreTheTemplatesOfTheTables) {
 
 // One icon group, IDI_UNINICON, naming one 32 by 32 image in 16 colours: the .ico file's image.
 TEST_F(CompiledResources, IconGroupHoldsTheOneImage) {
-  const res_file::Resource* group = Find("#14", "#" + std::to_string(IDI_UNINICON));  // RT_GROUP_ICON
+  const sim::Resource* group = Find("#14", "#" + std::to_string(IDI_UNINICON));  // RT_GROUP_ICON
   ASSERT_NE(group, nullptr);
   EXPECT_EQ(group->language, 0x0409);
-  res_file::Reader g{group->data};
+  sim::ResReader g{group->data};
   EXPECT_EQ(g.Word(), 0);
   EXPECT_EQ(g.Word(), 1);  // icons
   ASSERT_EQ(g.Word(), 1);  // one image
@@ -147,9 +147,9 @@ TEST_F(CompiledResources, IconGroupHoldsTheOneImage) {
   std::uint16_t imageId = g.Word();
 
   int icons = 0;
-  for (const res_file::Resource& r : resources) icons += r.type == "#3";  // RT_ICON
+  for (const sim::Resource& r : resources) icons += r.type == "#3";  // RT_ICON
   EXPECT_EQ(icons, 1);
-  const res_file::Resource* image = Find("#3", "#" + std::to_string(imageId));
+  const sim::Resource* image = Find("#3", "#" + std::to_string(imageId));
   ASSERT_NE(image, nullptr);
   ASSERT_GE(icon.size(), 22u);
   const std::string fromFile = icon.substr(22);  // past the icon directory

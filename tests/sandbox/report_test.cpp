@@ -1,10 +1,13 @@
 // The report's text helpers and its line diff, in-process: control characters escaped, long
-// lines wrapped at a backslash or a blank, and the fewest lines removed and added.
+// lines wrapped at a backslash or a blank, and the fewest lines removed and added; and the run's
+// text files read from the calls of the built executable's own runtime (files by handle).
 #include <gtest/gtest.h>
 
 #include "diff.h"
 #include "layout.h"
 #include "report.h"
+#include "run_calls.h"
+#include "win32.h"
 
 namespace {
 
@@ -113,6 +116,38 @@ TEST(DiffLines, FewestLinesRemovedAndAdded) {
     EXPECT_EQ(edits.removed, c.removed);
     EXPECT_EQ(edits.added, c.added);
   }
+}
+
+// What a given KB47UNIN.EXE's runtime does for fopen "r" and "a+": CreateFileA, then WriteFile
+// of its buffered CR LF lines at the close; the reasons read the same facts from it as from fopen.
+TEST(RunCalls, ReadTheProgramsOwnRuntimeFiles) {
+  sim::Machine machine;
+  machine.files.WriteFile("C:\\WINDOWS\\INF\\oem1.inf", "[Version]\r\n");
+  const sim::Machine names = machine;
+  {
+    sim::Activation active(machine);
+    auto open = [](const char* path, DWORD access, DWORD disposition) {
+      return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+    };
+    HANDLE inf = open("C:\\WINDOWS\\INF\\OEM1.INF", GENERIC_READ, OPEN_EXISTING);
+    CloseHandle(inf);
+    open("C:\\WINDOWS\\INF\\oem2.inf", GENERIC_READ, OPEN_EXISTING);  // not there
+    HANDLE wininit = open("C:\\WINDOWS\\wininit.ini", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    DWORD written = 0;
+    WriteFile(wininit, "[rename]\r\nNUL=C:\\WIN", 20, &written, nullptr);  // a line cut by the buffer
+    WriteFile(wininit, "DOWS\\SYSTEM\\KB47RES.DLL\r\n", 25, &written, nullptr);
+    CloseHandle(wininit);
+  }
+  const sandbox::RunCalls calls(machine, names);
+  EXPECT_EQ(calls.OpenedForReading("C:\\WINDOWS\\INF\\oem1.inf"), true);
+  EXPECT_EQ(calls.OpenedForReading("C:\\WINDOWS\\INF\\oem2.inf"), false);
+  ASSERT_EQ(calls.Appends().size(), 1u);
+  const sandbox::RunCalls::Append& append = calls.Appends()[0];
+  EXPECT_EQ(append.path, "C:\\WINDOWS\\wininit.ini");
+  EXPECT_TRUE(append.opened);
+  EXPECT_FALSE(append.failed);
+  EXPECT_EQ(append.lines, (std::vector<std::string>{"[rename]", "NUL=C:\\WINDOWS\\SYSTEM\\KB47RES.DLL"}));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ target_link_libraries(sandbox_tests PRIVATE rk514_sandbox rk514_machines rk514_t
                       nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
 target_compile_definitions(sandbox_tests PRIVATE
   RK514_SANDBOX="$<TARGET_FILE:rk514-sandbox>" RK514_SAMPLES_DIR="${PROJECT_BINARY_DIR}/samples"
-  RK514_DISKS_DIR="${PROJECT_BINARY_DIR}/disks")
+  RK514_DISKS_DIR="${PROJECT_BINARY_DIR}/disks" RK514_WIN32_EXE="${RK514_WIN32_EXE}")
 add_dependencies(sandbox_tests rk514-sandbox)
 gtest_discover_tests(sandbox_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sandbox FIXTURES_REQUIRED disks)
 

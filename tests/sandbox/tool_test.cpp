@@ -322,6 +322,7 @@ TEST_F(Tool, JsonShape) {
   ASSERT_TRUE(RunJson({"--answers", "ok,no"}, r));
   EXPECT_EQ(r["formatVersion"], 3);
   EXPECT_TRUE(r["disk"].is_null());  // a machine image, not a disk
+  EXPECT_TRUE(r["program"].is_null()) << "the built-in program ran";
   for (const char* key : {"image", "output"}) EXPECT_TRUE(r[key].is_string()) << key;
   EXPECT_TRUE(r["error"].is_null());  // the run went as answered
   for (const char* key : {"exitCode"}) EXPECT_TRUE(r[key].is_number_integer()) << key;
@@ -352,7 +353,7 @@ TEST_F(Tool, JsonShape) {
   EXPECT_TRUE(r["wininit"]["file"].is_string());
   std::set<std::string> keys;
   for (const auto& [key, value] : r.items()) keys.insert(key);
-  EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "disk", "output", "windows", "shown", "exitCode",
+  EXPECT_EQ(keys, (std::set<std::string>{"formatVersion", "image", "disk", "program", "output", "windows", "shown", "exitCode",
                                          "restartRequested", "removalRan", "error", "removed", "wininit", "waiting",
                                          "otherChanges", "stillThere", "afterNextStart", "inventory", "summary"}));
 }
@@ -908,6 +909,8 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
       for (const auto& entry : fs::directory_iterator(place)) ADD_FAILURE() << "left behind: " << entry.path();
     };
   };
+  fs::path notProgram = Fresh("KB47UNIN.EXE");
+  WriteAll(notProgram, "MZ but nothing more");
   const std::string kReport = "Summary: ";  // a report was printed, up to its last line
   const std::string disks = RK514_DISKS_DIR;
   struct Case {
@@ -1174,6 +1177,13 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
        {"no such disk image"}},
       {"--partition without --disk", {"--partition", "1", "--answers", "ok,no"}, "", 64, {"--partition"}},
       {"disk and image", {"--disk", disks + "/win98/disk.img", "--image", image.string()}, "", 64, {"--disk"}},
+      {"--exe not a program",
+       {"--exe", notProgram.string(), "--answers", "ok,no"},
+       "",
+       67,
+       {"--exe " + notProgram.string() + ": refused: "}},
+      {"--exe missing", {"--exe", (dir_ / "none.exe").string(), "--answers", "ok,no"}, "", 67, {"cannot be read"}},
+      {"--exe a folder", {"--exe", dir_.string(), "--answers", "ok,no"}, "", 67, {"a folder"}},
       {"no terminal", {}, "env -u TERM", 64, {"give --answers"}},
       {"a dumb terminal", {}, "env TERM=dumb", 64, {"TERM is \"dumb\"", "give --answers"}},
   };
@@ -1192,6 +1202,8 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
     for (const std::string& part : c.message) EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("filesystem error"), std::string::npos) << result.err;
     if (c.check) c.check(result);
+    // A refused program is one line, before any window.
+    if (c.exitCode == 67) EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
   }
   EXPECT_FALSE(fs::exists(unwritten)) << "an answer error still wrote the machine";
   EXPECT_FALSE(fs::exists(image / "after")) << "the machine was written into the image";
@@ -1323,6 +1335,68 @@ TEST_F(Tool, AnswersThatDoNotFitStillReportTheRun) {
       << result.err;
 }
 
+// --exe with the built i686 KB47UNIN.EXE: the emulated program's run reports as the built-in
+// code's does, and names the file that ran by its path, size and SHA-256.
+TEST_F(Tool, AGivenExecutableRunsEmulatedAndIsNamed) {
+  const fs::path exe = RK514_WIN32_EXE;
+  if (!fs::is_regular_file(exe))
+    GTEST_SKIP() << "SKIPPED LOUDLY: no " << exe << "; build the i686 tree first (cmake --preset win32 && cmake "
+                 << "--build --preset win32) to run the shipped program in the sandbox";
+  std::system(("sha256sum " + ShellQuoted(exe.string()) + " >" + ShellQuoted((dir_ / "sum").string())).c_str());
+  const std::string sha256 = ReadAll(dir_ / "sum").substr(0, 64);
+  for (const char* answers : {"ok,no", "ok,yes", "cancel,ok"}) {
+    SCOPED_TRACE(answers);
+    json builtIn, emulated;
+    ASSERT_TRUE(RunJson({"--answers", answers}, builtIn));
+    ASSERT_TRUE(RunJson({"--exe", exe.string(), "--answers", answers}, emulated));
+    EXPECT_EQ(emulated["program"]["path"], fs::absolute(exe).lexically_normal().string());
+    EXPECT_EQ(emulated["program"]["size"], fs::file_size(exe));
+    EXPECT_EQ(emulated["program"]["sha256"], sha256);
+    for (json* report : {&builtIn, &emulated}) {
+      report->erase("program");
+      report->erase("output");
+    }
+    EXPECT_EQ(emulated, builtIn);
+  }
+  const Result text = Run({"--exe", exe.string(), "--answers", "ok,no"});
+  EXPECT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_NE(text.out.find("The program: " + fs::absolute(exe).lexically_normal().string() + " (" +
+                          std::to_string(fs::file_size(exe)) + " bytes, SHA-256 " + sha256 + ")"),
+            std::string::npos)
+      << text.out;
+  // A copy whose first instruction is one no x86 runs (ud2): stopped where it went wrong, with
+  // its own exit code, after the report of what happened.
+  std::string bytes = ReadAll(exe);
+  const auto word = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 8 |
+                                      static_cast<unsigned char>(bytes[at + 2]) << 16 |
+                                      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
+  };
+  const std::size_t pe = word(0x3C), sections = pe + 24 + (word(pe + 20) & 0xFFFF);
+  const std::uint32_t entry = word(pe + 40);
+  for (std::size_t i = 0, count = word(pe + 4) >> 16; i < count; ++i) {
+    const std::size_t section = sections + 40 * i;
+    if (entry >= word(section + 12) && entry < word(section + 12) + word(section + 8))
+      bytes.replace(word(section + 20) + entry - word(section + 12), 2, "\x0F\x0B");
+  }
+  const fs::path broken = Fresh("KB47UNIN.EXE");
+  WriteAll(broken, bytes);
+  const Result failed = Run({"--exe", broken.string(), "--answers", "ok,no"});
+  EXPECT_EQ(failed.exitCode, 68);
+  EXPECT_NE(failed.err.find("an invalid instruction, at 0x"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find("(ud2)"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.out.find("The removal ran: no\n"), std::string::npos) << failed.out;
+
+  // A copy cut short is refused before any window, in one line.
+  const fs::path cut = Fresh("KB47UNIN.EXE");
+  WriteAll(cut, ReadAll(exe).substr(0, 1024));
+  const Result refused = Run({"--exe", cut.string(), "--answers", "ok,no"});
+  EXPECT_EQ(refused.exitCode, 67);
+  EXPECT_TRUE(refused.out.empty()) << refused.out;
+  EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+}
+
 TEST_F(Tool, Version) {
   Result result = Run({"--version"});
   EXPECT_EQ(result.exitCode, 0);
@@ -1332,8 +1406,8 @@ TEST_F(Tool, Version) {
 TEST_F(Tool, HelpListsTheExitCodes) {
   Result result = Run({"--help"});
   EXPECT_EQ(result.exitCode, 0);
-  for (const char* part : {"--image", "--disk", "--partition", "--user", "--release", "--answers", "--json", "--out",
-                           "--version", "NO_COLOR", "0 ", "64", "65", "66", "73"})
+  for (const char* part : {"--image", "--disk", "--partition", "--user", "--release", "--answers", "--exe", "--json",
+                           "--out", "--version", "NO_COLOR", "0 ", "64", "65", "66", "67", "68", "73", "74"})
     EXPECT_NE(result.out.find(part), std::string::npos) << part;
 }
 

@@ -16,7 +16,9 @@
 
 #include "res_file.h"
 #include "sim/errors.h"
+#include "sim/machine.h"
 #include "sim/ui.h"
+#include "win32.h"
 
 namespace {
 
@@ -62,7 +64,7 @@ std::map<std::string, DialogTemplate> CompileWithWindres(const std::string& rc, 
   std::string res = ReadFile(dir / "script.res");
   fs::remove_all(dir);
   EXPECT_EQ(status, 0) << log;
-  return res_file::DialogsOf(res);
+  return sim::DialogsOf(res);
 }
 
 // Every statement and style form the reader accepts, each where rc's implicit styles differ.
@@ -146,6 +148,41 @@ TEST(ResourceScript, ReadsTheProgramsOwnScriptAsWindresDoes) {
   EXPECT_EQ(ours.count("WELCOME"), 1u);
   EXPECT_EQ(ours.count("UNINSTALL"), 1u);
   EXPECT_TRUE(res_file::SameDialogs(ours, CompileWithWindres(rc, header, "resource.h", {}, app)));
+}
+
+// The compiled templates make a module of their own, as an executable's resources do: shown by
+// name, with the class names as windres stored them (MSCTLS_PROGRESS32, found without case).
+TEST(ResourceScript, CompiledTemplatesLoadAsAModule) {
+  if (!HaveWindres()) GTEST_SKIP() << kWindres << " is not installed";
+  std::map<std::string, DialogTemplate> compiled =
+      CompileWithWindres(kProbeScript, kProbeHeader, "probe.h", {{"x.ico", TinyIcon()}});
+  ASSERT_EQ(compiled.count("LOWERCASE"), 1u);
+  ASSERT_EQ(compiled["LOWERCASE"].controls.back().className, "MSCTLS_PROGRESS32");
+  sim::Machine machine;
+  sim::Activation active(machine);
+  const HINSTANCE module = machine.ui().LoadModule(compiled);
+  InitCommonControls();
+  struct Shown {
+    LPCSTR name;
+    int controls;
+  };
+  for (const Shown& shown : {Shown{"lowercase", 10}, Shown{"#200", 0}, Shown{"Extended", 3}}) {
+    SCOPED_TRACE(shown.name);
+    const INT_PTR result = DialogBoxParamA(
+        module, shown.name, nullptr,
+        [](HWND dialog, UINT message, WPARAM, LPARAM) -> INT_PTR {
+          if (message != WM_INITDIALOG) return FALSE;
+          SendMessageA(GetDlgItem(dialog, 1007), PBM_SETPOS, 30, 0);
+          EndDialog(dialog, 1);
+          return TRUE;
+        },
+        0);
+    EXPECT_EQ(result, 1);
+    ASSERT_FALSE(machine.ui().closedDialogs.empty());
+    EXPECT_EQ(machine.ui().closedDialogs.back().controls.size(), static_cast<std::size_t>(shown.controls));
+  }
+  // The progress bar is one, whatever the case of its class name.
+  EXPECT_EQ(machine.ui().closedDialogs[0].Control(1007)->pos, 30);
 }
 
 // What the reader gives beyond the compiled bytes: names, language, and the values windres gave

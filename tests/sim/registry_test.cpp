@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -288,6 +289,9 @@ TEST(RegDeleteKeyA, HandlesToADeletedKeyAndItsSubkeysFailAsDeleted) {
     EXPECT_EQ(RegOpenKeyExA(gone, "", 0, KEY_QUERY_VALUE, &key), ERROR_KEY_DELETED);
     EXPECT_EQ(RegFlushKey(gone), ERROR_KEY_DELETED);
     EXPECT_EQ(RegDeleteKeyA(gone, "Sub"), ERROR_KEY_DELETED);
+    char name[8];
+    DWORD nameSize = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(gone, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
     EXPECT_EQ(RegCloseKey(gone), ERROR_SUCCESS) << "a handle to a deleted key is still released";
   }
   EXPECT_EQ(RegQueryValueExA(sibling, "DeviceDesc", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
@@ -296,6 +300,54 @@ TEST(RegDeleteKeyA, HandlesToADeletedKeyAndItsSubkeysFailAsDeleted) {
   // A key removed from the registry directly counts as deleted for a handle open on it.
   EXPECT_TRUE(machine.registry.DeleteKey("HKLM\\Enum\\Root\\printer\\00001"));
   EXPECT_EQ(RegQueryValueExA(sibling, "DeviceDesc", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+}
+
+// The walk that deletes a subtree where RegDeleteKeyA refuses a key with subkeys: index by index,
+// in the registry's order, with the buffer contract of Windows 95 and 98.
+TEST(RegEnumKeyExA, GivesTheSubkeysByIndex) {
+  Machine machine;
+  sim::Activation active(machine);
+  for (const char* key : {"Zeta", "alpha", "Beta"}) machine.registry.CreateKey(std::string("HKLM\\Walk\\") + key);
+  HKEY walk = nullptr;
+  ASSERT_TRUE(Opens("Walk", &walk));
+  struct Case {
+    DWORD index, size;
+    LONG result;
+    const char* name;  // what the buffer holds after
+    DWORD sizeAfter;
+  };
+  const Case cases[] = {
+      {0, 256, ERROR_SUCCESS, "alpha", 5},  // by name without letter case, as created
+      {1, 256, ERROR_SUCCESS, "Beta", 4},
+      {2, 5, ERROR_SUCCESS, "Zeta", 4},            // the name and its NUL just fit
+      {2, 4, ERROR_MORE_DATA, "\xCC\xCC\xCC", 4},  // else nothing is written
+      {3, 256, ERROR_NO_MORE_ITEMS, "\xCC\xCC\xCC", 256},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.index) + " into " + std::to_string(c.size));
+    char name[256];
+    std::memset(name, kFill, sizeof name);
+    DWORD size = c.size;
+    EXPECT_EQ(RegEnumKeyExA(walk, c.index, name, &size, nullptr, nullptr, nullptr, nullptr), c.result);
+    EXPECT_EQ(std::string(name, std::strlen(c.name) + (c.result == ERROR_SUCCESS)),
+              std::string(c.name, std::strlen(c.name) + (c.result == ERROR_SUCCESS)));
+    EXPECT_EQ(size, c.sizeAfter);
+  }
+  // No class names and no times of last writing on Windows 95 and 98.
+  char name[16], className[16] = "junk";
+  DWORD size = sizeof name, classSize = sizeof className;
+  FILETIME written{1, 2};
+  EXPECT_EQ(RegEnumKeyExA(HKEY_LOCAL_MACHINE, 0, name, &size, nullptr, className, &classSize, &written), ERROR_SUCCESS);
+  EXPECT_STREQ(className, "");
+  EXPECT_EQ(classSize, 0u);
+  EXPECT_EQ(written.dwLowDateTime | written.dwHighDateTime, 0u);
+  DWORD reserved = 0;
+  EXPECT_EQ(RegEnumKeyExA(walk, 0, name, &size, &reserved, nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegEnumKeyExA(walk, 0, nullptr, &size, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCloseKey(walk), ERROR_SUCCESS);
+  EXPECT_EQ(RegEnumKeyExA(walk, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(machine.trace().Of("RegEnumKeyExA").front().ToString(),
+            "RegEnumKeyExA(hkey#4096, 0, name, 256, NULL, NULL, NULL, NULL) = 0");
 }
 
 TEST(RegistryFaults, AFailingCallReturnsAccessDeniedAndChangesNothing) {
@@ -313,6 +365,12 @@ TEST(RegistryFaults, AFailingCallReturnsAccessDeniedAndChangesNothing) {
       {"RegCloseKey", [&](HKEY open) { return RegCloseKey(open); }},
       {"RegFlushKey", [&](HKEY) { return RegFlushKey(HKEY_LOCAL_MACHINE); }},
       {"RegDeleteKeyA", [&](HKEY) { return RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Enum\\Root\\printer\\0000"); }},
+      {"RegEnumKeyExA",
+       [&](HKEY) {
+         size = sizeof buffer;
+         return RegEnumKeyExA(HKEY_LOCAL_MACHINE, 0, reinterpret_cast<LPSTR>(buffer.data()), &size, nullptr, nullptr,
+                              nullptr, nullptr);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.op);

@@ -746,6 +746,11 @@ TEST(UiFaults, EachCallFailsInItsOwnWay) {
          AtInit(desk, "MAIN", [&](HWND dialog) { item = GetDlgItem(dialog, IDOK); });
          EXPECT_EQ(item, nullptr);
        }},
+      {"GetModuleHandleA", 0,
+       [](Desk& desk) {
+         EXPECT_EQ(GetModuleHandleA(nullptr), nullptr);
+         EXPECT_EQ(desk.machine.lastError, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.op);
@@ -757,6 +762,79 @@ TEST(UiFaults, EachCallFailsInItsOwnWay) {
     }
     c.check(desk);
   }
+}
+
+// With the hook set, every message reaches the procedure through it: WM_INITDIALOG, a message
+// sent from the procedure itself, a posted one, a timer's, the user's buttons and the close button.
+TEST(DialogProcedures, AreAllCalledThroughTheHookWhenSet) {
+  Desk desk;
+  // Not a function of this process: only the hook may call it.
+  const auto guestProc = reinterpret_cast<DLGPROC>(static_cast<std::uintptr_t>(0x00401234));
+  std::vector<UINT> hooked;
+  desk.ui().callProc = [&](DLGPROC proc, HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> INT_PTR {
+    EXPECT_EQ(proc, guestProc);
+    hooked.push_back(message);
+    return TestProc(window, message, wParam, lParam);
+  };
+  ScriptedUser user({{"MAIN", {Input::Close}, 0, 1}});
+  desk.ui().SetUser(&user);
+  OnMessage([](HWND window, UINT message, WPARAM wParam) {
+    if (message == WM_INITDIALOG) {
+      SendMessageA(window, WM_TEST, 0, 0);
+      PostMessageA(window, WM_TEST, 1, 0);
+      SetTimer(window, 1, 1, nullptr);
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) EndDialog(window, 2);
+  });
+  EXPECT_EQ(DialogBoxParamA(desk.module, "MAIN", nullptr, guestProc, 0), 2);
+  const std::vector<UINT> expected = {WM_INITDIALOG, WM_TEST, WM_TEST, WM_TIMER, WM_SYSCOMMAND, WM_CLOSE, WM_COMMAND};
+  EXPECT_EQ(hooked, expected);
+  EXPECT_EQ(Messages(), expected);
+}
+
+// GetModuleHandleA(NULL) is the program's own module: the one loaded last.
+TEST(Modules, TheProgramsOwnIsTheOneLoadedLast) {
+  Desk desk;  // the test script, loaded first
+  EXPECT_EQ(GetModuleHandleA(nullptr), desk.module);
+  sim::DialogTemplate small;
+  small.caption = "Small";
+  HINSTANCE second = desk.ui().LoadModule({{"small", small}, {"#7", small}});
+  EXPECT_NE(second, desk.module);
+  EXPECT_EQ(GetModuleHandleA(nullptr), second);
+  EXPECT_EQ(desk.machine.trace().Calls().back().ToString(), "GetModuleHandleA(NULL) = hinstance#0x00410000");
+  // Its templates are found by name without letter case, and by number.
+  OnMessage([](HWND window, UINT message, WPARAM) {
+    if (message == WM_INITDIALOG) EndDialog(window, 1);
+  });
+  EXPECT_EQ(DialogBoxParamA(second, "SMALL", nullptr, TestProc, 0), 1);
+  EXPECT_EQ(desk.Last().caption, "Small");
+  EXPECT_EQ(DialogBoxParamA(second, MAKEINTRESOURCEA(7), nullptr, TestProc, 0), 1);
+  EXPECT_EQ(DialogBoxParamA(second, "MAIN", nullptr, TestProc, 0), -1) << "the first module's template is not in it";
+  EXPECT_THROW(desk.ui().LoadModule({{"small", small}, {"SMALL", small}}), sim::Unmodelled);
+}
+
+// ExitProcess ends the run where it is called, a dialog's procedure included: traced, then thrown.
+TEST(ExitProcess, IsTracedThenThrowsItsCode) {
+  Desk desk;
+  desk.machine.faults().FailAll("ExitProcess");  // it cannot fail
+  HWND shown = nullptr;
+  OnMessage([&](HWND window, UINT message, WPARAM) {
+    if (message != WM_INITDIALOG) return;
+    shown = window;
+    SetTimer(window, 1, 1, nullptr);
+    ExitProcess(3);
+  });
+  try {
+    desk.Show("MAIN");
+    ADD_FAILURE() << "ExitProcess returned";
+  } catch (const sim::ProcessExit& exit) {
+    EXPECT_EQ(exit.code, 3u);
+  }
+  EXPECT_EQ(desk.machine.trace().Calls().back().ToString(), "ExitProcess(3)");
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(desk.ui().OpenDialog(shown), nullptr);
+  EXPECT_FALSE(desk.ui().NextTimerDueMs());
+  EXPECT_TRUE(desk.ui().closedDialogs.empty()) << "the dialog left the screen without closing";
 }
 
 TEST(UiTrace, ShowsWindowsAndMessagesByName) {

@@ -46,6 +46,8 @@ class WatchingUser : public sim::ScriptedUser {
   HWND lastDialog_ = nullptr;
 };
 
+}  // namespace
+
 std::vector<sim::ScriptedUser::Step> StepsOf(const std::string& flow) {
   using Step = sim::ScriptedUser::Step;
   if (flow == "ok-no") return {Step{"WELCOME", {sim::Input::Enter}}, Step{"MessageBox", {}, IDNO}};
@@ -53,8 +55,6 @@ std::vector<sim::ScriptedUser::Step> StepsOf(const std::string& flow) {
   if (flow == "cancel") return {Step{"WELCOME", {sim::Input::Escape}}, Step{"MessageBox", {}, IDOK}};
   throw sim::Unmodelled("no flow " + flow);
 }
-
-}  // namespace
 
 SimRun RunInSimulator(const machines::Scenario& scenario, const std::string& flow) {
   SimRun run;

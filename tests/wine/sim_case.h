@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "scenario.h"
+#include "sim/ui.h"
 #include "state_dump.h"
 
 namespace wine {
@@ -15,6 +17,9 @@ struct SimRun {
                                // code, restart requests and windows
   machines::StateDump next;    // after the next start of Windows
 };
+
+// The answers of a flow, "ok-no", "ok-yes" or "cancel"; sim::Unmodelled for another name.
+std::vector<sim::ScriptedUser::Step> StepsOf(const std::string& flow);
 
 // flow: "ok-no", "ok-yes" or "cancel". Throws sim::Unanswered when the program shows something
 // that the flow has no answer for.

@@ -3,6 +3,7 @@
 // when any operand is an MMX, SSE, AVX or mask register.
 #include "cpu.h"
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 
@@ -65,7 +66,7 @@ const char* const PREFIXES[] = {"lock",   "rep",    "repz",   "repe",   "repnz",
                                 "data16", "data32", "addr16", "addr32", "cs",      "ds",
                                 "es",     "fs",     "gs",     "ss",     "notrack", "bnd"};
 
-bool IsPrefix(const std::string& word)
+bool IsPrefix(std::string_view word)
 {
   for (const char* prefix : PREFIXES) {
     if (word == prefix) {
@@ -75,7 +76,7 @@ bool IsPrefix(const std::string& word)
   return false;
 }
 
-const char* LaterFamily(const std::string& mnemonic)
+const char* LaterFamily(std::string_view mnemonic)
 {
   for (const Family& family : LATER_FAMILIES) {
     const std::string_view name = family.mnemonic;
@@ -111,6 +112,31 @@ const char* LaterRegister(std::string_view operands)
 
 }  // namespace
 
+const char* Non386Feature(std::string_view instruction)
+{
+  // Words split at blanks, without a stream: the emulated runs check every new block with this.
+  auto nextWord = [&instruction]() {
+    const std::size_t start = instruction.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
+      instruction = {};
+      return std::string_view();
+    }
+    const std::size_t end = std::min(instruction.find_first_of(" \t", start), instruction.size());
+    const std::string_view word = instruction.substr(start, end - start);
+    instruction.remove_prefix(end);
+    return word;
+  };
+  std::string_view mnemonic = nextWord();
+  while (!mnemonic.empty() && IsPrefix(mnemonic)) {
+    mnemonic = nextWord();
+  }
+  const char* why = LaterFamily(mnemonic);
+  if (why == nullptr) {
+    why = LaterRegister(instruction);
+  }
+  return why;
+}
+
 std::vector<std::string> FindNon386Instructions(std::string_view disassembly)
 {
   std::vector<std::string> found;
@@ -133,16 +159,7 @@ std::vector<std::string> FindNon386Instructions(std::string_view disassembly)
     }
     // Comments ("# 0x403000") and symbols ("<_memset>") are objdump's, not the instruction's.
     const std::size_t comment = instruction.find_first_of("#<");
-    std::istringstream words(instruction.substr(0, comment));
-    std::string mnemonic;
-    while (words >> mnemonic && IsPrefix(mnemonic)) {
-    }
-    std::string operands;
-    std::getline(words, operands);
-    const char* why = LaterFamily(mnemonic);
-    if (why == nullptr) {
-      why = LaterRegister(operands);
-    }
+    const char* why = Non386Feature(std::string_view(instruction).substr(0, comment));
     if (why != nullptr) {
       std::string collapsed;
       std::istringstream parts(instruction);

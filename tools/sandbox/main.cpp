@@ -1,14 +1,15 @@
-// rk514-sandbox: runs the uninstaller's own code on a copy of a machine image, shows its dialogs
-// in the terminal (or answers them from --answers), and reports what changed and what of the
-// product is still there. Run goes in four steps: the command line, loading the image, running
-// the program, and the report (with the machine after the run written to --out).
-#include <fcntl.h>
+// rk514-sandbox: runs the uninstaller's own code (or, with --exe, a given KB47UNIN.EXE on an
+// emulated x86) on a copy of a machine image, shows its dialogs in the terminal (or answers them
+// from --answers), and reports what changed and what of the product is still there. Run goes in
+// four steps: the command line, loading the image (and the --exe file), running the program, and
+// the report (with the machine after the run written to --out).
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -41,6 +42,8 @@ namespace fs = std::filesystem;
 constexpr int kUsageError = 64;    // an option that is wrong, unknown or missing; no terminal
 constexpr int kImageError = 65;    // the machine image is missing or cannot be read
 constexpr int kAnswerError = 66;   // the --answers list does not fit the windows shown
+constexpr int kExeRefused = 67;    // the --exe file is not a program the emulator runs
+constexpr int kExeFailed = 68;     // the --exe program went wrong while it ran
 constexpr int kModelError = 70;    // the simulated machine met something it does not model
 constexpr int kOutputError = 73;   // the folder for the machine after the run cannot be used
 constexpr int kReportError = 74;   // the report cannot be written to standard output
@@ -64,6 +67,9 @@ ok, cancel, yes, no, enter, escape, close; WORD@N waits for N timer messages fir
   --answers cancel,ok        cancel, then close the "aborted" message
   --answers ok,escape@20,ok  close the progress dialog after 20 timer messages
 
+--exe FILE runs that KB47UNIN.EXE (a copy from a floppy, say) on an emulated 32-bit x86 in
+place of the uninstaller built into the sandbox; the report names it with its size and SHA-256.
+
 The report goes to standard output (--json: as JSON, with its "formatVersion"), messages to
 standard error. The machine after the run is kept only with --out.
 
@@ -73,6 +79,10 @@ Exit codes:
        --image, no terminal
   65   the machine image or disk is missing or malformed (the message names the file)
   66   the --answers list does not fit the dialogs shown (the report shows what happened)
+  67   the --exe file is refused before it runs: not an i386 Windows GUI program, or it imports
+       a function the simulated machine does not provide (the message says which)
+  68   the --exe program went wrong while it ran: a fault, an instruction an 80386 lacks, a bound
+       passed (the message names the address and the instruction; the report shows what happened)
   70   the simulated machine met a call it does not model
   73   the output folder exists and is not empty, lies inside the image, or cannot be written
        (nothing of it is left behind)
@@ -151,7 +161,7 @@ std::string Described(const fs::filesystem_error& e) {
 }
 
 struct Options {
-  std::string image, sample, release, answerList, out;
+  std::string image, sample, release, answerList, out, exe;
   sandbox::DiskRequest disk;
   bool answersGiven = false;
   bool imageGiven = false;
@@ -189,6 +199,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options& options) {
       ->check(CLI::IsMember({"win95", "win95osr2", "win98", "win98se"}));
   app.add_option("--answers", options.answerList,
                  "answer the dialogs from this list instead of the terminal, e.g. ok,no");
+  app.add_option("--exe", options.exe,
+                 "run this KB47UNIN.EXE, emulated, instead of the uninstaller built into the sandbox");
   app.add_flag("--json", options.json, "print the report as JSON");
   app.add_option("--out", options.out,
                  "keep the machine after the run in this folder (new or empty, in a folder that exists, outside "
@@ -227,6 +239,7 @@ struct Loaded {
   std::vector<sandbox::Answer> answers;
   std::optional<sim::Machine> machine;
   std::optional<Output> output;
+  std::optional<sandbox::GivenProgram> given;  // --exe
 };
 
 // Why dir is not a machine image, or "".
@@ -376,6 +389,15 @@ std::optional<int> Load(const Options& options, Loaded& loaded) {
       return kUsageError;  // a word that is not one: the list itself is wrong
     }
   }
+  // The program to run, when one is given, next: a file the emulator refuses ends it here.
+  if (!options.exe.empty()) {
+    try {
+      loaded.given = sandbox::LoadGivenProgram(options.exe);
+    } catch (const emu::Refused& e) {
+      Fail("--exe " + options.exe + ": refused: " + e.what());
+      return kExeRefused;
+    }
+  }
   if (!options.disk.path.empty()) return LoadFromDisk(options, loaded);
   const std::string sample = options.sample.empty() ? "win98" : options.sample;
   loaded.imageDir = options.image.empty() ? fs::path(RK514_SAMPLES_DIR) / sample : fs::path(options.image);
@@ -416,15 +438,20 @@ struct Outcome {
   int errorExit = 0;
 };
 
-Outcome RunProgram(const Options& options, const std::vector<sandbox::Answer>& answers, sim::Machine& machine) {
+Outcome RunProgram(const Options& options, const Loaded& loaded, sim::Machine& machine) {
   Outcome outcome;
+  const std::vector<sandbox::Answer>& answers = loaded.answers;
+  auto run = [&](sim::User& user) {
+    return loaded.given ? sandbox::RunGivenProgram(machine, user, *loaded.given)
+                        : sandbox::RunUninstaller(machine, user);
+  };
   std::unique_ptr<sandbox::SandboxUser> user;
   try {
     if (options.answersGiven) {
       auto answered = std::make_unique<sandbox::AnswersUser>(answers, machine.ui());
       sandbox::AnswersUser& list = *answered;
       user = std::move(answered);
-      outcome.run = sandbox::RunUninstaller(machine, list);
+      outcome.run = run(list);
       outcome.ended = true;
       list.CheckAllUsed();
     } else {
@@ -438,7 +465,7 @@ Outcome RunProgram(const Options& options, const std::vector<sandbox::Answer>& a
       sandbox::TerminalUser& terminal = *person;
       user = std::move(person);
       const SignalsWait untilTheTerminalIsBack;
-      outcome.run = sandbox::RunUninstaller(machine, terminal);
+      outcome.run = run(terminal);
       outcome.ended = true;
       terminal.Close();
     }
@@ -454,6 +481,15 @@ Outcome RunProgram(const Options& options, const std::vector<sandbox::Answer>& a
   } catch (const sim::Unmodelled& e) {
     outcome.error = std::string("the simulated machine does not model this: ") + e.what();
     outcome.errorExit = kModelError;
+  } catch (const emu::GuestFailure& e) {
+    // One line, for the report as for standard error.
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%08X", static_cast<unsigned>(e.address));
+    outcome.error = "the program went wrong: " + e.reason + ", at " + address + " (" +
+                    (e.instruction.empty() ? "no instruction there" : e.instruction) + "); the last imports called:";
+    for (const std::string& name : e.lastImports) outcome.error += " " + name;
+    if (e.lastImports.empty()) outcome.error += " none";
+    outcome.errorExit = kExeFailed;
   }
   if (user) outcome.shown = user->Transcript();
   user.reset();  // the terminal is given back before a signal that came is acted on
@@ -461,7 +497,7 @@ Outcome RunProgram(const Options& options, const std::vector<sandbox::Answer>& a
     outcome.error = sandbox::Interrupted(sandbox::g_stopSignal).what();
     outcome.errorExit = ExitForSignal(sandbox::g_stopSignal);
   }
-  outcome.run.removalRan = sandbox::RemovalRan();
+  outcome.run.removalRan = loaded.given ? sandbox::RemovalRanIn(machine.trace()) : sandbox::RemovalRan();
   return outcome;
 }
 
@@ -505,13 +541,14 @@ int WidthOfTerminal() {
 
 int Report(const Options& options, const Loaded& loaded, sim::Machine& machine, const Outcome& outcome) {
   // Ctrl-C, a machine that the simulator cannot follow or no terminal: nothing to report.
-  if (outcome.errorExit != 0 && outcome.errorExit != kAnswerError) {
+  if (outcome.errorExit != 0 && outcome.errorExit != kAnswerError && outcome.errorExit != kExeFailed) {
     Fail(outcome.error);
     return outcome.errorExit;
   }
   sandbox::RunFacts facts;
   facts.image = fs::absolute(loaded.imageDir).lexically_normal().string();
   facts.disk = loaded.disk;
+  if (loaded.given) facts.program = sandbox::ProgramFile{loaded.given->path, loaded.given->size, loaded.given->sha256};
   std::string outputError;
   if (outcome.errorExit == 0 && loaded.output) {
     try {
@@ -558,7 +595,7 @@ int Run(int argc, char** argv) {
   Loaded loaded;
   if (std::optional<int> exit = Load(options, loaded)) return *exit;
   sim::Machine machine = *loaded.machine;
-  const Outcome outcome = RunProgram(options, loaded.answers, machine);
+  const Outcome outcome = RunProgram(options, loaded, machine);
   return Report(options, loaded, machine, outcome);
 }
 

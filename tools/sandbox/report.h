@@ -25,11 +25,19 @@ struct Waiting {
   std::string atNextStart;  // what the next start does to it
 };
 
+// A program file that ran in place of the built-in code (--exe).
+struct ProgramFile {
+  std::string path;
+  std::uintmax_t size = 0;
+  std::string sha256;
+};
+
 // What the tool knows of the run besides the machine.
 struct RunFacts {
-  std::string image;                  // the machine image (or disk) the run started from
-  std::optional<DiskSource> disk;     // with --disk: what was found on it, and where
-  std::optional<std::string> output;  // where the machine after the run was written, if kept
+  std::string image;                   // the machine image (or disk) the run started from
+  std::optional<DiskSource> disk;      // with --disk: what was found on it, and where
+  std::optional<ProgramFile> program;  // the program that ran; none: the built-in code
+  std::optional<std::string> output;   // where the machine after the run was written, if kept
   std::vector<Shown> shown;
   std::optional<int> exitCode;  // the uninstaller's, when it ended
   bool restartRequested = false;

@@ -97,6 +97,9 @@ std::string ReportJson(const Report& report) {
       {"formatVersion", kReportFormatVersion},
       {"image", run.image},
       {"disk", disk},
+      {"program", run.program
+                      ? json{{"path", run.program->path}, {"size", run.program->size}, {"sha256", run.program->sha256}}
+                      : json(nullptr)},
       {"output", OrNull(run.output)},
       {"windows",
        {{"buildNumber", report.buildNumber},

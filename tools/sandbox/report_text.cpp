@@ -86,6 +86,9 @@ std::string ReportText(const Report& report, int width) {
   const RunFacts& run = report.run;
   Writer out(width);
   out.HostLine("ZANTEROVA Karsenby RK514 uninstaller, run on a copy of " + run.image);
+  out.HostLine("The program: " + (run.program ? run.program->path + " (" + std::to_string(run.program->size) +
+                                                " bytes, SHA-256 " + run.program->sha256 + "), on an emulated x86"
+                                          : std::string("the uninstaller built into the sandbox")));
   if (run.disk) {
     const DiskSource& disk = *run.disk;
     out.Line("Disk: " + disk.kind + (disk.partition.empty() ? "" : ", partition " + disk.partition) +

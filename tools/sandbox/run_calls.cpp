@@ -84,6 +84,12 @@ void RunCalls::Read(sim::Machine& machine) {
   std::optional<std::string> lastRead;           // the key whose value was read last, until the next open
   std::optional<std::string> lastProfileRead;    // the win.ini key read last, until the next read of any kind
   std::map<std::string, std::size_t> appending;  // open "a+" files: "file#N" -> index in appends_
+  // The built executable's own runtime makes its text files of KERNEL32 file handles: a file
+  // opened for writing is one it appends to, and what it writes out is CR LF lines.
+  std::map<std::string, std::pair<std::size_t, std::string>> writing;  // "hfile#N" -> index, bytes written
+  auto linesOf = [this](std::size_t index, const std::string& bytes) {
+    for (std::string_view line : sim::SplitLines(bytes)) appends_[index].lines.emplace_back(line);
+  };
   // The trace is looked at as views of its texts: of the millions of calls of a long file's scan
   // (a byte read, a word compared with the marker) none is copied.
   machine.trace().Visit([&](const sim::Trace::RecordView& record) {
@@ -183,6 +189,27 @@ void RunCalls::Read(sim::Machine& machine) {
         appends_.push_back(Append{*path, ok, false, {}});
         if (ok) appending[call.result] = appends_.size() - 1;
       }
+    } else if (op == "CreateFileA" && args.size() >= 2) {
+      std::optional<std::string> path = Unquote(args[0]);
+      if (!path) return;
+      const bool ok = call.result != "INVALID_HANDLE_VALUE";
+      if ((std::stoul(args[1], nullptr, 16) & GENERIC_WRITE) == 0) {
+        reads_[KeyOfFilePath(*path)] = ok;
+      } else {
+        appends_.push_back(Append{*path, ok, false, {}});
+        if (ok) writing[call.result] = {appends_.size() - 1, ""};
+      }
+    } else if ((op == "WriteFile" || op == "CloseHandle") && !args.empty()) {
+      auto open = writing.find(args[0]);
+      if (open == writing.end()) return;
+      auto& [index, bytes] = open->second;
+      if (call.result == "0") appends_[index].failed = true;
+      if (op == "WriteFile") {
+        bytes += Unquote(args[1]).value_or("");
+      } else {
+        linesOf(index, bytes);
+        writing.erase(open);
+      }
     } else if ((op == "fprintf" || op == "fputs" || op == "fclose") && !args.empty()) {
       // fprintf(file, format, text), fputs(text, file), fclose(file).
       const std::string& file = op == "fputs" ? args.back() : args.front();
@@ -197,6 +224,7 @@ void RunCalls::Read(sim::Machine& machine) {
       }
     }
   });
+  for (const auto& [handle, open] : writing) linesOf(open.first, open.second);
 }
 
 std::optional<long> RunCalls::KeyDeletion(const std::string& keyPath) const {

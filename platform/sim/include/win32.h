@@ -29,6 +29,9 @@ typedef char CHAR;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
 typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef LONG* PLONG;
+typedef std::size_t SIZE_T;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef std::intptr_t INT_PTR;
@@ -48,6 +51,7 @@ struct HKEY__;
 struct HICON__;
 typedef HWND__* HWND;
 typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef void* HANDLE;
@@ -73,12 +77,21 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_READ_FAULT 30L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_NOT_SUPPORTED 50L
 #define ERROR_BAD_NETPATH 53L
+#define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_DIRECTORY 267L  // the name is not a folder
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_BADKEY 1010L
@@ -152,6 +165,7 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
 #define HKEY_CURRENT_CONFIG ((HKEY)(ULONG_PTR)((LONG)0x80000005))
 #define KEY_QUERY_VALUE 0x0001
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define REG_NONE 0
 #define REG_SZ 1
 #define REG_EXPAND_SZ 2
@@ -182,6 +196,7 @@ typedef struct _FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 } FILETIME;
+typedef FILETIME* PFILETIME;
 typedef struct _WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -194,6 +209,35 @@ typedef struct _WIN32_FIND_DATAA {
   CHAR cFileName[MAX_PATH];
   CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+// ---- Files, by handle.
+#define GENERIC_READ 0x80000000L
+#define GENERIC_WRITE 0x40000000L
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+struct _OVERLAPPED;  // asynchronous input and output: Windows 95 and 98 have none for disk files
+typedef struct _OVERLAPPED* LPOVERLAPPED;
+
+// ---- The process heap.
+#define HEAP_NO_SERIALIZE 0x00000001
+#define HEAP_GENERATE_EXCEPTIONS 0x00000004
+#define HEAP_ZERO_MEMORY 0x00000008
+#define HEAP_REALLOC_IN_PLACE_ONLY 0x00000010
 
 // ---- KERNEL32
 DWORD WINAPI GetLastError(void);
@@ -212,6 +256,21 @@ LPSTR WINAPI lstrcatA(LPSTR dest, LPCSTR source);
 int WINAPI lstrcmpA(LPCSTR a, LPCSTR b);
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 int WINAPI lstrlenA(LPCSTR text);
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+BOOL WINAPI SetEndOfFile(HANDLE file);
+BOOL WINAPI CloseHandle(HANDLE object);
+HANDLE WINAPI GetProcessHeap(void);
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T size);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+// Traced, then throws sim::ProcessExit with the code: the caller of the program catches it.
+[[noreturn]] void WINAPI ExitProcess(UINT code);
 
 // ---- ADVAPI32
 LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -219,6 +278,8 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
 LONG WINAPI RegCloseKey(HKEY key);
 LONG WINAPI RegFlushKey(HKEY key);
 LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey);
+LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR className,
+                          LPDWORD classSize, PFILETIME lastWriteTime);
 
 // ---- USER32
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC proc, LPARAM init);

@@ -455,6 +455,35 @@ std::uint32_t FileSystem::Replace(std::string_view path, std::string_view bytes)
   return 0;
 }
 
+// ---- Files in place.
+
+std::optional<std::uint64_t> FileSystem::FileSize(std::string_view path) const {
+  const Node* node = Lookup(drives_, path);
+  if (node == nullptr || node->isDirectory) return std::nullopt;
+  return node->bytes.size();
+}
+
+std::size_t FileSystem::ReadAt(std::string_view path, std::uint64_t offset, char* into, std::size_t count) const {
+  const Node* node = Lookup(drives_, path);
+  if (node == nullptr || node->isDirectory || offset >= node->bytes.size()) return 0;
+  return node->bytes.copy(into, count, static_cast<std::size_t>(offset));
+}
+
+bool FileSystem::WriteAt(std::string_view path, std::uint64_t offset, std::string_view bytes) {
+  Node* node = ResolveFor(drives_, path).node;
+  if (node == nullptr || node->isDirectory) return false;
+  if (offset + bytes.size() > node->bytes.size()) node->bytes.resize(static_cast<std::size_t>(offset + bytes.size()));
+  node->bytes.replace(static_cast<std::size_t>(offset), bytes.size(), bytes);
+  return true;
+}
+
+bool FileSystem::Resize(std::string_view path, std::uint64_t size) {
+  Node* node = ResolveFor(drives_, path).node;
+  if (node == nullptr || node->isDirectory) return false;
+  node->bytes.resize(static_cast<std::size_t>(size));
+  return true;
+}
+
 // ---- Directory search.
 
 std::uint32_t FileSystem::Search(std::string_view pattern, std::vector<DirEntry>& found) const {

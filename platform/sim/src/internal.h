@@ -18,17 +18,36 @@ struct SimFile;
 namespace sim {
 
 struct Machine::Handles {
+  // Each kind of handle takes its values from a range of its own, so that a handle given to a
+  // call of another kind (a file to RegCloseKey, a search to CloseHandle) is not found there and
+  // fails with ERROR_INVALID_HANDLE. Every value is below 0x80000000: the root HKEYs' values,
+  // and a 32-bit program's handles, with no sign to extend.
+  static constexpr std::uintptr_t kKeys = 0x1000, kSearches = 0x01000000, kFiles = 0x02000000, kEnd = 0x03000000;
+  // The next value of a range (next counts up within it); throws Unmodelled once it is used up.
+  static std::uintptr_t Take(std::uintptr_t& next, std::uintptr_t end, const char* what);
+
   std::map<std::uintptr_t, std::string> keys;  // open HKEY -> canonical key path
   std::set<std::uintptr_t> deletedKeys;        // open HKEYs whose key has been deleted since
-  std::uintptr_t nextKey = 0x1000;
+  std::uintptr_t nextKey = kKeys;
   struct Search {
     std::vector<DirEntry> entries;
     std::size_t next = 0;
   };
   std::map<std::uintptr_t, Search> searches;  // open FindFirstFileA handle -> what it found
-  std::uintptr_t nextSearch = 0x2000;
+  std::uintptr_t nextSearch = kSearches;
+  struct File {
+    std::string path;  // the long path (FileSystem::LongPath): one file has one
+    std::uint32_t access = 0, share = 0;
+    std::uint64_t position = 0;
+  };
+  std::map<std::uintptr_t, File> fileHandles;  // open CreateFileA handle -> its file
+  std::uintptr_t nextFile = kFiles;
   std::set<SimFile*> files;  // open C runtime files
 };
+
+// A handle as the trace shows it: hfile#N, search#N or hkey#N by its range, NULL,
+// INVALID_HANDLE_VALUE, or its value in hexadecimal.
+std::string HandleName(const void* handle);
 
 // What the user was shown, for the messages of Unanswered: WELCOME "caption", the message box
 // "title" saying "text".

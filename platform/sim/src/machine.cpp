@@ -52,6 +52,16 @@ bool Machine::SameState(const Machine& other) const {
          windowsDirectory == other.windowsDirectory && systemDirectory == other.systemDirectory;
 }
 
+Machine::OpenHandles Machine::CountOpenHandles() const {
+  return {handles_->keys.size(), handles_->searches.size(), handles_->fileHandles.size(), handles_->files.size()};
+}
+
+std::uintptr_t Machine::Handles::Take(std::uintptr_t& next, std::uintptr_t end, const char* what) {
+  if (next >= end)
+    throw Unmodelled(std::string("more ") + what + " opened in one run than the simulated machine numbers");
+  return next++;
+}
+
 Machine& Current() {
   if (g_current == nullptr) throw Unmodelled("a Win32 function was called with no simulated machine active");
   return *g_current;

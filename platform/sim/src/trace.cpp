@@ -319,6 +319,19 @@ std::string HkeyName(HKEY key) {
   return "hkey#" + std::to_string(reinterpret_cast<std::uintptr_t>(key));
 }
 
+std::string HandleName(const void* handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  using Handles = Machine::Handles;
+  if (handle == nullptr) return "NULL";
+  if (value == static_cast<std::uintptr_t>(-1)) return "INVALID_HANDLE_VALUE";
+  if (value >= Handles::kKeys && value < Handles::kSearches) return "hkey#" + std::to_string(value);
+  if (value >= Handles::kSearches && value < Handles::kFiles) return "search#" + std::to_string(value);
+  if (value >= Handles::kFiles && value < Handles::kEnd) return "hfile#" + std::to_string(value);
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
 std::string Hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));

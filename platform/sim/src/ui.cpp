@@ -78,7 +78,8 @@ struct Ui::Impl {
   };
 
   std::map<std::uintptr_t, std::map<std::string, DialogTemplate>> modules;
-  std::uintptr_t nextModule = 0x00400000;
+  std::uintptr_t nextModule = 0x00400000;  // the first is where a Win32 executable is loaded
+  std::uintptr_t lastModule = 0;
   std::vector<std::unique_ptr<Dialog>> open;    // the dialogs on screen, innermost last
   std::map<std::uintptr_t, Window> windows;     // every window that exists now
   std::map<std::uintptr_t, std::string> names;  // every window ever created, for the trace
@@ -207,7 +208,10 @@ LRESULT DialogMessage(Machine& machine, Ui::Impl::Dialog& dialog, UINT message, 
   Ui::Impl& ui = UiOf(machine);
   HWND window = dialog.state.hwnd;
   if (message == WM_TIMER) ++dialog.state.timerMessages;
-  INT_PTR handled = dialog.proc(window, message, wParam, lParam);
+  // Every call of a dialog procedure is made here: through the hook when one is set.
+  const auto& callProc = machine.ui().callProc;
+  INT_PTR handled =
+      callProc ? callProc(dialog.proc, window, message, wParam, lParam) : dialog.proc(window, message, wParam, lParam);
   if (message == WM_INITDIALOG) return handled;
   if (handled || ui.Find(window) == nullptr) return 0;
   switch (message) {
@@ -329,11 +333,26 @@ Ui::Ui() : impl_(std::make_unique<Impl>()) {}
 Ui::~Ui() = default;
 
 HINSTANCE Ui::LoadModule(const std::string& rcText, const std::string& headerText) {
-  std::uintptr_t handle = impl_->nextModule;
-  impl_->modules[handle] = ParseResourceScript(rcText, headerText);
+  return LoadModule(ParseResourceScript(rcText, headerText));
+}
+
+HINSTANCE Ui::LoadModule(std::map<std::string, DialogTemplate> templates) {
+  // Filed as DialogBoxParamA looks them up: names in capitals, ordinals as "#N".
+  std::map<std::string, DialogTemplate> filed;
+  for (auto& [name, tmpl] : templates) {
+    const std::string key = TemplateKey(name.c_str());
+    if (tmpl.name.empty()) tmpl.name = name;
+    if (!filed.emplace(key, std::move(tmpl)).second)
+      throw Unmodelled("Ui::LoadModule: two templates are named " + key + " without regard to letter case");
+  }
+  const std::uintptr_t handle = impl_->nextModule;
+  impl_->modules[handle] = std::move(filed);
   impl_->nextModule += 0x00010000;
+  impl_->lastModule = handle;
   return reinterpret_cast<HINSTANCE>(handle);
 }
+
+HINSTANCE Ui::LastModule() const { return reinterpret_cast<HINSTANCE>(impl_->lastModule); }
 
 const DialogState* Ui::OpenDialog(HWND window) const {
   const Impl::Window* found = impl_->Find(window);
@@ -604,6 +623,17 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reserved) {
   // The request is kept; the simulated machine does not restart.
   call.machine().ui().exitWindowsRequests.push_back(flags);
   return call.Return<BOOL>(TRUE);
+}
+
+// KERNEL32's, but the modules are the window manager's.
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
+  TracedCall call("GetModuleHandleA", {Quote(moduleName)});
+  if (moduleName != nullptr) throw sim::Unmodelled("GetModuleHandleA: a module other than the program's own");
+  sim::Machine& machine = call.machine();
+  HMODULE module = call.Fails() ? nullptr : machine.ui().LastModule();
+  if (module == nullptr) machine.lastError = ERROR_MOD_NOT_FOUND;
+  call.Done(module == nullptr ? "NULL" : "hinstance#" + Hex(static_cast<std::uint32_t>(sim::Key(module))));
+  return module;
 }
 
 void WINAPI InitCommonControls(void) {

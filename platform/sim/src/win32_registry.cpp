@@ -2,6 +2,7 @@
 // removes a key with everything beneath it, and a handle to a deleted key answers
 // ERROR_KEY_DELETED. An injected fault makes a call return ERROR_ACCESS_DENIED and change nothing.
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "internal.h"
@@ -69,7 +70,7 @@ LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
   if (!machine.registry.KeyExists(path)) return call.Return<LONG>(ERROR_FILE_NOT_FOUND);
   path = machine.registry.Resolve(path);
   auto& handles = machine.handles();
-  std::uintptr_t handle = handles.nextKey++;
+  std::uintptr_t handle = handles.Take(handles.nextKey, handles.kSearches, "registry keys");
   handles.keys[handle] = path;
   *result = reinterpret_cast<HKEY>(handle);
   return call.Return<LONG>(ERROR_SUCCESS);
@@ -141,5 +142,38 @@ LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   for (const auto& [handle, keyPath] : handles.keys) {
     if (AtOrBelow(keyPath, path)) handles.deletedKeys.insert(handle);
   }
+  return call.Return<LONG>(ERROR_SUCCESS);
+}
+
+// The subkeys of a key one by one, by index, in the order the registry keeps them (by name,
+// without letter case). Windows 95 and 98 keep no class names and no times of last writing: a
+// class asked for is empty and a time is zero.
+LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR className,
+                          LPDWORD classSize, PFILETIME lastWriteTime) {
+  TracedCall call("RegEnumKeyExA",
+                  {HkeyName(key), std::to_string(index), name == nullptr ? "NULL" : "name",
+                   nameSize == nullptr ? "NULL" : std::to_string(*nameSize), reserved == nullptr ? "NULL" : "reserved",
+                   className == nullptr ? "NULL" : "class", classSize == nullptr ? "NULL" : std::to_string(*classSize),
+                   lastWriteTime == nullptr ? "NULL" : "time"});
+  if (call.Fails()) return call.Return<LONG>(ERROR_ACCESS_DENIED);
+  if (name == nullptr || nameSize == nullptr || reserved != nullptr || (className != nullptr && classSize == nullptr))
+    return call.Return<LONG>(ERROR_INVALID_PARAMETER);
+  Machine& machine = call.machine();
+  std::string path;
+  if (LONG error = KeyPath(machine, key, path); error != ERROR_SUCCESS) return call.Return(error);
+  const sim::RegKey* found = machine.registry.Find(path);
+  if (found == nullptr) return call.Return<LONG>(ERROR_KEY_DELETED);
+  if (index >= found->subkeys.size()) return call.Return<LONG>(ERROR_NO_MORE_ITEMS);
+  const std::string& subkey = std::next(found->subkeys.begin(), index)->second.name;
+  // The name and its NUL must fit; else nothing is written.
+  if (subkey.size() + 1 > *nameSize || (className != nullptr && *classSize < 1))
+    return call.Return<LONG>(ERROR_MORE_DATA);
+  std::memcpy(name, subkey.c_str(), subkey.size() + 1);
+  *nameSize = static_cast<DWORD>(subkey.size());
+  if (className != nullptr) {
+    className[0] = '\0';
+    *classSize = 0;
+  }
+  if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
   return call.Return<LONG>(ERROR_SUCCESS);
 }

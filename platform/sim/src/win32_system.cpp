@@ -1,4 +1,4 @@
-// KERNEL32's version, directory and last-error calls on the simulated machine.
+// KERNEL32's version, directory, last-error, process-heap and process calls on the simulated machine.
 #include <string>
 
 #include "internal.h"
@@ -69,4 +69,88 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
   return CopyDirectory("GetWindowsDirectoryA", sim::Current().windowsDirectory, buffer, size);
+}
+
+// ---- The process heap: the machine's (sim/heap.h), in whatever memory the caller gave it. A
+// block's address is base + offset: the heap writes through its own view of the memory, never
+// through the address. Windows leaves the last error alone when an allocation fails.
+
+namespace {
+
+std::string BlockName(sim::Heap& heap, const void* block) {
+  if (block == nullptr) return "NULL";
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  if (heap.HostOf(address) == nullptr) return sim::HandleName(block);
+  return "heap+" + std::to_string(address - heap.Base());
+}
+
+std::string HeapName(sim::Heap& heap, HANDLE handle) {
+  return reinterpret_cast<std::uintptr_t>(handle) == heap.Handle() ? "heap" : sim::HandleName(handle);
+}
+
+bool IsProcessHeap(sim::Heap& heap, HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle) == heap.Handle(); }
+
+void CheckHeapFlags(DWORD flags, DWORD allowed, const char* op) {
+  if (flags & ~allowed) throw Unmodelled(std::string(op) + ": the flags " + sim::Hex(flags) + " are not modelled");
+}
+
+}  // namespace
+
+HANDLE WINAPI GetProcessHeap(void) {
+  TracedCall call("GetProcessHeap", {});
+  if (call.Fails()) {
+    call.Done("NULL");
+    return nullptr;
+  }
+  call.Done("heap");
+  return reinterpret_cast<HANDLE>(call.machine().heap.Handle());
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE heapHandle, DWORD flags, SIZE_T size) {
+  sim::Heap& heap = sim::Current().heap;
+  TracedCall call("HeapAlloc", {HeapName(heap, heapHandle), sim::Hex(flags), std::to_string(size)});
+  CheckHeapFlags(flags, HEAP_NO_SERIALIZE | HEAP_ZERO_MEMORY, "HeapAlloc");
+  std::uintptr_t block = 0;
+  if (!call.Fails() && IsProcessHeap(heap, heapHandle)) block = heap.Allocate(size, (flags & HEAP_ZERO_MEMORY) != 0);
+  auto* result = reinterpret_cast<LPVOID>(block);
+  call.Done(BlockName(heap, result));
+  return result;
+}
+
+LPVOID WINAPI HeapReAlloc(HANDLE heapHandle, DWORD flags, LPVOID block, SIZE_T size) {
+  sim::Heap& heap = sim::Current().heap;
+  TracedCall call("HeapReAlloc",
+                  {HeapName(heap, heapHandle), sim::Hex(flags), BlockName(heap, block), std::to_string(size)});
+  CheckHeapFlags(flags, HEAP_NO_SERIALIZE | HEAP_ZERO_MEMORY | HEAP_REALLOC_IN_PLACE_ONLY, "HeapReAlloc");
+  std::uintptr_t moved = 0;
+  if (!call.Fails() && IsProcessHeap(heap, heapHandle))
+    moved = heap.Reallocate(reinterpret_cast<std::uintptr_t>(block), size, (flags & HEAP_ZERO_MEMORY) != 0,
+                            (flags & HEAP_REALLOC_IN_PLACE_ONLY) != 0);
+  auto* result = reinterpret_cast<LPVOID>(moved);
+  call.Done(BlockName(heap, result));
+  return result;
+}
+
+BOOL WINAPI HeapFree(HANDLE heapHandle, DWORD flags, LPVOID block) {
+  sim::Machine& machine = sim::Current();
+  TracedCall call("HeapFree", {HeapName(machine.heap, heapHandle), sim::Hex(flags), BlockName(machine.heap, block)});
+  CheckHeapFlags(flags, HEAP_NO_SERIALIZE, "HeapFree");
+  auto refuse = [&](DWORD error) {
+    machine.lastError = error;
+    return call.Return<BOOL>(FALSE);
+  };
+  if (call.Fails()) return refuse(ERROR_INVALID_PARAMETER);  // the block stays allocated
+  if (!IsProcessHeap(machine.heap, heapHandle)) return refuse(ERROR_INVALID_HANDLE);
+  if (block == nullptr) return call.Return<BOOL>(TRUE);  // nothing to free
+  if (!machine.heap.Free(reinterpret_cast<std::uintptr_t>(block))) return refuse(ERROR_INVALID_PARAMETER);
+  return call.Return<BOOL>(TRUE);
+}
+
+// ---- The end of the process.
+
+void WINAPI ExitProcess(UINT code) {
+  // Never fails: an injected fault for it is ignored.
+  TracedCall call("ExitProcess", {std::to_string(code)});
+  call.Done("");
+  throw sim::ProcessExit(code);
 }

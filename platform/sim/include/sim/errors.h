@@ -1,6 +1,8 @@
-// The two ways the simulated machine refuses: something it does not model, and a bad image.
+// The ways the simulated machine refuses (something it does not model, a bad image, a question
+// nobody answered), and the end of the simulated process.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -20,6 +22,14 @@ struct ImageError : std::runtime_error {
 // The simulated user was shown something it had no answer for (a dialog or a message box).
 struct Unanswered : std::runtime_error {
   using std::runtime_error::runtime_error;
+};
+
+// The program called ExitProcess: thrown by it, after the call is traced, for whoever runs the
+// program to catch; the code is the process's exit code. Not a failure of the machine.
+struct ProcessExit : std::exception {
+  explicit ProcessExit(std::uint32_t exitCode) : code(exitCode) {}
+  const char* what() const noexcept override { return "the program called ExitProcess"; }
+  std::uint32_t code;
 };
 
 }  // namespace sim

@@ -69,6 +69,15 @@ class FileSystem {
   std::uint32_t Append(std::string_view path, std::string_view bytes);   // existing file only
   std::uint32_t Replace(std::string_view path, std::string_view bytes);  // create or overwrite
 
+  // A file's bytes in place, for the Win32 file handles, which checked the file when they opened
+  // it: its size (nullopt unless a file); up to count bytes from offset into `into` (the number
+  // copied, 0 at or past its end); bytes written at offset, a gap before them zero-filled; its
+  // length set, cut or zero-filled. Each write is false unless path is a file.
+  std::optional<std::uint64_t> FileSize(std::string_view path) const;
+  std::size_t ReadAt(std::string_view path, std::uint64_t offset, char* into, std::size_t count) const;
+  bool WriteAt(std::string_view path, std::uint64_t offset, std::string_view bytes);
+  bool Resize(std::string_view path, std::uint64_t size);
+
   // Entries of a folder, in the order a FAT directory yields them (creation order).
   std::vector<DirEntry> List(std::string_view folder) const;
   // Directory search: pattern is "folder\name-with-wildcards"; * and ? match without letter case,

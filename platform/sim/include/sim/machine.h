@@ -12,6 +12,7 @@
 
 #include "sim/errors.h"
 #include "sim/files.h"
+#include "sim/heap.h"
 #include "sim/registry.h"
 #include "sim/trace.h"
 #include "sim/ui.h"
@@ -67,8 +68,21 @@ class Machine {
   Ui& ui() { return *ui_; }
   std::uint32_t lastError = 0;
 
+  // The process heap (HeapAlloc): a run's, not the machine's state, so a snapshot has a fresh one.
+  Heap heap;
+  // What the Win32 file calls may still add to the drives (WriteFile, SetEndOfFile): past it they
+  // fail with ERROR_DISK_FULL. What they take away (SetEndOfFile) is given back; nothing else counts.
+  std::uint64_t freeDiskBytes = std::uint64_t(64) << 20;
+
   struct Handles;  // open registry keys, searches and files of the Win32 layer
   Handles& handles() { return *handles_; }
+  // What the program holds open, for a balance check at the end of a run: HKEYs (not the roots),
+  // FindFirstFileA searches, CreateFileA files, and the C runtime's files (fopen).
+  struct OpenHandles {
+    std::size_t keys = 0, searches = 0, files = 0, streams = 0;
+    std::size_t Total() const { return keys + searches + files + streams; }
+  };
+  OpenHandles CountOpenHandles() const;
 
  private:
   std::unique_ptr<Trace> trace_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -116,6 +117,16 @@ class Ui {
  public:
   // The module whose templates DialogBoxParamA loads: the resource script's text and its header.
   HINSTANCE LoadModule(const std::string& rcText, const std::string& headerText);
+  // A module whose templates are given as they are, by resource name ("WELCOME", or "#N" for an
+  // ordinal): an executable's own RT_DIALOG resources (sim/res_dialog.h reads them). Names are
+  // found without letter case, as FindResource finds them.
+  HINSTANCE LoadModule(std::map<std::string, DialogTemplate> templates);
+  // The module loaded last (GetModuleHandleA(NULL): the program's own), or nullptr if none.
+  HINSTANCE LastModule() const;
+  // How the window manager calls a dialog procedure: when set, every call of one goes through it
+  // instead of calling the pointer, so that a procedure can live elsewhere (an address in an
+  // emulated CPU's memory, passed as the DLGPROC).
+  std::function<INT_PTR(DLGPROC proc, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)> callProc;
   void SetUser(User* user) { user_ = user; }
   User* GetUser() const { return user_; }
   std::uint32_t timerGranularityMs = 55;  // Windows 98: the 18.2 Hz system timer
