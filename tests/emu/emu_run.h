@@ -37,7 +37,7 @@ struct Outcome {
 
 Outcome RunHost(const sim::Machine& before, const Steps& steps, const Arm& arm = {});
 Outcome RunEmulated(const sim::Machine& before, const Steps& steps, const Arm& arm = {},
-                    const emu::Program& program = Shipped());
+                    const emu::Limits& limits = {}, const emu::Program& program = Shipped());
 
 // The trace without the calls that only one of the two makes: the Windows program's text files
 // and memory go through KERNEL32 files and the heap (CreateFileA, ReadFile, HeapAlloc, ...) and
@@ -46,10 +46,13 @@ Outcome RunEmulated(const sim::Machine& before, const Steps& steps, const Arm& a
 // calls it for its result.
 std::vector<sim::Call> SharedCalls(const sim::Trace& trace);
 
+// kEverything: neither run fails, and both have the same exit, the same final machine, the same
+// dialogs (names, captions, control texts, results, in order), message boxes and restart
+// requests, and the same shared calls with the same arguments and results; the emulated program
+// leaves no handle open and no heap block allocated. kMachineAndDialogs, for runs with faults:
+// the same but for the calls and the balance, and a failure of the simulator's own (a message box
+// the user has no answer for) agrees with the same failure. A failure says what differs first.
 enum class Compare { kEverything, kMachineAndDialogs };
-// The same exit, the same final machine, the same dialogs (names, captions, control texts,
-// results, in order), message boxes and restart requests, and (kEverything) the same shared calls
-// with the same arguments and results. A failure says what differs first.
 ::testing::AssertionResult SameRun(const Outcome& host, const Outcome& emulated,
                                    Compare compare = Compare::kEverything);
 

@@ -83,6 +83,11 @@ char* Room(Guest& guest, std::uint32_t address, std::size_t length) {
   return guest.Buffer(address, static_cast<std::uint32_t>(length));
 }
 
+// A buffer the callee may be given as NULL (a class name, a time, a value's data).
+char* Optional(Guest& guest, std::uint32_t address, std::uint32_t size) {
+  return address == 0 ? nullptr : guest.Buffer(address, size);
+}
+
 // A template or class name: an ordinal below 0x10000 passes as it is.
 LPCSTR ResourceName(Guest& guest, std::uint32_t value) {
   if (value < 0x10000) return MAKEINTRESOURCEA(value);
@@ -230,8 +235,8 @@ const Binding kBindings[] = {
      [](Guest& g, Args a) {
        Word nameSize(g, a[3]), reserved(g, a[4]), classSize(g, a[6]);
        char* name = g.Buffer(a[2], nameSize.get() ? nameSize.value() : 0);
-       char* className = g.Buffer(a[5], classSize.get() ? classSize.value() : 0);
-       auto* written = reinterpret_cast<PFILETIME>(g.Buffer(a[7], sizeof(FILETIME)));
+       char* className = Optional(g, a[5], classSize.get() ? classSize.value() : 0);
+       auto* written = reinterpret_cast<PFILETIME>(Optional(g, a[7], sizeof(FILETIME)));
        return std::uint32_t(
            RegEnumKeyExA(K(a[0]), a[1], name, nameSize.get(), reserved.get(), className, classSize.get(), written));
      }},
@@ -246,7 +251,7 @@ const Binding kBindings[] = {
     {"ADVAPI32", "RegQueryValueExA", 24,
      [](Guest& g, Args a) {
        Word reserved(g, a[2]), type(g, a[3]), size(g, a[5]);
-       LPBYTE data = reinterpret_cast<LPBYTE>(g.Buffer(a[4], size.get() ? size.value() : 0));
+       LPBYTE data = reinterpret_cast<LPBYTE>(Optional(g, a[4], size.get() ? size.value() : 0));
        return std::uint32_t(
            RegQueryValueExA(K(a[0]), g.String(a[1]), reserved.get(), type.get(), data, size.get()));
      }},

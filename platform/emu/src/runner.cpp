@@ -165,14 +165,16 @@ class Runner final : public Guest {
     } catch (const sim::ProcessExit& exit) {
       code = exit.code;
     }
-    if (stats != nullptr) *stats = stats_;
     // What the program left open or allocated it would leak on every Windows run.
     const sim::Machine::OpenHandles open = machine_.CountOpenHandles();
-    if (open.Total() != 0 || machine_.heap.Blocks() != 0)
+    stats_.handlesLeftOpen = open.Total();
+    stats_.heapBlocksLeft = machine_.heap.Blocks();
+    if (stats != nullptr) *stats = stats_;
+    if (limits_.requireBalance && (open.Total() != 0 || machine_.heap.Blocks() != 0))
       Raise("the program ended with " + std::to_string(open.keys) + " keys, " + std::to_string(open.searches) +
                 " searches and " + std::to_string(open.files) + " files open and " +
                 std::to_string(machine_.heap.Blocks()) + " heap blocks allocated",
-            lastReturn_);
+            CallSite(lastReturn_));
     return static_cast<int>(code);
   }
 
@@ -203,7 +205,8 @@ class Runner final : public Guest {
   }
 
   [[noreturn]] void Fail(const std::string& reason) override {
-    Raise(reason + ", passed to " + (lastImports_.empty() ? "an import" : lastImports_.back()), lastReturn_);
+    Raise(reason + ", passed to " + (lastImports_.empty() ? "an import" : NameOf(*lastImports_.back())),
+          CallSite(lastReturn_));
   }
 
   std::uint32_t CallProcedure(std::uint32_t proc, const std::uint32_t (&args)[4]) override {
@@ -284,9 +287,23 @@ class Runner final : public Guest {
     return std::string(insn_->mnemonic) + (insn_->op_str[0] ? " " : "") + insn_->op_str;
   }
 
+  // The call that returns to address, just before it: CALL *[slot] (FF 15), CALL rel32 (E8) or
+  // CALL *reg (FF D0+r); the address itself where none is.
+  std::uint32_t CallSite(std::uint32_t returnAddress) {
+    std::uint8_t bytes[6];
+    if (returnAddress < 6 || uc_mem_read(uc_, returnAddress - 6, bytes, 6) != UC_ERR_OK) return returnAddress;
+    if (bytes[0] == 0xFF && bytes[1] == 0x15) return returnAddress - 6;
+    if (bytes[1] == 0xE8) return returnAddress - 5;
+    if (bytes[4] == 0xFF && (bytes[5] & 0xF8) == 0xD0) return returnAddress - 2;
+    return returnAddress;
+  }
+
+  static std::string NameOf(const Binding& binding) { return std::string(binding.dll) + "!" + binding.function; }
+
   [[noreturn]] void Raise(const std::string& reason, std::uint32_t address) {
-    throw GuestFailure(reason, address, InstructionAt(address),
-                       std::vector<std::string>(lastImports_.begin(), lastImports_.end()));
+    std::vector<std::string> last;
+    for (const Binding* binding : lastImports_) last.push_back(NameOf(*binding));
+    throw GuestFailure(reason, address, InstructionAt(address), std::move(last));
   }
 
   // Runs the guest from pc until it returns to STOP, answering every import on the way.
@@ -317,13 +334,13 @@ class Runner final : public Guest {
     std::memcpy(frame, Host(esp, 4 + binding.argBytes, false), 4 + binding.argBytes);
     lastReturn_ = frame[0];
     if (lastImports_.size() == kRemembered) lastImports_.pop_front();
-    lastImports_.push_back(std::string(binding.dll) + "!" + binding.function);
+    lastImports_.push_back(&binding);
     ++stats_.importCalls;
     const std::uint32_t result = binding.call(*this, frame + 1);
     if (Get(UC_X86_REG_ESP) != esp) Raise("the stack moved while an import was answered", frame[0]);
     const std::uint32_t code = frame[0] - image_.base;
     if (frame[0] < image_.base || code >= image_.size || !(image_.pageProtection[code / kPage] & UC_PROT_EXEC))
-      Raise(lastImports_.back() + " returns to " + Hex(frame[0]) + ", outside the program's code", frame[0]);
+      Raise(NameOf(binding) + " returns to " + Hex(frame[0]) + ", outside the program's code", frame[0]);
     Set(UC_X86_REG_EAX, result);
     Set(UC_X86_REG_ESP, esp + 4 + binding.argBytes);
     return frame[0];
@@ -433,7 +450,7 @@ class Runner final : public Guest {
   std::optional<Stop> stop_;
   std::unordered_map<std::uint64_t, std::uint32_t> blocks_;  // (address, size) -> instructions
   std::string text_;                                         // an instruction, for the check
-  std::deque<std::string> lastImports_;
+  std::deque<const Binding*> lastImports_;  // the last kRemembered, oldest first
   std::uint32_t lastReturn_ = 0;
   int depth_ = 0;
   Stats stats_;

@@ -46,6 +46,9 @@ struct Limits {
   int callbackDepth = 8;                   // dialog procedures running inside one another
   std::uint32_t heapBytes = 4u << 20;      // HeapAlloc fails past this, as on a full machine
   std::uint32_t stackBytes = 256u << 10;
+  // Every handle closed and every heap block freed when the program exits, else a failure. A run
+  // whose close or free calls are made to fail (sim::Faults) leaves them open by design.
+  bool requireBalance = true;
 };
 
 // What a run did, for benchmarks and reports.
@@ -54,6 +57,7 @@ struct Stats {
   std::uint64_t importCalls = 0;
   std::uint64_t callbacks = 0;  // dialog procedure calls
   std::uint64_t blocksChecked = 0;
+  std::size_t handlesLeftOpen = 0, heapBlocksLeft = 0;  // at the exit
 };
 
 // A PE file checked and ready to run: its image as mapped, its bound imports, its dialogs. It
@@ -94,7 +98,8 @@ std::vector<BoundImport> BoundImports();
 // machine is made current for the run and its window manager given the program's dialogs.
 // Returns the exit code the program passed to ExitProcess. Throws GuestFailure when the program
 // goes wrong, and GuestFailure too when it returns from its entry point instead of calling
-// ExitProcess, or leaves handles open or heap blocks allocated at its exit; the simulator's own
+// ExitProcess, or (Limits::requireBalance) leaves handles open or heap blocks allocated at its
+// exit; the simulator's own
 // errors (sim::Unanswered, sim::Unmodelled) pass through as they are. All guest memory is freed
 // when Run returns, however it ends.
 int Run(const Program& program, sim::Machine& machine, sim::User& user, const Limits& limits = {},
