@@ -55,6 +55,7 @@ std::string ResultText(const text_mode::Step& step, const std::vector<int>& valu
       return text;
     case text_mode::Op::Puts: return !values.empty() && values[0] >= 0 ? "ok" : "EOF";
     case text_mode::Op::Grow: return "";
+    case text_mode::Op::Error: return values.empty() ? "(none)" : values[0] != 0 ? "set" : "clear";
     default: return values.empty() ? "(none)" : std::to_string(values[0]);
   }
 }
@@ -71,7 +72,10 @@ TEST(TextMode, TheProgramsOwnRuntimeInsideTheEmulator) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const text_mode::Case& c = cases[i];
     const std::string path = std::string(kFolder) + "\\CASE" + std::to_string(i) + ".INI";
-    if (c.before) machine.files.WriteFile(path, *c.before);
+    if (c.before)
+      machine.files.WriteFile(path, *c.before,
+                              {.readOnly = c.held == text_mode::Held::ReadOnly, .inUse = c.held == text_mode::Held::InUse});
+    if (c.held == text_mode::Held::Folder) machine.files.MakeDirectory(path);
     Command(script, 'O', (c.append ? "a" : "r") + path);
     for (const text_mode::Step& step : c.steps) {
       switch (step.op) {
@@ -80,6 +84,9 @@ TEST(TextMode, TheProgramsOwnRuntimeInsideTheEmulator) {
         case text_mode::Op::Puts: Command(script, 'P', step.text); break;
         case text_mode::Op::Line: Command(script, 'L', step.text); break;
         case text_mode::Op::Grow: Command(script, 'G', path + '\0' + step.text); break;
+        case text_mode::Op::Error: Command(script, 'E', ""); break;
+        case text_mode::Op::FailReads: Command(script, 'F', "r"); break;
+        case text_mode::Op::FailWrites: Command(script, 'F', "w"); break;
       }
     }
     Command(script, 'C', "");
@@ -100,6 +107,8 @@ TEST(TextMode, TheProgramsOwnRuntimeInsideTheEmulator) {
     EXPECT_EQ(opened->at(0) == 1, c.opens) << (c.opens ? "fopen failed" : "fopen opened what it must not");
     if (opened->at(0) == 1) {
       for (std::size_t s = 0; s < c.steps.size(); ++s) {
+        const text_mode::Op op = c.steps[s].op;
+        if (op == text_mode::Op::FailReads || op == text_mode::Op::FailWrites) continue;  // no result of its own
         const auto values = read.Next();
         ASSERT_TRUE(values.has_value()) << "the results end early";
         const std::string got = ResultText(c.steps[s], *values);
@@ -107,7 +116,7 @@ TEST(TextMode, TheProgramsOwnRuntimeInsideTheEmulator) {
       }
       const auto closed = read.Next();
       ASSERT_TRUE(closed.has_value()) << "the results end early";
-      EXPECT_EQ(closed->at(0), 0) << "fclose failed";
+      EXPECT_EQ(closed->at(0) == 0, c.closes) << (c.closes ? "fclose failed" : "fclose succeeded where a write had failed");
     }
     const std::optional<std::string> expected = c.after ? c.after : c.before;
     EXPECT_EQ(machine.files.ReadFile(std::string(kFolder) + "\\CASE" + std::to_string(i) + ".INI"), expected);

@@ -788,7 +788,7 @@ TEST_F(Tool, DisksGiveTheReportAndTheMachineOfTheirImage) {
 // so it is LONGNA~1.TXT, and the folder lists the entries in the order of the disk's directory.
 TEST(Disk, ShortNamesAndOrderComeFromTheDirectory) {
   sandbox::DiskSource source;
-  const sim::Machine machine = sandbox::LoadDisk({std::string(RK514_DISKS_DIR) + "/short-names.img"}, source);
+  const sim::Machine machine = sandbox::LoadDisk({std::string(RK514_DISKS_DIR) + "/short-names.img", std::nullopt, ""}, source);
   std::vector<std::string> names;
   for (const sim::DirEntry& entry : machine.files.List("C:\\WINDOWS"))
     if (entry.name.rfind("Long name", 0) == 0) names.push_back(entry.name + "=" + entry.shortName);
@@ -1203,7 +1203,9 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
     EXPECT_EQ(result.err.find("filesystem error"), std::string::npos) << result.err;
     if (c.check) c.check(result);
     // A refused program is one line, before any window.
-    if (c.exitCode == 67) EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    if (c.exitCode == 67) {
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
   }
   EXPECT_FALSE(fs::exists(unwritten)) << "an answer error still wrote the machine";
   EXPECT_FALSE(fs::exists(image / "after")) << "the machine was written into the image";
@@ -1317,7 +1319,9 @@ TEST_F(Tool, HostileImagesAreRefusedWithTheirFileAndLine) {
       EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;  // one line
       EXPECT_FALSE(fs::exists(args.back())) << "the machine was written";
     }
-    if (!c.disk.empty()) EXPECT_TRUE(ReadAll(c.disk) == before) << c.disk << " was written to";
+    if (!c.disk.empty()) {
+      EXPECT_TRUE(ReadAll(c.disk) == before) << c.disk << " was written to";
+    }
     for (const std::string& part : c.message) EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
   }
 }

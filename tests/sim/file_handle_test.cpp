@@ -77,7 +77,9 @@ TEST_F(FileHandleTest, OpensCreatesAndRefusesAsWindows98Does) {
     EXPECT_EQ(machine.lastError, c.error);
     EXPECT_EQ(Bytes(c.path), c.then);
     EXPECT_EQ(machine.CountOpenHandles().files, c.opens ? 1u : 0u);
-    if (c.opens) EXPECT_TRUE(CloseHandle(file));
+    if (c.opens) {
+      EXPECT_TRUE(CloseHandle(file));
+    }
   }
   // Windows 95 and 98 know no FILE_SHARE_DELETE and no template file.
   EXPECT_EQ(Open("C:\\WINDOWS\\plain.txt", R, OPEN_EXISTING, FILE_SHARE_READ | 4), INVALID_HANDLE_VALUE);
@@ -117,8 +119,12 @@ TEST_F(FileHandleTest, SharingBetweenTheProgramsOwnHandles) {
     // The same file by another spelling is the same file.
     HANDLE second = Open("c:\\windows\\PLAIN.txt", c.access2, OPEN_EXISTING, c.share2);
     EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.secondOpens);
-    if (!c.secondOpens) EXPECT_EQ(machine.lastError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    if (second != INVALID_HANDLE_VALUE) EXPECT_TRUE(CloseHandle(second));
+    if (!c.secondOpens) {
+      EXPECT_EQ(machine.lastError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    if (second != INVALID_HANDLE_VALUE) {
+      EXPECT_TRUE(CloseHandle(second));
+    }
     EXPECT_TRUE(CloseHandle(first));
     // Once the first is closed, nothing stands in the way.
     second = Open("C:\\WINDOWS\\plain.txt", c.access2, OPEN_EXISTING, c.share2);

@@ -92,7 +92,7 @@ TEST(FileSystemPaths, SetUpTakesFullPathsAndProgramPathsGetWindowsAnswers) {
       {"C:/WINDOWS/SYSTEM/KB47RK.DRV", true, 0},
       {"C:\\WINDOWS\\..\\WINDOWS\\SYSTEM\\KB47RK.DRV", true, 0},
       {"C:\\..\\WINDOWS\\.\\SYSTEM\\KB47RK.DRV", true, 0},  // ".." at the root stays there
-      {"WINDOWS\\SYSTEM\\KB47RK.DRV", true, 0},               // the current directory is C:\\
+      {"WINDOWS\\SYSTEM\\KB47RK.DRV", true, 0},               // the current directory is the root of C:
       {"C:WINDOWS\\SYSTEM\\KB47RK.DRV", true, 0},
       {"C:\\WINDOWS\\SYSTEM\\KB47RK.DRV. ", true, 0},
       {"%windir%\\SYSTEM\\KB47RK.DRV", false, 3},  // taken as the name it is

@@ -3,6 +3,7 @@
 // from --answers), and reports what changed and what of the product is still there. Run goes in
 // four steps: the command line, loading the image (and the --exe file), running the program, and
 // the report (with the machine after the run written to --out).
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>

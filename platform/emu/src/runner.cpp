@@ -49,6 +49,7 @@ std::byte* Guest::Host(std::uint32_t address, std::uint32_t size, bool write) {
   if (std::byte* host = Find(address, size, write)) return host;
   Fail(std::string(write ? "a buffer to write" : "memory to read") + " of " + std::to_string(size) + " bytes at " +
        Hex(address) + ", which is not all " + (write ? "writable " : "") + "guest memory");
+  return nullptr;  // not reached: Fail does not return
 }
 
 const char* Guest::String(std::uint32_t address) {
@@ -62,6 +63,7 @@ const char* Guest::String(std::uint32_t address) {
     length += chunk;
   }
   Fail("a string at " + Hex(address) + " that does not end inside guest memory");
+  return nullptr;  // not reached: Fail does not return
 }
 
 namespace {
