@@ -885,11 +885,12 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
   fs::path writeProtected = CopyOf("win98");
   fs::permissions(writeProtected / "drives" / "C" / "WINDOWS" / "wininit.ini",
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  // Windows-1252 bytes in a key name: é, €, › and an undefined byte, and an ESC.
+  // Windows-1252 bytes in a key name: é, €, › and an undefined byte, and an ESC; the key is the
+  // printer's, at a name the instance walk never forms, so the report lists it as still there.
   fs::path ansi = CopyOf("win98");
   std::ofstream(ansi / "registry.reg", std::ios::binary | std::ios::app)
-      << "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\control\\Print\\Printers\\ZANTEROVA Karsenby RK514\\"
-         "Caf\xe9 \x80\x9b\x81\x1b]\r\n\"A\"=\"1\"\r\n\r\n";
+      << "[HKEY_LOCAL_MACHINE\\Enum\\Root\\printer\\Caf\xe9 \x80\x9b\x81\x1b]\r\n"
+         "\"DeviceDesc\"=\"ZANTEROVA Karsenby RK514\"\r\n\r\n";
   const std::string ansiShown = "\\Caf\xc3\xa9 \xe2\x82\xac\xe2\x80\xba\\x81\\x1b";
   // Saving takes a while for a drive of many files, long enough to be stopped.
   fs::path manyFiles = CopyOf("win98");
@@ -1023,7 +1024,7 @@ TEST_F(Tool, ErrorsNameTheFileAndHaveTheirOwnExitCodes) {
        {},
        true,
        [](const Result& r) {
-         EXPECT_NE(r.out.find("Summary: 42 removed"), std::string::npos) << "the group is found through ..";
+         EXPECT_NE(r.out.find("Summary: 36 removed, 5 waiting"), std::string::npos) << "the group is found through ..";
        }},
       {"a file whose Unix write bit is off",
        {"--image", writeProtected.string(), "--answers", "ok,no"},

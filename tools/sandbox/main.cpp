@@ -351,17 +351,20 @@ std::optional<Output> CheckOutput(const std::string& out, const fs::path& imageD
   return output;
 }
 
+// --out, checked before the machine is read: where it can go, or why not (its exit code).
+std::optional<int> CheckOutputOf(const Options& options, Loaded& loaded) {
+  if (options.out.empty()) return std::nullopt;
+  std::string problem;
+  loaded.output = CheckOutput(options.out, loaded.imageDir, problem);
+  if (loaded.output) return std::nullopt;
+  Fail("--out " + options.out + ": " + problem);
+  return kOutputError;
+}
+
 // --disk: the machine read from the disk, whose path stands for the image in the report.
 std::optional<int> LoadFromDisk(const Options& options, Loaded& loaded) {
   loaded.imageDir = options.disk.path;
-  if (!options.out.empty()) {
-    std::string problem;
-    loaded.output = CheckOutput(options.out, loaded.imageDir, problem);
-    if (!loaded.output) {
-      Fail("--out " + options.out + ": " + problem);
-      return kOutputError;
-    }
-  }
+  if (std::optional<int> refused = CheckOutputOf(options, loaded)) return refused;
   sandbox::DiskSource source;
   try {
     loaded.machine.emplace(sandbox::LoadDisk(options.disk, source));
@@ -406,14 +409,7 @@ std::optional<int> Load(const Options& options, Loaded& loaded) {
     Fail(loaded.imageDir.string() + ": " + problem);
     return kImageError;
   }
-  if (!options.out.empty()) {
-    std::string problem;
-    loaded.output = CheckOutput(options.out, loaded.imageDir, problem);
-    if (!loaded.output) {
-      Fail("--out " + options.out + ": " + problem);
-      return kOutputError;
-    }
-  }
+  if (std::optional<int> refused = CheckOutputOf(options, loaded)) return refused;
   std::vector<std::string> notes;
   try {
     loaded.machine.emplace(sim::Machine::LoadImage(loaded.imageDir, &notes));
