@@ -399,6 +399,8 @@ TEST(FileSystemImage, MalformedAttributesLines) {
 // ---- Speed: a scan and an emptying of a big folder stay linear.
 
 // Measured in processor time: the build machine is shared, and waiting for a core is no fault.
+// Linear work takes about a second in the sanitized build on a busy machine (1.05 s seen there);
+// quadratic work on 10,000 entries takes many times that, so the bound is 3 s.
 TEST(FileSystemSpeed, TenThousandFilesScannedAndEmptied) {
   const std::clock_t start = std::clock();
   sim::FileSystem files;
@@ -415,7 +417,7 @@ TEST(FileSystemSpeed, TenThousandFilesScannedAndEmptied) {
   for (const auto& path : paths) ASSERT_EQ(files.Delete(path), 0u) << path;
   EXPECT_EQ(files.RemoveDirectory("C:\\BIG"), 0u);
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-  EXPECT_LT(seconds, 1.0) << "a folder of 10,000 entries is handled in quadratic time";
+  EXPECT_LT(seconds, 3.0) << "a folder of 10,000 entries is handled in quadratic time";
 }
 
 }  // namespace
