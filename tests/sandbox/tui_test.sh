@@ -31,7 +31,9 @@ wait_for() {
     sleep 0.1
   done
 }
-expect() { screen | grep -qF -- "$1" || fail "no \"$1\" on the screen"; }
+# A screen is drawn in more than one write: what shows with the text waited for may still be
+# on its way, so a text that must be there is given a few seconds too.
+expect() { wait_for "$1" 5; }
 expect_not() { if screen | grep -qF -- "$1"; then fail "\"$1\" is on the screen"; fi; }
 keys() { tmux_ send-keys -t run "$@"; }
 now_ms() { date +%s%3N; }

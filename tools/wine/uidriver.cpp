@@ -98,9 +98,9 @@ void WaitUntilDrawn(HWND window) {
   SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
 }
 
-// The whole screen as a 24-bit BMP file. Taken from inside the session, in a few milliseconds, so
-// that even the short-lived progress dialog is on it.
-bool SaveScreen(const std::string& path) {
+// The whole screen, as the rows of a bottom-up 24-bit DIB. Taken from inside the session, in a
+// few milliseconds, so that even the short-lived progress dialog is on it.
+bool CaptureScreen(BITMAPINFOHEADER& header, std::vector<char>& pixels) {
   const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
@@ -120,24 +120,46 @@ bool SaveScreen(const std::string& path) {
     GdiFlush();
     SelectObject(memory, old);
   }
-  bool saved = false;
   if (copied) {
     const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + imageBytes;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    out.write(static_cast<const char*>(bits), imageBytes);
-    saved = static_cast<bool>(out.flush());
+    const char* first = static_cast<const char*>(bits);
+    pixels.assign(first, first + rowBytes * static_cast<DWORD>(height));
+    header = info.bmiHeader;
   }
   if (bitmap) DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  return saved;
+  return copied;
+}
+
+// What another program has drawn reaches the screen a little later under Wine (its window's
+// surface is copied out when its thread next gets to it), so a picture taken at once may hold a
+// half-written line of text. The screen is taken again every kSettleStepMs until two pictures
+// in a row agree, at most kSettleTries times: a dialog whose bar moves never settles, and its
+// last picture is kept.
+const DWORD kSettleStepMs = 60;
+const int kSettleTries = 8;
+
+bool SaveScreen(const std::string& path) {
+  BITMAPINFOHEADER header = {};
+  std::vector<char> pixels, next;
+  if (!CaptureScreen(header, pixels)) return false;
+  for (int tries = 0; tries < kSettleTries; ++tries) {
+    Sleep(kSettleStepMs);
+    if (!CaptureScreen(header, next)) return false;
+    const bool settled = next == pixels;
+    pixels.swap(next);
+    if (settled) break;
+  }
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&file), sizeof file);
+  out.write(reinterpret_cast<const char*>(&header), sizeof header);
+  out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+  return static_cast<bool>(out.flush());
 }
 
 // The window's place on the screen, as an ImageMagick geometry (WxH+X+Y), in the file beside the
