@@ -36,11 +36,13 @@ static void EndHeaderLine(LPSTR section, int closeAt, BOOL overflowed, BOOL* ren
 // read every byte, or stopped on a 0x1A that is the file's last byte (the normal end, which "a+"
 // removes); a look that stopped on a failure, or whose position is unknown, says nothing of how
 // the file ends.
-#define LOOK_WHOLE 0
-#define LOOK_ENDED_EARLY 1  // stopped on a 0x1A before the file's last byte
-#define LOOK_FAILED 2
+enum LOOK {
+  LOOK_WHOLE,
+  LOOK_ENDED_EARLY,  // stopped on a 0x1A before the file's last byte
+  LOOK_FAILED
+};
 
-static int HowFarTheLookGot(FILE* file, const WIN32_FIND_DATAA* found)
+static LOOK HowFarTheLookGot(FILE* file, const WIN32_FIND_DATAA* found)
 {
   long position;
 
@@ -76,7 +78,7 @@ static void InspectRenameList(LPCSTR path, const WIN32_FIND_DATAA* found, BOOL* 
   BOOL inHeader = FALSE;
   BOOL overflowed = FALSE;
   BOOL renameLast = FALSE;
-  int look;
+  LOOK look;
 
   *needLineEnd = TRUE;
   *needHeader = TRUE;

@@ -14,62 +14,12 @@
 // 1 or 0; fgetc: every value it gave, for a count of -1 all but the final EOF). After an fopen
 // that failed, the case's other commands are passed over.
 #include "platform.h"
+#include "file_io_faults.h"
 
 static const char SCRIPT_PATH[] = "C:\\TEXTMODE\\SCRIPT.BIN";
 static const char RESULTS_PATH[] = "C:\\TEXTMODE\\RESULTS.BIN";
 
 static HANDLE g_results = INVALID_HANDLE_VALUE;
-
-typedef BOOL(WINAPI* ReadFileFunction)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-typedef BOOL(WINAPI* WriteFileFunction)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-static ReadFileFunction g_realReadFile = NULL;
-static WriteFileFunction g_realWriteFile = NULL;
-static BOOL g_readsFail = FALSE;
-static BOOL g_writesFail = FALSE;
-
-static BOOL WINAPI ReadFileOrFail(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
-{
-  if (!g_readsFail)
-    return g_realReadFile(file, buffer, size, read, overlapped);
-  if (read != NULL)
-    *read = 0;
-  return FALSE;
-}
-
-static BOOL WINAPI WriteFileOrFail(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
-{
-  if (!g_writesFail || file == g_results)
-    return g_realWriteFile(file, buffer, size, written, overlapped);
-  if (written != NULL)
-    *written = 0;
-  return FALSE;
-}
-
-// Puts replacement in the import slot of KERNEL32's name; returns what the slot held, or NULL.
-static void* ReplaceImport(const char* name, void* replacement)
-{
-  BYTE* base = (BYTE*)GetModuleHandleA(NULL);
-  const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY* imports = &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (const IMAGE_IMPORT_DESCRIPTOR* dll = (const IMAGE_IMPORT_DESCRIPTOR*)(base + imports->VirtualAddress);
-       dll->Name != 0; ++dll) {
-    if (lstrcmpiA((const char*)(base + dll->Name), "kernel32.dll") != 0)
-      continue;
-    const IMAGE_THUNK_DATA* names = (const IMAGE_THUNK_DATA*)(base + dll->OriginalFirstThunk);
-    IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + dll->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-        continue;
-      const IMAGE_IMPORT_BY_NAME* byName = (const IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData);
-      if (lstrcmpA((const char*)byName->Name, name) != 0)
-        continue;
-      void* previous = (void*)slots->u1.Function;
-      slots->u1.Function = (ULONG_PTR)replacement;
-      return previous;
-    }
-  }
-  return NULL;
-}
 
 static void WriteRaw(HANDLE handle, const void* bytes, DWORD size)
 {
@@ -142,13 +92,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   if (commands == NULL || !ReadFile(script, commands, size, &read, NULL) || read != size)
     return 2;
   CloseHandle(script);
-  g_realReadFile = (ReadFileFunction)ReplaceImport("ReadFile", (void*)ReadFileOrFail);
-  g_realWriteFile = (WriteFileFunction)ReplaceImport("WriteFile", (void*)WriteFileOrFail);
-  if (g_realReadFile == NULL || g_realWriteFile == NULL)
+  // The image's slots are plain memory in the emulator: no protection to lift.
+  if (!InterceptFileIo(NULL))
     return 4;
   g_results = CreateFileA(RESULTS_PATH, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (g_results == INVALID_HANDLE_VALUE)
     return 3;
+  g_fileIoFaults.spared = g_results;
 
   FILE* file = NULL;
   BOOL skipping = FALSE;
@@ -180,16 +130,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
       One(ferror(file) != 0);
     } else if (op == 'F') {
       if (payload[0] == 'r')
-        g_readsFail = TRUE;
+        g_fileIoFaults.readsFail = TRUE;
       else
-        g_writesFail = TRUE;
+        g_fileIoFaults.writesFail = TRUE;
     } else if (op == 'C') {
       One(fclose(file));
       file = NULL;
     }
     if (op == 'C' || (op == 'O' && skipping)) {
-      g_readsFail = FALSE;
-      g_writesFail = FALSE;
+      g_fileIoFaults.readsFail = FALSE;
+      g_fileIoFaults.writesFail = FALSE;
     }
     commands[at] = next;
   }

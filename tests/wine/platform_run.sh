@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Runs the platform's test program (platform_test.exe) under Wine in a fresh prefix, first with
 # Wine acting as Windows XP, then as Windows 98.
-# Usage: platform_run.sh path/to/platform_test.exe ARCH
+# Usage: platform_run.sh path/to/platform_test.exe ARCH [TEMPLATES]
+# TEMPLATES: the suite's template prefixes (prepare_templates.sh); the prefix is then a copy of
+# its win98 one rather than a new one booted here.
 # ARCH win32: the i686 program in a 32-bit prefix (exit code 77 where this machine runs no 32-bit
 # programs); win64: the x86_64 one in a 64-bit prefix.
 set -euo pipefail
 
 exe=${1:?usage: platform_run.sh path/to/platform_test.exe win32|win64}
 arch=${2:-win64}
+templates=${3:-}
 if [ ! -f "$exe" ]; then
   echo "error: $exe is missing: build the $arch tree first (cmake --build --preset $arch)" >&2
   exit 1
@@ -31,7 +34,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if ! rk514_wine_boot "$arch" >"$WINEPREFIX.boot.log" 2>&1; then
+if [ -n "$templates" ]; then
+  rk514_copy_prefix "$templates/win98" "$WINEPREFIX" ||
+    { echo "error: cannot copy the template prefix $templates/win98" >&2; exit 1; }
+elif ! rk514_wine_boot "$arch" >"$WINEPREFIX.boot.log" 2>&1; then
   echo "error: Wine cannot set up a prefix in $WINEPREFIX:" >&2
   tail -5 "$WINEPREFIX.boot.log" >&2
   rm -f "$WINEPREFIX.boot.log"

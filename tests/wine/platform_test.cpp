@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "file_io_faults.h"
 #include "text_mode_cases.h"
 
 namespace {
@@ -219,80 +220,6 @@ std::string Visible(const std::string& bytes) {
   return bytes.size() > 120 ? text + "... (" + std::to_string(bytes.size()) + " bytes)" : text;
 }
 
-// The program's runtime calls ReadFile and WriteFile through this program's import table; a case
-// makes them fail by putting functions of its own in their slots, which fail while told to and
-// call the real ones otherwise.
-typedef BOOL(WINAPI* ReadFileFunction)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-typedef BOOL(WINAPI* WriteFileFunction)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-ReadFileFunction g_realReadFile = nullptr;
-WriteFileFunction g_realWriteFile = nullptr;
-bool g_readsFail = false;
-bool g_writesFail = false;
-
-BOOL WINAPI ReadFileOrFail(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
-  if (!g_readsFail) {
-    return g_realReadFile(file, buffer, size, read, overlapped);
-  }
-  if (read != nullptr) {
-    *read = 0;
-  }
-  SetLastError(ERROR_READ_FAULT);
-  return FALSE;
-}
-
-BOOL WINAPI WriteFileOrFail(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
-  if (!g_writesFail) {
-    return g_realWriteFile(file, buffer, size, written, overlapped);
-  }
-  if (written != nullptr) {
-    *written = 0;
-  }
-  SetLastError(ERROR_WRITE_FAULT);
-  return FALSE;
-}
-
-// Puts `replacement` in the import slot of KERNEL32's `name`; returns what the slot held, or
-// nothing when this program does not import it.
-void* ReplaceImport(const char* name, void* replacement) {
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-  const IMAGE_NT_HEADERS* nt =
-      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (const IMAGE_IMPORT_DESCRIPTOR* dll = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-       dll->Name != 0; ++dll) {
-    if (lstrcmpiA(reinterpret_cast<const char*>(base + dll->Name), "kernel32.dll") != 0) {
-      continue;
-    }
-    const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
-    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
-        continue;
-      }
-      const IMAGE_IMPORT_BY_NAME* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), name) != 0) {
-        continue;
-      }
-      DWORD protection = 0;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection)) {
-        return nullptr;
-      }
-      void* previous = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-      return previous;
-    }
-  }
-  return nullptr;
-}
-
-bool InterceptFileIo() {
-  g_realReadFile = reinterpret_cast<ReadFileFunction>(ReplaceImport("ReadFile", reinterpret_cast<void*>(ReadFileOrFail)));
-  g_realWriteFile =
-      reinterpret_cast<WriteFileFunction>(ReplaceImport("WriteFile", reinterpret_cast<void*>(WriteFileOrFail)));
-  return g_realReadFile != nullptr && g_realWriteFile != nullptr;
-}
-
 int g_skipped = 0;
 
 // Makes the path stand as the case says, with the handle that holds it in use, if any. False
@@ -326,7 +253,8 @@ bool Hold(const text_mode::Case& c, const std::string& path, HANDLE& holder) {
 }
 
 void TestTextMode() {
-  const bool intercepted = InterceptFileIo();
+  g_fileIoFaults.setLastError = SetLastError;
+  const bool intercepted = InterceptFileIo(VirtualProtect) != FALSE;
   Check(intercepted, "ReadFile and WriteFile are found in this program's import table");
   int index = 0;
   for (const text_mode::Case& c : text_mode::Cases()) {
@@ -344,11 +272,11 @@ void TestTextMode() {
     auto grow = [&](const std::string& bytes) {
       Check(WriteRaw(path, bytes, false), std::string(c.name) + ": another handle appends");
     };
-    auto fail = [&](text_mode::Op op) { (op == text_mode::Op::FailReads ? g_readsFail : g_writesFail) = true; };
+    auto fail = [&](text_mode::Op op) { (op == text_mode::Op::FailReads ? g_fileIoFaults.readsFail : g_fileIoFaults.writesFail) = TRUE; };
     std::vector<std::string> problems = intercepted ? text_mode::RunTextModeCase(c, path.c_str(), grow, fail)
                                                     : text_mode::RunTextModeCase(c, path.c_str(), grow);
-    g_readsFail = false;
-    g_writesFail = false;
+    g_fileIoFaults.readsFail = FALSE;
+    g_fileIoFaults.writesFail = FALSE;
     if (holder != INVALID_HANDLE_VALUE) {
       CloseHandle(holder);
     }

@@ -16,8 +16,8 @@ case_name=$1 scenario=$2 flow=$3 next=$4 expected_dir=$5 out=$6
 timeout_ms=${RK514_WINE_TIMEOUT_MS:-20000}
 
 fail() { echo "FAIL [$case_name]: $*" >&2; exit 1; }
+source "$(dirname "$0")/wine32.sh"
 if [ "${RK514_WINE_ARCH:-win64}" = win32 ]; then
-  source "$(dirname "$0")/wine32.sh"
   status=0
   rk514_wine32 || status=$?
   [ "$status" = 0 ] || exit "$status"
@@ -41,7 +41,7 @@ winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 
 # A fresh prefix, copied from the template (wineboot -i once per release instead of per case).
 export WINEPREFIX="$out/prefix"
-cp -a "$RK514_TEMPLATES/$release" "$WINEPREFIX"
+rk514_copy_prefix "$RK514_TEMPLATES/$release" "$WINEPREFIX" || fail "cannot copy the template prefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mark "prefix copied"
 

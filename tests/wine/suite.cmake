@@ -76,8 +76,10 @@ function(rk514_wine_suite name arch tree)
 
   # The platform's own test program: the RegDeleteKeyA shim and the text-mode table.
   add_test(NAME ${name}.platform
-           COMMAND bash ${wine_dir}/platform_run.sh ${tree}/platform/platform_test.exe ${arch})
-  set_tests_properties(${name}.platform PROPERTIES ${common} TIMEOUT 600)
+           COMMAND bash ${wine_dir}/platform_run.sh ${tree}/platform/platform_test.exe ${arch}
+                   ${out}/templates)
+  set_tests_properties(${name}.platform PROPERTIES ${common} TIMEOUT 600
+                       FIXTURES_REQUIRED ${name}_templates)
 endfunction()
 
 rk514_wine_suite(wine win32 ${RK514_WIN32_DIR})

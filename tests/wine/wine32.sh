@@ -98,6 +98,21 @@ rk514_wine_boot() {
   timeout "$limit" wineboot -i || { status=$?; rk514_wine32_fail "the second wineboot -i of $WINEPREFIX exited with $status"; return 1; }
 }
 
+# rk514_copy_prefix FROM TO makes TO a prefix of its own from the template FROM. Wine's own DLLs
+# (system32, syswow64: some 600 MB, which no case and no start of Windows writes) are linked,
+# not copied; every other file, the registry and the .ini files among them, is a copy, so that
+# nothing a run writes can reach the template.
+rk514_copy_prefix() {
+  local from=${1:?usage: rk514_copy_prefix FROM TO} to=${2:?usage: rk514_copy_prefix FROM TO} dlls
+  mkdir -p "$to" || return 1
+  tar -C "$from" --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/syswow64 -cf - . |
+    tar -C "$to" -xf - || return 1
+  for dlls in system32 syswow64; do
+    [ -d "$from/drive_c/windows/$dlls" ] || continue
+    cp -al "$from/drive_c/windows/$dlls" "$to/drive_c/windows/" || return 1
+  done
+}
+
 rk514_wine32() {
   local version cache root
   version=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null) ||
