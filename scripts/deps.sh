@@ -8,10 +8,12 @@
 rk514_sandbox_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libncurses-dev
   libtsk-dev libcreg-dev libbfio-dev libunicorn-dev libcapstone-dev nettle-dev)
 rk514_packages=(
-  "${rk514_sandbox_packages[@]}" libgtest-dev librapidcheck-dev libbenchmark-dev
-  mingw-w64 binutils-mingw-w64 wine64 fonts-wine patchelf xvfb xdotool imagemagick x11-utils
-  tmux clang libclang-rt-14-dev dosfstools mtools
+  "${rk514_sandbox_packages[@]}" libgtest-dev librapidcheck-dev
+  mingw-w64 binutils-mingw-w64 wine64 fonts-wine patchelf xvfb imagemagick
+  tmux dosfstools mtools
 )
+# What scripts/fuzz.sh needs besides: libFuzzer comes with clang.
+rk514_fuzz_packages=(clang libclang-rt-14-dev)
 
 # rk514_install_deps [PACKAGE...]: the packages given, or all of rk514_packages.
 rk514_install_deps() {

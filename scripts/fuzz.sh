@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-rk514_install_deps
+rk514_install_deps "${rk514_packages[@]}" "${rk514_fuzz_packages[@]}"
 
 seconds=${1:-600}
 build=${2:-build/fuzz}

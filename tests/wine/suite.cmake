@@ -8,6 +8,7 @@
 set(wine_dir ${CMAKE_CURRENT_LIST_DIR})
 
 add_library(rk514_wine_sim STATIC ${wine_dir}/sim_case.cpp)
+rk514_hot_code(rk514_wine_sim)
 target_include_directories(rk514_wine_sim PUBLIC ${wine_dir})
 target_link_libraries(rk514_wine_sim PUBLIC rk514_machines rk514_app rk514_removal rk514_platform)
 
