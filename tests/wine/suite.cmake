@@ -48,7 +48,8 @@ function(rk514_wine_suite name arch tree)
   set(common LABELS wine SKIP_RETURN_CODE 77)
 
   add_test(NAME ${name}.templates COMMAND bash ${wine_dir}/prepare_templates.sh ${out}/templates ${arch})
-  set_tests_properties(${name}.templates PROPERTIES ${common} TIMEOUT 300
+  # Started first, even on a tree that has run no tests yet: every Wine test waits for it.
+  set_tests_properties(${name}.templates PROPERTIES ${common} TIMEOUT 300 COST 1000
                        FIXTURES_SETUP ${name}_templates)
 
   foreach(line IN LISTS case_lines)
