@@ -48,13 +48,16 @@ std::string_view TrimBlanks(std::string_view text) {
 // Reads one REGEDIT4 file into a registry. Every error names the file and the line.
 class RegParser {
  public:
-  RegParser(Registry& registry, std::string_view text, std::string fileName)
-      : registry_(registry), fileName_(std::move(fileName)), text_(text), rest_(text) {}
+  // The text whole, or (file given) read from the file a block at a time.
+  RegParser(Registry& registry, std::string_view text, std::string fileName, ImageFile* file = nullptr)
+      : registry_(registry), fileName_(std::move(fileName)), file_(file), rest_(text) {}
 
   void Run() {
-    if (const std::string problem = TextShapeProblem(text_); !problem.empty()) Fail(1, problem);
-    std::string_view first;
-    const bool any = NextLine(first);
+    std::string_view first, firstWithEnd;
+    const bool any = NextLine(first, &firstWithEnd);
+    // The first line, with its end, shows a mark at the start, and a file of CR-only line ends
+    // is one line.
+    if (const std::string problem = TextShapeProblem(firstWithEnd); !problem.empty()) Fail(1, problem);
     if (any && TrimBlanks(first).substr(0, 35) == "Windows Registry Editor Version 5.0")
       Fail(1,
            "a \"Windows Registry Editor Version 5.00\" export, the format of regedit on Windows 2000 and later; the "
@@ -77,13 +80,24 @@ class RegParser {
   }
 
  private:
-  // The next line of the text, without its line end; false past the last. The lines are read
-  // one by one, so that a file of millions of lines needs no list of them.
-  bool NextLine(std::string_view& line) {
+  // The next line of the text, without its line end (withEnd: with it); false past the last.
+  // The lines are read one by one, so that a file of millions of lines needs no list of them; a
+  // line is valid until the next is read.
+  bool NextLine(std::string_view& line, std::string_view* withEnd = nullptr) {
+    std::size_t end = rest_.find('\n');
+    while (end == std::string_view::npos && file_ != nullptr) {
+      // What is left of the block goes to the front of the buffer, and the next block after it.
+      const std::size_t scanned = rest_.size();
+      buffer_.erase(0, buffer_.size() - rest_.size());
+      if (!file_->ReadMore(buffer_)) file_ = nullptr;
+      rest_ = buffer_;
+      end = rest_.find('\n', scanned);
+    }
     if (rest_.empty()) return false;
-    const std::size_t end = rest_.find('\n');
+    const std::size_t length = end == std::string_view::npos ? rest_.size() : end + 1;
+    if (withEnd != nullptr) *withEnd = rest_.substr(0, length);
     line = rest_.substr(0, end == std::string_view::npos ? rest_.size() : end);
-    rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+    rest_.remove_prefix(length);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     ++lineNumber_;
     return true;
@@ -221,7 +235,8 @@ class RegParser {
 
   Registry& registry_;
   std::string fileName_;
-  std::string_view text_;
+  ImageFile* file_;     // nullptr once read to its end, or for a text given whole
+  std::string buffer_;  // the block of the file being read
   std::string_view rest_;        // what is still to be read
   std::size_t lineNumber_ = 0;  // of the line read last, from 1
   std::string key_;       // the key of the last [key] line, canonical
@@ -294,7 +309,11 @@ void ExportKey(const RegKey& key, const std::string& path, bool isRoot, std::str
 }  // namespace
 
 void Registry::LoadRegFile(const std::filesystem::path& file) {
-  LoadRegText(ReadImageFile(file), file.filename().string());
+  ImageFile open(file);
+  // All or nothing, as LoadRegText.
+  Registry loaded = *this;
+  RegParser(loaded, {}, file.filename().string(), &open).Run();
+  *this = std::move(loaded);
 }
 
 void Registry::LoadRegText(std::string_view text, const std::string& fileName) {
