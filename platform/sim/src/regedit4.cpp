@@ -199,9 +199,9 @@ class RegParser {
     auto& values = current_->values.Edit();
     auto it = values.find(name);
     if (it == values.end()) {
-      values.emplace(name, std::make_pair(name, std::move(value)));
+      values.emplace(std::move(name), std::move(value));
     } else {
-      it->second.second = std::move(value);  // an existing value keeps the name it was created with
+      it->second = std::move(value);  // an existing value keeps the name it was created with
     }
   }
 
@@ -300,7 +300,7 @@ void ExportKey(const RegKey& key, const std::string& path, bool isRoot, std::str
     throw Unmodelled("REGEDIT4 cannot hold a key name with a line break: \"" + key.name + "\"");
   if (!isRoot || !key.values.empty()) {
     out += "[" + path + "]\r\n";
-    for (const auto& [lookup, entry] : key.values) out += ValueLines(entry.first, entry.second);
+    for (const auto& [name, value] : key.values) out += ValueLines(name, value);
     out += "\r\n";
   }
   for (const auto& [lookup, subkey] : key.subkeys) ExportKey(subkey, path + "\\" + subkey.name, false, out);

@@ -169,9 +169,9 @@ void Registry::SetValue(std::string_view keyPath, std::string_view name, RegValu
   auto& values = Find(keyPath)->values.Edit();
   auto it = values.find(name);
   if (it == values.end()) {
-    values.emplace(std::string(name), std::make_pair(std::string(name), std::move(value)));
+    values.emplace(std::string(name), std::move(value));
   } else {
-    it->second.second = std::move(value);  // an existing value keeps the name it was created with
+    it->second = std::move(value);  // an existing value keeps the name it was created with
   }
 }
 
@@ -195,7 +195,7 @@ std::optional<RegValue> Registry::GetValue(std::string_view keyPath, std::string
   if (key == nullptr) return std::nullopt;
   auto it = key->values.find(name);
   if (it == key->values.end()) return std::nullopt;
-  return it->second.second;
+  return it->second;
 }
 
 bool Registry::DeleteValue(std::string_view keyPath, std::string_view name) {
@@ -217,7 +217,7 @@ std::vector<std::string> Registry::SubkeyNames(std::string_view keyPath) const {
 std::vector<std::string> Registry::ValueNames(std::string_view keyPath) const {
   std::vector<std::string> names;
   if (const RegKey* key = Find(keyPath)) {
-    for (const auto& [lookup, entry] : key->values) names.push_back(entry.first);
+    for (const auto& [name, value] : key->values) names.push_back(name);
   }
   return names;
 }

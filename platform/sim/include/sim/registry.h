@@ -75,7 +75,7 @@ class SharedMap {
 struct RegKey {
   std::string name;  // as created
   SharedMap<std::map<std::string, RegKey, NoCaseLess>> subkeys;
-  SharedMap<std::map<std::string, std::pair<std::string, RegValue>, NoCaseLess>> values;  // name as created, value
+  SharedMap<std::map<std::string, RegValue, NoCaseLess>> values;  // name as created -> value
   bool operator==(const RegKey&) const;
 };
 
