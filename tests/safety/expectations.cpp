@@ -50,7 +50,7 @@ void Registry(const sim::Machine& before, const sim::Machine& after, std::vector
         InstanceKeysDue([&](long n) { return child(n) != nullptr; },
                         [&](long n) {
                           const auto value = child(n)->values.find(list.valueName);
-                          return value != child(n)->values.end() && ReadsAsPrinterName(value->second.second);
+                          return value != child(n)->values.end() && ReadsAsPrinterName(value->second);
                         });
     for (const auto& [name, key] : base->subkeys) {
       const long n = WalkNumber(key.name);

@@ -99,8 +99,7 @@ std::string CregFile(const sim::RegKey& root) {
   for (std::size_t i = 1; i < keys.size(); ++i) {
     const sim::RegKey& key = *keys[i].key;
     std::string values;
-    for (const auto& [lookup, named] : key.values) {
-      const auto& [name, value] = named;
+    for (const auto& [name, value] : key.values) {
       Put(values, value.type, 4);
       Put(values, 0, 4);
       Put(values, Short(name.size(), "a value name"), 2);

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     const std::string systemDat = sandbox_test::CregFile(machine.registry.LocalMachine());
     // USER.DAT holds the users but the profile's, which has a file of its own.
     sim::RegKey users = machine.registry.Users();
-    if (argc == 4) users.subkeys.erase(argv[3]);
+    if (argc == 4) users.subkeys.Edit().erase(argv[3]);
     const std::string userDat = sandbox_test::CregFile(users);
     CheckReadBack(systemDat, "SYSTEM.DAT", "HKEY_LOCAL_MACHINE", machine.registry.LocalMachine());
     CheckReadBack(userDat, "USER.DAT", "HKEY_USERS", users);

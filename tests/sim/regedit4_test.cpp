@@ -215,4 +215,43 @@ TEST(Regedit4, LoadRegFileNamesTheFile) {
   std::filesystem::remove_all(dir);
 }
 
+// A file is read a block at a time: lines, a continued hex list and a line of CR-only ends that
+// run across the ends of the blocks load as the same text given whole does, errors included.
+TEST(Regedit4, AFileLoadsAsItsTextWhateverTheBlocksItIsReadIn) {
+  const auto dir = std::filesystem::temp_directory_path() / ("regedit4_blocks_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string large = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Big]\r\n";
+  for (int i = 0; large.size() < 200000; ++i) {
+    large += "\"Value " + std::to_string(i) + "\"=hex:01,02,03,\\\r\n  04,05\r\n";
+    large += "\"Text " + std::to_string(i) + "\"=\"" + std::string(static_cast<std::size_t>(i % 97), 'x') + "\"\n";
+  }
+  std::string crOnly = large;
+  for (char& c : crOnly) c = c == '\n' ? '\r' : c;
+  const std::vector<std::string> texts = {large, large + "\"Broken\"=hex:0\r\n", crOnly};
+  for (const std::string& text : texts) {
+    std::ofstream(dir / "registry.reg", std::ios::binary) << text;
+    Registry whole, read;
+    std::string wholeError, readError;
+    try {
+      whole.LoadRegText(text);
+    } catch (const sim::ImageError& error) {
+      wholeError = error.what();
+    }
+    try {
+      read.LoadRegFile(dir / "registry.reg");
+    } catch (const sim::ImageError& error) {
+      readError = error.what();
+    }
+    EXPECT_EQ(readError, wholeError);
+    EXPECT_TRUE(read == whole);
+  }
+  Registry registry;
+  std::ofstream(dir / "registry.reg", std::ios::binary) << large;
+  registry.LoadRegFile(dir / "registry.reg");
+  EXPECT_EQ(registry.GetValue("HKLM\\Big", "Value 0"), (RegValue{3, {1, 2, 3, 4, 5}}));
+  EXPECT_EQ(registry.ValueNames("HKLM\\Big").size() % 2, 0u);
+  EXPECT_GT(registry.ValueNames("HKLM\\Big").size(), 2000u);
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace

@@ -418,4 +418,46 @@ TEST(RegistryDepth, KeysGoAsDeepAsWindowsAllowsAndNoDeeper) {
   EXPECT_FALSE(machine.registry.KeyExists("HKEY_LOCAL_MACHINE\\K"));
 }
 
+// A copy shares the keys it leaves alone: each change to it, and each to the original after it,
+// stays on its own side, Win32 calls on the machine included.
+TEST(RegistryCopies, AChangeToOneCopyLeavesTheOtherAsItWas) {
+  struct Case {
+    const char* name;
+    std::function<void(Registry&)> change;
+  };
+  const std::vector<Case> cases = {
+      {"a value set", [](Registry& r) { r.SetString("HKLM\\SOFTWARE\\A\\B", "V", "new"); }},
+      {"a value added", [](Registry& r) { r.SetDword("HKLM\\SOFTWARE\\A\\B", "W", 7); }},
+      {"a value deleted", [](Registry& r) { r.DeleteValue("HKLM\\SOFTWARE\\A\\B", "V"); }},
+      {"a key deleted", [](Registry& r) { r.DeleteKey("HKLM\\SOFTWARE\\A\\B"); }},
+      {"a key created below", [](Registry& r) { r.CreateKey("HKLM\\SOFTWARE\\A\\B\\C"); }},
+      {"a value through an alias", [](Registry& r) { r.SetString("HKCU\\Software", "V", "new"); }},
+      {"a key through its Find", [](Registry& r) { r.Find("HKLM\\SOFTWARE\\A\\B")->values.Edit().clear(); }},
+      {"the registry cleared", [](Registry& r) { r.Clear(); }},
+  };
+  Registry original;
+  original.SetString("HKLM\\SOFTWARE\\A\\B", "V", "old");
+  original.SetString("HKCU\\Software", "V", "old");
+  const std::string text = original.ExportRegText();
+  for (const Case& c : cases) {
+    Registry copy = original;
+    c.change(copy);
+    EXPECT_EQ(original.ExportRegText(), text) << c.name;
+    EXPECT_NE(copy.ExportRegText(), text) << c.name;
+    Registry later = original;  // and the other way round: the original changed, the copy kept
+    c.change(original);
+    EXPECT_EQ(later.ExportRegText(), text) << c.name;
+    original = later;
+  }
+  Machine machine;
+  machine.registry = original;
+  const Machine before = machine;
+  {
+    sim::Activation active(machine);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B"), ERROR_SUCCESS);
+  }
+  EXPECT_FALSE(machine.registry.KeyExists("HKLM\\SOFTWARE\\A\\B"));
+  EXPECT_EQ(before.registry.ExportRegText(), text);
+}
+
 }  // namespace

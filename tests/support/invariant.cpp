@@ -47,16 +47,16 @@ std::string Shown(std::string_view bytes, std::size_t limit = 120) {
 void CompareValues(const std::string& path, const sim::RegKey& before, const sim::RegKey& after,
                    std::vector<std::string>& report) {
   if (before.name != after.name) report.push_back("registry: key renamed: " + path + " is now " + after.name);
-  for (const auto& [name, entry] : before.values) {
+  for (const auto& [name, value] : before.values) {
     const auto found = after.values.find(name);
     if (found == after.values.end()) {
-      report.push_back("registry: value gone: " + path + " | " + entry.first);
-    } else if (found->second != entry) {
-      report.push_back("registry: value changed: " + path + " | " + entry.first);
+      report.push_back("registry: value gone: " + path + " | " + name);
+    } else if (found->first != name || found->second != value) {
+      report.push_back("registry: value changed: " + path + " | " + name);
     }
   }
-  for (const auto& [name, entry] : after.values) {
-    if (before.values.count(name) == 0) report.push_back("registry: value added: " + path + " | " + entry.first);
+  for (const auto& [name, value] : after.values) {
+    if (before.values.count(name) == 0) report.push_back("registry: value added: " + path + " | " + name);
   }
 }
 
@@ -92,7 +92,7 @@ std::set<std::string> RemovableKeys(const sim::Machine& before) {
     for (const auto& [name, child] : base->subkeys) {
       if (WalkNumber(child.name) < 0) continue;
       const auto value = child.values.find(list.valueName);
-      if (value != child.values.end() && ReadsAsPrinterName(value->second.second)) {
+      if (value != child.values.end() && ReadsAsPrinterName(value->second)) {
         removable.insert(sim::UpperAscii(before.registry.Resolve(basePath) + "\\" + child.name));
       }
     }

@@ -40,15 +40,15 @@ void DiffRegistry(const sim::RegKey& beforeRoot, const sim::RegKey& afterRoot, c
     stack.pop_back();
     const sim::RegKey& before = *pair.before;
     const sim::RegKey& after = *pair.after;
-    for (const auto& [lower, value] : before.values) {
-      auto now = after.values.find(lower);
-      if (now == after.values.end()) diff.removed.push_back({kRegistryValue, pair.path, ValueName(value.first), ""});
-      else if (!(now->second.second == value.second))
-        diff.changed.push_back({{kRegistryValue, pair.path, ValueName(value.first), ""}, "changed"});
+    for (const auto& [name, value] : before.values) {
+      auto now = after.values.find(name);
+      if (now == after.values.end()) diff.removed.push_back({kRegistryValue, pair.path, ValueName(name), ""});
+      else if (!(now->second == value))
+        diff.changed.push_back({{kRegistryValue, pair.path, ValueName(name), ""}, "changed"});
     }
-    for (const auto& [lower, value] : after.values) {
-      if (before.values.count(lower) == 0)
-        diff.changed.push_back({{kRegistryValue, pair.path, ValueName(value.first), ""}, "added"});
+    for (const auto& [name, value] : after.values) {
+      if (before.values.count(name) == 0)
+        diff.changed.push_back({{kRegistryValue, pair.path, ValueName(name), ""}, "added"});
     }
     std::vector<Pair> below;
     for (const auto& [lower, sub] : before.subkeys) {

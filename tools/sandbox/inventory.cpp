@@ -85,7 +85,7 @@ std::vector<std::string> RegistryKeys(const sim::Registry& registry) {
     const std::string resolved = registry.Resolve(base);
     for (const auto& [lower, sub] : baseKey->subkeys) {
       auto value = sub.values.find(list.valueName);
-      if (value != sub.values.end() && NamesPrinter(ValueText(value->second.second)))
+      if (value != sub.values.end() && NamesPrinter(ValueText(value->second)))
         candidates.push_back(resolved + "\\" + sub.name);
     }
   }
@@ -127,11 +127,10 @@ void NamedValues(const sim::RegKey& root, const std::string& rootName, const NoC
     auto [key, path] = std::move(stack.back());
     stack.pop_back();
     if (listed.find(path) != listed.end()) continue;
-    for (const auto& [lower, value] : key->values) {
-      if (!IsTextValue(value.second)) continue;
-      const std::string_view text = ValueText(value.second);
-      if (NamesProduct(text))
-        out.push_back({kRegistryValue, path, value.first.empty() ? "@" : value.first, std::string(text)});
+    for (const auto& [name, value] : key->values) {
+      if (!IsTextValue(value)) continue;
+      const std::string_view text = ValueText(value);
+      if (NamesProduct(text)) out.push_back({kRegistryValue, path, name.empty() ? "@" : name, std::string(text)});
     }
     for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
       stack.emplace_back(&it->second, path + "\\" + it->second.name);
@@ -182,8 +181,8 @@ std::vector<std::string> ProgramsFolders(const sim::Registry& registry, const si
     const sim::RegKey* key = registry.Find("HKEY_USERS\\" + user.name + "\\" + shellFolders);
     if (key == nullptr) continue;
     auto value = key->values.find("Programs");
-    if (value == key->values.end() || value->second.second.type == REG_DWORD) continue;
-    const std::string_view text = ValueText(value->second.second);
+    if (value == key->values.end() || value->second.type == REG_DWORD) continue;
+    const std::string_view text = ValueText(value->second);
     if (!text.empty()) folders.emplace_back(text);
   }
   folders.push_back(JoinPath(machine.windowsDirectory, "Start Menu\\Programs"));

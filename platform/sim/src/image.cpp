@@ -53,24 +53,6 @@ std::string NotAPlainFile(const fs::path& file, mode_t mode) {
   return file.string() + ": " + what + "; the machine image needs a plain file here";
 }
 
-// The bytes of an open file, at most kLargestImageFile of them.
-std::string ReadOpenFile(int fd, const fs::path& file) {
-  std::string bytes;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) return bytes;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw ImageError(file.string() + ": cannot be read: " + SystemError(errno));
-    }
-    if (bytes.size() + static_cast<std::size_t>(got) > kLargestImageFile)
-      throw ImageError(file.string() + ": larger than the " + std::to_string(kLargestImageFile >> 20) +
-                       " MB that a file of a machine image may have");
-    bytes.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
 // Every write, and the close, checked: a full disk shows in one or the other.
 void WriteWholeFile(const std::filesystem::path& file, std::string_view text) {
   auto fail = [&](int error) { throw ImageError(file.string() + ": cannot be written: " + SystemError(error)); };
@@ -259,21 +241,58 @@ bool IsDriveFolderName(const std::string& name) {
   return name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
 }
 
+ImageError TooLarge(const fs::path& file) {
+  return ImageError(file.string() + ": larger than the " + std::to_string(kLargestImageFile >> 20) +
+                    " MB that a file of a machine image may have");
+}
+
 }  // namespace
 
-std::string ReadImageFile(const std::filesystem::path& file) {
+ImageFile::ImageFile(const std::filesystem::path& file) : file_(file) {
   struct stat info {};
   if (::stat(file.c_str(), &info) != 0) throw ImageError(file.string() + ": cannot be read: " + SystemError(errno));
   if (!S_ISREG(info.st_mode)) throw ImageError(NotAPlainFile(file, info.st_mode));
   // Not blocking: the name may have become a fifo since.
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) throw ImageError(file.string() + ": cannot be read: " + SystemError(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw ImageError(NotAPlainFile(file, info.st_mode));
-  return ReadOpenFile(fd, file);
+  fd_ = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd_ < 0) throw ImageError(file.string() + ": cannot be read: " + SystemError(errno));
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd_);
+    throw ImageError(NotAPlainFile(file, info.st_mode));
+  }
+  size_ = static_cast<std::uintmax_t>(info.st_size);
+  if (size_ > kLargestImageFile) {
+    ::close(fd_);
+    throw TooLarge(file);
+  }
+}
+
+ImageFile::~ImageFile() { ::close(fd_); }
+
+// At most kLargestImageFile bytes in all.
+bool ImageFile::ReadMore(std::string& into) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+    if (got == 0) return false;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw ImageError(file_.string() + ": cannot be read: " + SystemError(errno));
+    }
+    read_ += static_cast<std::uintmax_t>(got);
+    if (read_ > kLargestImageFile) throw TooLarge(file_);
+    into.append(buffer, static_cast<std::size_t>(got));
+    return true;
+  }
+}
+
+std::string ReadImageFile(const std::filesystem::path& file) {
+  ImageFile open(file);
+  std::string bytes;
+  // Room for the size the file had, so that a file of 50 MB does not need twice that while it grows.
+  bytes.reserve(static_cast<std::size_t>(std::min(open.Size(), kLargestImageFile)));
+  while (open.ReadMore(bytes)) {
+  }
+  return bytes;
 }
 
 std::string TextShapeProblem(std::string_view text) {

@@ -48,23 +48,26 @@ std::string_view TrimBlanks(std::string_view text) {
 // Reads one REGEDIT4 file into a registry. Every error names the file and the line.
 class RegParser {
  public:
-  RegParser(Registry& registry, std::string_view text, std::string fileName)
-      : registry_(registry), fileName_(std::move(fileName)), text_(text) {
-    lines_ = SplitLines(text);
-  }
+  // The text whole, or (file given) read from the file a block at a time.
+  RegParser(Registry& registry, std::string_view text, std::string fileName, ImageFile* file = nullptr)
+      : registry_(registry), fileName_(std::move(fileName)), file_(file), rest_(text) {}
 
   void Run() {
-    if (const std::string problem = TextShapeProblem(text_); !problem.empty()) Fail(1, problem);
-    if (!lines_.empty() && TrimBlanks(lines_[0]).substr(0, 35) == "Windows Registry Editor Version 5.0")
+    std::string_view first, firstWithEnd;
+    const bool any = NextLine(first, &firstWithEnd);
+    // The first line, with its end, shows a mark at the start, and a file of CR-only line ends
+    // is one line.
+    if (const std::string problem = TextShapeProblem(firstWithEnd); !problem.empty()) Fail(1, problem);
+    if (any && TrimBlanks(first).substr(0, 35) == "Windows Registry Editor Version 5.0")
       Fail(1,
            "a \"Windows Registry Editor Version 5.00\" export, the format of regedit on Windows 2000 and later; the "
            "image needs the Windows 95/98 format, REGEDIT4: export with the regedit of Windows 95 or 98, or choose "
            "\"Win9x/NT4 Registration Files (*.reg)\" as the type in regedit's export dialog");
-    if (lines_.empty() || TrimBlanks(lines_[0]) != "REGEDIT4")
-      Fail(1, "the first line must be REGEDIT4, found \"" + Visible(lines_.empty() ? "" : lines_[0].substr(0, 40)) + "\"");
-    for (next_ = 1; next_ < lines_.size();) {
-      std::size_t number = next_ + 1;
-      std::string_view line = TrimBlanks(lines_[next_++]);
+    if (!any || TrimBlanks(first) != "REGEDIT4")
+      Fail(1, "the first line must be REGEDIT4, found \"" + Visible(first.substr(0, 40)) + "\"");
+    for (std::string_view read; NextLine(read);) {
+      const std::size_t number = lineNumber_;
+      std::string_view line = TrimBlanks(read);
       if (line.empty() || line.front() == ';') continue;
       if (line.front() == '[') {
         KeyLine(number, line);
@@ -77,6 +80,29 @@ class RegParser {
   }
 
  private:
+  // The next line of the text, without its line end (withEnd: with it); false past the last.
+  // The lines are read one by one, so that a file of millions of lines needs no list of them; a
+  // line is valid until the next is read.
+  bool NextLine(std::string_view& line, std::string_view* withEnd = nullptr) {
+    std::size_t end = rest_.find('\n');
+    while (end == std::string_view::npos && file_ != nullptr) {
+      // What is left of the block goes to the front of the buffer, and the next block after it.
+      const std::size_t scanned = rest_.size();
+      buffer_.erase(0, buffer_.size() - rest_.size());
+      if (!file_->ReadMore(buffer_)) file_ = nullptr;
+      rest_ = buffer_;
+      end = rest_.find('\n', scanned);
+    }
+    if (rest_.empty()) return false;
+    const std::size_t length = end == std::string_view::npos ? rest_.size() : end + 1;
+    if (withEnd != nullptr) *withEnd = rest_.substr(0, length);
+    line = rest_.substr(0, end == std::string_view::npos ? rest_.size() : end);
+    rest_.remove_prefix(length);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ++lineNumber_;
+    return true;
+  }
+
   [[noreturn]] void Fail(std::size_t line, const std::string& what) const {
     throw ImageError(fileName_ + ":" + std::to_string(line) + ": " + what);
   }
@@ -170,11 +196,12 @@ class RegParser {
     }
     // Registry::SetValue on the key of the [key] line, found once for all its values: a key of a
     // million values is not looked up a million times.
-    auto it = current_->values.find(name);
-    if (it == current_->values.end()) {
-      current_->values.emplace(name, std::make_pair(name, std::move(value)));
+    auto& values = current_->values.Edit();
+    auto it = values.find(name);
+    if (it == values.end()) {
+      values.emplace(std::move(name), std::move(value));
     } else {
-      it->second.second = std::move(value);  // an existing value keeps the name it was created with
+      it->second = std::move(value);  // an existing value keeps the name it was created with
     }
   }
 
@@ -198,9 +225,8 @@ class RegParser {
       }
       if (!continued) break;
       if (!expectMore && !bytes.empty()) Fail(number, "a continued hex list must end its line with a comma");
-      if (next_ >= lines_.size()) Fail(number, "a hex list continued past the end of the file");
-      number = ++next_;
-      list = lines_[next_ - 1];
+      if (!NextLine(list)) Fail(number, "a hex list continued past the end of the file");
+      number = lineNumber_;
       if (TrimBlanks(list).empty()) Fail(number, "a hex list continued on an empty line");
     }
     if (expectMore) Fail(number, "a hex list that ends with a comma");
@@ -209,9 +235,10 @@ class RegParser {
 
   Registry& registry_;
   std::string fileName_;
-  std::string_view text_;
-  std::vector<std::string_view> lines_;
-  std::size_t next_ = 0;  // index of the next line to read
+  ImageFile* file_;     // nullptr once read to its end, or for a text given whole
+  std::string buffer_;  // the block of the file being read
+  std::string_view rest_;        // what is still to be read
+  std::size_t lineNumber_ = 0;  // of the line read last, from 1
   std::string key_;       // the key of the last [key] line, canonical
   RegKey* current_ = nullptr;  // that key in registry_
 };
@@ -273,7 +300,7 @@ void ExportKey(const RegKey& key, const std::string& path, bool isRoot, std::str
     throw Unmodelled("REGEDIT4 cannot hold a key name with a line break: \"" + key.name + "\"");
   if (!isRoot || !key.values.empty()) {
     out += "[" + path + "]\r\n";
-    for (const auto& [lookup, entry] : key.values) out += ValueLines(entry.first, entry.second);
+    for (const auto& [name, value] : key.values) out += ValueLines(name, value);
     out += "\r\n";
   }
   for (const auto& [lookup, subkey] : key.subkeys) ExportKey(subkey, path + "\\" + subkey.name, false, out);
@@ -282,7 +309,11 @@ void ExportKey(const RegKey& key, const std::string& path, bool isRoot, std::str
 }  // namespace
 
 void Registry::LoadRegFile(const std::filesystem::path& file) {
-  LoadRegText(ReadImageFile(file), file.filename().string());
+  ImageFile open(file);
+  // All or nothing, as LoadRegText.
+  Registry loaded = *this;
+  RegParser(loaded, {}, file.filename().string(), &open).Run();
+  *this = std::move(loaded);
 }
 
 void Registry::LoadRegText(std::string_view text, const std::string& fileName) {

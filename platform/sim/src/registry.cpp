@@ -89,29 +89,40 @@ std::string Registry::Resolve(std::string_view path) const {
   throw Unmodelled("registry path with no known root key: \"" + std::string(path) + "\"");
 }
 
-const RegKey* Registry::Find(std::string_view path) const { return const_cast<Registry*>(this)->Find(path); }
-
 // The names are walked in place, and a path that already starts at one of the two real roots is
-// not resolved first: the walk of the instance keys looks keys up hundreds of times.
-RegKey* Registry::Find(std::string_view path) {
+// not resolved first: the walk of the instance keys looks keys up hundreds of times. Walk gets
+// each step from a key to its subkey, by name; nullptr when missing.
+template <typename Key, typename Step>
+Key* Registry::Walk(Key* roots, std::string_view path, const Step& step) const {
   const std::string_view root = path.substr(0, path.find('\\'));
   const bool canonical = root == "HKEY_LOCAL_MACHINE" || root == "HKEY_USERS";
   const std::string resolved = canonical ? std::string() : Resolve(path);
   std::string_view rest = canonical ? path : std::string_view(resolved);
   while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
   const std::size_t rootEnd = rest.find('\\');
-  RegKey* key = EqualNoCase(rest.substr(0, rootEnd), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
+  Key* key = EqualNoCase(rest.substr(0, rootEnd), "HKEY_LOCAL_MACHINE") ? &roots[0] : &roots[1];
   rest = rootEnd == std::string_view::npos ? std::string_view() : rest.substr(rootEnd + 1);
-  while (!rest.empty()) {
+  while (!rest.empty() && key != nullptr) {
     const std::size_t end = rest.find('\\');
     const std::string_view name = rest.substr(0, end);
     if (name.empty()) throw Unmodelled("registry path with an empty key name: \"" + std::string(path) + "\"");
-    auto it = key->subkeys.find(name);
-    if (it == key->subkeys.end()) return nullptr;
-    key = &it->second;
+    key = step(*key, name);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
   }
   return key;
+}
+
+const RegKey* Registry::Find(std::string_view path) const {
+  return Walk(roots_, path, [](const RegKey& key, std::string_view name) -> const RegKey* {
+    const auto it = key.subkeys.find(name);
+    return it == key.subkeys.end() ? nullptr : &it->second;
+  });
+}
+
+// Only the maps along the path are made this registry's own, and only when the key is there.
+RegKey* Registry::Find(std::string_view path) {
+  if (std::as_const(*this).Find(path) == nullptr) return nullptr;
+  return Walk(roots_, path, [](RegKey& key, std::string_view name) { return &key.subkeys.Edit().find(name)->second; });
 }
 
 std::size_t Registry::Depth(std::string_view canonicalPath) {
@@ -124,11 +135,14 @@ void Registry::CreateKey(std::string_view path) {
   std::vector<std::string> names = SplitNames(resolved, path);
   if (names.size() - 1 > kDeepestKey)
     throw Unmodelled("registry key more than 512 levels deep: \"" + std::string(path).substr(0, 200) + "...\"");
+  // A key that is there already changes nothing, and its parents stay shared.
+  if (std::as_const(*this).Find(resolved) != nullptr) return;
   RegKey* key = EqualNoCase(names.front(), "HKEY_LOCAL_MACHINE") ? &roots_[0] : &roots_[1];
   for (std::size_t i = 1; i < names.size(); ++i) {
-    auto it = key->subkeys.find(names[i]);
-    if (it == key->subkeys.end()) {
-      it = key->subkeys.emplace(names[i], RegKey{}).first;
+    auto& subkeys = key->subkeys.Edit();
+    auto it = subkeys.find(names[i]);
+    if (it == subkeys.end()) {
+      it = subkeys.emplace(names[i], RegKey{}).first;
       it->second.name = names[i];
     }
     key = &it->second;
@@ -144,22 +158,20 @@ bool Registry::DeleteKey(std::string_view path) {
   const std::size_t slash = whole.rfind('\\');
   if (slash == std::string_view::npos)
     throw Unmodelled("Registry::DeleteKey: a root key cannot be deleted: \"" + std::string(path) + "\"");
-  RegKey* parent = Find(whole.substr(0, slash));
-  if (parent == nullptr) return false;
-  const auto it = parent->subkeys.find(whole.substr(slash + 1));
-  if (it == parent->subkeys.end()) return false;
-  parent->subkeys.erase(it);
+  if (std::as_const(*this).Find(whole) == nullptr) return false;
+  auto& subkeys = Find(whole.substr(0, slash))->subkeys.Edit();
+  subkeys.erase(subkeys.find(whole.substr(slash + 1)));
   return true;
 }
 
 void Registry::SetValue(std::string_view keyPath, std::string_view name, RegValue value) {
   CreateKey(keyPath);
-  RegKey* key = Find(keyPath);
-  auto it = key->values.find(name);
-  if (it == key->values.end()) {
-    key->values.emplace(std::string(name), std::make_pair(std::string(name), std::move(value)));
+  auto& values = Find(keyPath)->values.Edit();
+  auto it = values.find(name);
+  if (it == values.end()) {
+    values.emplace(std::string(name), std::move(value));
   } else {
-    it->second.second = std::move(value);  // an existing value keeps the name it was created with
+    it->second = std::move(value);  // an existing value keeps the name it was created with
   }
 }
 
@@ -183,15 +195,14 @@ std::optional<RegValue> Registry::GetValue(std::string_view keyPath, std::string
   if (key == nullptr) return std::nullopt;
   auto it = key->values.find(name);
   if (it == key->values.end()) return std::nullopt;
-  return it->second.second;
+  return it->second;
 }
 
 bool Registry::DeleteValue(std::string_view keyPath, std::string_view name) {
-  RegKey* key = Find(keyPath);
-  if (key == nullptr) return false;
-  auto it = key->values.find(name);
-  if (it == key->values.end()) return false;
-  key->values.erase(it);
+  const RegKey* key = std::as_const(*this).Find(keyPath);
+  if (key == nullptr || key->values.find(name) == key->values.end()) return false;
+  auto& values = Find(keyPath)->values.Edit();
+  values.erase(values.find(name));
   return true;
 }
 
@@ -206,7 +217,7 @@ std::vector<std::string> Registry::SubkeyNames(std::string_view keyPath) const {
 std::vector<std::string> Registry::ValueNames(std::string_view keyPath) const {
   std::vector<std::string> names;
   if (const RegKey* key = Find(keyPath)) {
-    for (const auto& [lookup, entry] : key->values) names.push_back(entry.first);
+    for (const auto& [name, value] : key->values) names.push_back(name);
   }
   return names;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "internal.h"
 
@@ -161,7 +162,7 @@ LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, L
   Machine& machine = call.machine();
   std::string path;
   if (LONG error = KeyPath(machine, key, path); error != ERROR_SUCCESS) return call.Return(error);
-  const sim::RegKey* found = machine.registry.Find(path);
+  const sim::RegKey* found = std::as_const(machine.registry).Find(path);
   if (found == nullptr) return call.Return<LONG>(ERROR_KEY_DELETED);
   if (index >= found->subkeys.size()) return call.Return<LONG>(ERROR_NO_MORE_ITEMS);
   const std::string& subkey = std::next(found->subkeys.begin(), index)->second.name;

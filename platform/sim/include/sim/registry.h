@@ -22,10 +22,60 @@ struct RegValue {
   bool operator==(const RegValue&) const = default;
 };
 
+// A map that copies share until one of them is changed (Edit): a snapshot of a machine costs
+// nothing for the keys that the run leaves alone, and a registry of a million values is held
+// once. Reading has the const interface of the map; an empty one allocates nothing.
+template <typename Map>
+class SharedMap {
+ public:
+  using key_type = typename Map::key_type;
+  using mapped_type = typename Map::mapped_type;
+  using value_type = typename Map::value_type;
+  using const_iterator = typename Map::const_iterator;
+  using iterator = const_iterator;
+  using const_reverse_iterator = typename Map::const_reverse_iterator;
+
+  const Map& map() const { return map_ ? *map_ : Empty(); }
+  // The map of this copy alone, to change: shared, it is copied first (one level: what it holds
+  // shares its own maps).
+  Map& Edit() {
+    if (!map_) {
+      map_ = std::make_shared<Map>();
+    } else if (map_.use_count() > 1) {
+      map_ = std::make_shared<Map>(*map_);
+    }
+    return *map_;
+  }
+  void clear() { map_.reset(); }
+
+  const_iterator begin() const { return map().begin(); }
+  const_iterator end() const { return map().end(); }
+  const_reverse_iterator rbegin() const { return map().rbegin(); }
+  const_reverse_iterator rend() const { return map().rend(); }
+  std::size_t size() const { return map().size(); }
+  bool empty() const { return map().empty(); }
+  template <typename K>
+  const_iterator find(const K& key) const {
+    return map().find(key);
+  }
+  template <typename K>
+  std::size_t count(const K& key) const {
+    return map().count(key);
+  }
+  bool operator==(const SharedMap& other) const { return map_ == other.map_ || map() == other.map(); }
+
+ private:
+  static const Map& Empty() {
+    static const Map empty;
+    return empty;
+  }
+  std::shared_ptr<Map> map_;
+};
+
 struct RegKey {
   std::string name;  // as created
-  std::map<std::string, RegKey, NoCaseLess> subkeys;
-  std::map<std::string, std::pair<std::string, RegValue>, NoCaseLess> values;  // name as created, value
+  SharedMap<std::map<std::string, RegKey, NoCaseLess>> subkeys;
+  SharedMap<std::map<std::string, RegValue, NoCaseLess>> values;  // name as created -> value
   bool operator==(const RegKey&) const;
 };
 
@@ -53,6 +103,8 @@ class Registry {
   std::vector<std::string> SubkeyNames(std::string_view keyPath) const;  // as created, sorted
   std::vector<std::string> ValueNames(std::string_view keyPath) const;
   const RegKey* Find(std::string_view path) const;  // nullptr when missing
+  // The key to change, this registry's own: what it shares with a copy along the path is copied
+  // first. Valid until the registry is copied or changed elsewhere.
   RegKey* Find(std::string_view path);
 
   // The current hardware configuration (HKEY_CURRENT_CONFIG = HKLM\Config\<number>) and the
@@ -73,6 +125,8 @@ class Registry {
   bool operator==(const Registry& other) const;
 
  private:
+  template <typename Key, typename Step>
+  Key* Walk(Key* roots, std::string_view path, const Step& step) const;
   RegKey roots_[2];  // HKEY_LOCAL_MACHINE, HKEY_USERS
   std::string currentConfig_ = "0001";
   std::string currentUser_ = ".DEFAULT";
