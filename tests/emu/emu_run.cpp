@@ -24,7 +24,6 @@ void Record(Outcome& outcome, sim::ScriptedUser& user) {
   outcome.dialogs = ui.closedDialogs;
   outcome.boxes = ui.messageBoxes;
   outcome.restarts = ui.exitWindowsRequests;
-  outcome.calls = SharedCalls(outcome.machine.trace());
 }
 
 std::string DialogText(const sim::DialogState& dialog) {
@@ -49,12 +48,13 @@ std::string BoxText(const sim::MessageBoxRecord& box) {
 
 template <typename T, typename Text>
 void CompareLists(const char* what, const std::vector<T>& host, const std::vector<T>& emulated, Text text,
-                  std::vector<std::string>& differences) {
+                  std::vector<std::string>& differences, std::size_t first = 0) {
   for (std::size_t i = 0; i < std::max(host.size(), emulated.size()); ++i) {
     const std::string h = i < host.size() ? text(host[i]) : "(none)";
     const std::string e = i < emulated.size() ? text(emulated[i]) : "(none)";
     if (h != e) {
-      differences.push_back(std::string(what) + " " + std::to_string(i) + ": host " + h + "\n    emulated " + e);
+      differences.push_back(std::string(what) + " " + std::to_string(first + i) + ": host " + h + "\n    emulated " +
+                            e);
       return;
     }
   }
@@ -77,9 +77,14 @@ const emu::Program& Shipped() {
 }
 
 std::vector<sim::Call> SharedCalls(const sim::Trace& trace) {
+  // Record by record, each run of identical calls unfolded only where it is kept.
   std::vector<sim::Call> calls;
-  for (const sim::Call& call : trace.Unfolded())
-    if (!kOneSided.contains(call.op)) calls.push_back(call);
+  for (const sim::Call& record : trace.Calls()) {
+    if (kOneSided.contains(record.op)) continue;
+    sim::Call one = record;
+    one.count = 1;
+    calls.insert(calls.end(), record.count, one);
+  }
   return calls;
 }
 
@@ -137,9 +142,19 @@ Outcome RunEmulated(const sim::Machine& before, const Steps& steps, const Arm& a
   CompareLists("message box", host.boxes, emulated.boxes, BoxText, differences);
   CompareLists("restart request", host.restarts, emulated.restarts, [](UINT flags) { return std::to_string(flags); },
                differences);
-  if (compare == Compare::kEverything)
-    CompareLists("shared call", host.calls, emulated.calls, [](const sim::Call& call) { return call.ToString(); },
-                 differences);
+  if (compare == Compare::kEverything) {
+    const std::vector<sim::Call> hostCalls = SharedCalls(host.machine.trace());
+    const std::vector<sim::Call> emulatedCalls = SharedCalls(emulated.machine.trace());
+    // Compared field by field; only the first pair that differs is written out.
+    std::size_t same = 0;
+    while (same < hostCalls.size() && same < emulatedCalls.size() && hostCalls[same].op == emulatedCalls[same].op &&
+           hostCalls[same].args == emulatedCalls[same].args && hostCalls[same].result == emulatedCalls[same].result)
+      ++same;
+    if (same != hostCalls.size() || same != emulatedCalls.size())
+      CompareLists("shared call", std::vector<sim::Call>(hostCalls.begin() + same, hostCalls.end()),
+                   std::vector<sim::Call>(emulatedCalls.begin() + same, emulatedCalls.end()),
+                   [](const sim::Call& call) { return call.ToString(); }, differences, same);
+  }
   if (differences.empty()) return ::testing::AssertionSuccess();
   ::testing::AssertionResult failure = ::testing::AssertionFailure();
   for (const std::string& difference : differences) failure << "\n  " << difference;

@@ -471,7 +471,7 @@ int Run(const Program& program, sim::Machine& machine, sim::User& user, const Li
     ~Restore() {
       machine.ui().callProc = nullptr;
       machine.ui().SetUser(user);
-      machine.heap.Reset();
+      machine.heap.Clear();
     }
   } restore{machine, ui.GetUser()};
   Runner runner(program.image(), machine, limits);
