@@ -48,13 +48,12 @@ std::string BoxText(const sim::MessageBoxRecord& box) {
 
 template <typename T, typename Text>
 void CompareLists(const char* what, const std::vector<T>& host, const std::vector<T>& emulated, Text text,
-                  std::vector<std::string>& differences, std::size_t first = 0) {
+                  std::vector<std::string>& differences) {
   for (std::size_t i = 0; i < std::max(host.size(), emulated.size()); ++i) {
     const std::string h = i < host.size() ? text(host[i]) : "(none)";
     const std::string e = i < emulated.size() ? text(emulated[i]) : "(none)";
     if (h != e) {
-      differences.push_back(std::string(what) + " " + std::to_string(first + i) + ": host " + h + "\n    emulated " +
-                            e);
+      differences.push_back(std::string(what) + " " + std::to_string(i) + ": host " + h + "\n    emulated " + e);
       return;
     }
   }
@@ -74,6 +73,14 @@ const emu::Program& Shipped() {
     program = std::make_unique<emu::Program>(emu::Program::LoadFile(ShippedPath()));
   }
   return *program;
+}
+
+// The records of the shared calls: a run of identical calls is one record with its count.
+static std::vector<sim::Call> SharedRecords(const sim::Trace& trace) {
+  std::vector<sim::Call> records;
+  for (const sim::Call& record : trace.Calls())
+    if (!kOneSided.contains(record.op)) records.push_back(record);
+  return records;
 }
 
 std::vector<sim::Call> SharedCalls(const sim::Trace& trace) {
@@ -143,17 +150,28 @@ Outcome RunEmulated(const sim::Machine& before, const Steps& steps, const Arm& a
   CompareLists("restart request", host.restarts, emulated.restarts, [](UINT flags) { return std::to_string(flags); },
                differences);
   if (compare == Compare::kEverything) {
-    const std::vector<sim::Call> hostCalls = SharedCalls(host.machine.trace());
-    const std::vector<sim::Call> emulatedCalls = SharedCalls(emulated.machine.trace());
-    // Compared field by field; only the first pair that differs is written out.
-    std::size_t same = 0;
-    while (same < hostCalls.size() && same < emulatedCalls.size() && hostCalls[same].op == emulatedCalls[same].op &&
-           hostCalls[same].args == emulatedCalls[same].args && hostCalls[same].result == emulatedCalls[same].result)
-      ++same;
-    if (same != hostCalls.size() || same != emulatedCalls.size())
-      CompareLists("shared call", std::vector<sim::Call>(hostCalls.begin() + same, hostCalls.end()),
-                   std::vector<sim::Call>(emulatedCalls.begin() + same, emulatedCalls.end()),
-                   [](const sim::Call& call) { return call.ToString(); }, differences, same);
+    // Walked as runs of identical calls, as the traces hold them, without unfolding either.
+    const std::vector<sim::Call> h = SharedRecords(host.machine.trace());
+    const std::vector<sim::Call> e = SharedRecords(emulated.machine.trace());
+    std::size_t hi = 0, ei = 0, hUsed = 0, eUsed = 0, position = 0;
+    while (hi < h.size() && ei < e.size() && h[hi].op == e[ei].op && h[hi].args == e[ei].args &&
+           h[hi].result == e[ei].result) {
+      const std::size_t step = std::min(h[hi].count - hUsed, e[ei].count - eUsed);
+      position += step;
+      hUsed += step;
+      eUsed += step;
+      if (hUsed == h[hi].count) ++hi, hUsed = 0;
+      if (eUsed == e[ei].count) ++ei, eUsed = 0;
+    }
+    auto one = [](const std::vector<sim::Call>& calls, std::size_t i) {
+      if (i == calls.size()) return std::string("(none)");
+      sim::Call call = calls[i];
+      call.count = 1;
+      return call.ToString();
+    };
+    if (hi < h.size() || ei < e.size())
+      differences.push_back("shared call " + std::to_string(position) + ": host " + one(h, hi) + "\n    emulated " +
+                            one(e, ei));
   }
   if (differences.empty()) return ::testing::AssertionSuccess();
   ::testing::AssertionResult failure = ::testing::AssertionFailure();

@@ -13,6 +13,7 @@
 
 #include <sys/mman.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -196,6 +197,14 @@ class Engine {
   std::vector<Region> regions;
   std::byte* heap = nullptr;
   Runner* runner = nullptr;  // the run its hooks report to
+  // Blocks of the program's read-only code found clean, in front of its table of them: a block
+  // runs thousands of times in a run, and the table's lookup is the block hook's cost.
+  static constexpr std::size_t kRecent = 4096;
+  struct Recent {
+    std::uint64_t key = 0;  // no block has key 0: nothing runs at address 0
+    std::uint32_t instructions = 0;
+  };
+  std::array<Recent, kRecent> recent{};
 
  private:
   static void OnSlot(uc_engine* uc, std::uint64_t, std::uint32_t, void*);
@@ -438,14 +447,22 @@ class Runner final : public Guest {
     if (address >= kSlots) return;  // a slot: nothing of it runs
     const std::uint64_t key = address << 20 | (size & 0xFFFFF);
     std::uint32_t instructions = 0;
-    if (auto kept = runner.image_.checkedBlocks.find(key); kept != runner.image_.checkedBlocks.end()) {
+    Engine::Recent& recent = runner.engine_.recent[(address ^ address >> 12 ^ size) % Engine::kRecent];
+    if (recent.key == key) {
+      instructions = recent.instructions;
+    } else if (auto kept = runner.image_.checkedBlocks.find(key); kept != runner.image_.checkedBlocks.end()) {
       instructions = kept->second;
+      recent = {key, instructions};
     } else if (auto seen = runner.blocks_.find(key); seen != runner.blocks_.end()) {
       instructions = seen->second;
     } else {
       instructions = runner.CheckBlock(static_cast<std::uint32_t>(address), size);
-      const bool readOnlyCode = runner.ReadOnlyImage(static_cast<std::uint32_t>(address), size);
-      (readOnlyCode && !runner.stop_ ? runner.image_.checkedBlocks : runner.blocks_).emplace(key, instructions);
+      if (runner.ReadOnlyImage(static_cast<std::uint32_t>(address), size) && !runner.stop_) {
+        runner.image_.checkedBlocks.emplace(key, instructions);
+        recent = {key, instructions};
+      } else {
+        runner.blocks_.emplace(key, instructions);
+      }
     }
     runner.stats_.instructions += instructions;
     ++runner.stats_.blocksChecked;
