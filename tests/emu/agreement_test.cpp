@@ -139,7 +139,7 @@ TEST_P(FaultInjection, EachSharedCallFailingLeavesTheSameMachine) {
   ASSERT_TRUE(clean.error.empty()) << clean.error;
   std::map<std::string, int> seen;
   int runs = 0, index = 0;
-  for (const sim::Call& call : clean.calls) {
+  for (const sim::Call& call : emu_test::SharedCalls(clean.machine.trace())) {
     const int nth = ++seen[call.op];
     if (call.op.rfind("lstr", 0) == 0) continue;  // they cannot fail on Windows, nor here
     if (index++ % kShards != GetParam()) continue;

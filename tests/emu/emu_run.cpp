@@ -24,7 +24,6 @@ void Record(Outcome& outcome, sim::ScriptedUser& user) {
   outcome.dialogs = ui.closedDialogs;
   outcome.boxes = ui.messageBoxes;
   outcome.restarts = ui.exitWindowsRequests;
-  outcome.calls = SharedCalls(outcome.machine.trace());
 }
 
 std::string DialogText(const sim::DialogState& dialog) {
@@ -76,10 +75,23 @@ const emu::Program& Shipped() {
   return *program;
 }
 
+// The records of the shared calls: a run of identical calls is one record with its count.
+static std::vector<sim::Call> SharedRecords(const sim::Trace& trace) {
+  std::vector<sim::Call> records;
+  for (const sim::Call& record : trace.Calls())
+    if (!kOneSided.contains(record.op)) records.push_back(record);
+  return records;
+}
+
 std::vector<sim::Call> SharedCalls(const sim::Trace& trace) {
+  // Record by record, each run of identical calls unfolded only where it is kept.
   std::vector<sim::Call> calls;
-  for (const sim::Call& call : trace.Unfolded())
-    if (!kOneSided.contains(call.op)) calls.push_back(call);
+  for (const sim::Call& record : trace.Calls()) {
+    if (kOneSided.contains(record.op)) continue;
+    sim::Call one = record;
+    one.count = 1;
+    calls.insert(calls.end(), record.count, one);
+  }
   return calls;
 }
 
@@ -137,9 +149,30 @@ Outcome RunEmulated(const sim::Machine& before, const Steps& steps, const Arm& a
   CompareLists("message box", host.boxes, emulated.boxes, BoxText, differences);
   CompareLists("restart request", host.restarts, emulated.restarts, [](UINT flags) { return std::to_string(flags); },
                differences);
-  if (compare == Compare::kEverything)
-    CompareLists("shared call", host.calls, emulated.calls, [](const sim::Call& call) { return call.ToString(); },
-                 differences);
+  if (compare == Compare::kEverything) {
+    // Walked as runs of identical calls, as the traces hold them, without unfolding either.
+    const std::vector<sim::Call> h = SharedRecords(host.machine.trace());
+    const std::vector<sim::Call> e = SharedRecords(emulated.machine.trace());
+    std::size_t hi = 0, ei = 0, hUsed = 0, eUsed = 0, position = 0;
+    while (hi < h.size() && ei < e.size() && h[hi].op == e[ei].op && h[hi].args == e[ei].args &&
+           h[hi].result == e[ei].result) {
+      const std::size_t step = std::min(h[hi].count - hUsed, e[ei].count - eUsed);
+      position += step;
+      hUsed += step;
+      eUsed += step;
+      if (hUsed == h[hi].count) ++hi, hUsed = 0;
+      if (eUsed == e[ei].count) ++ei, eUsed = 0;
+    }
+    auto one = [](const std::vector<sim::Call>& calls, std::size_t i) {
+      if (i == calls.size()) return std::string("(none)");
+      sim::Call call = calls[i];
+      call.count = 1;
+      return call.ToString();
+    };
+    if (hi < h.size() || ei < e.size())
+      differences.push_back("shared call " + std::to_string(position) + ": host " + one(h, hi) + "\n    emulated " +
+                            one(e, ei));
+  }
   if (differences.empty()) return ::testing::AssertionSuccess();
   ::testing::AssertionResult failure = ::testing::AssertionFailure();
   for (const std::string& difference : differences) failure << "\n  " << difference;

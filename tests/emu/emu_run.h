@@ -31,8 +31,7 @@ struct Outcome {
   std::vector<sim::DialogState> dialogs;
   std::vector<sim::MessageBoxRecord> boxes;
   std::vector<UINT> restarts;
-  std::vector<sim::Call> calls;  // the calls both programs make (see SharedCalls)
-  emu::Stats stats;              // of an emulated run
+  emu::Stats stats;  // of an emulated run
 };
 
 Outcome RunHost(const sim::Machine& before, const Steps& steps, const Arm& arm = {});
@@ -43,7 +42,7 @@ Outcome RunEmulated(const sim::Machine& before, const Steps& steps, const Arm& a
 // and memory go through KERNEL32 files and the heap (CreateFileA, ReadFile, HeapAlloc, ...) and
 // its entry through GetModuleHandleA and ExitProcess, the host program's through the C runtime
 // (fopen, fgetc, ...); lstrlenA is left out on both sides, as the Windows runtime's fprintf
-// calls it for its result.
+// calls it for its result. Taken from the trace only where a comparison asks for the calls.
 std::vector<sim::Call> SharedCalls(const sim::Trace& trace);
 
 // kEverything: neither run fails, and both have the same exit, the same final machine, the same

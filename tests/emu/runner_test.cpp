@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "emu_run.h"
+#include "installed_machine.h"
 #include "sim_case.h"
 #include "sim/text.h"
 
@@ -171,6 +172,47 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"CallbackDepth", "", With(20'000'000, 0), "dialog procedures called inside one another more than 0",
                     "", false, true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// ---- The emulator the thread keeps between runs: a run on it is the same run as on a new one,
+// whatever ran before it; and a run that fails, or asks for other bounds, gets a new one.
+TEST(KeptEmulator, RunsAsANewOneWouldAfterOtherRuns) {
+  struct Leg {
+    const char* name;
+    sim::Machine machine;
+    const char* flow;
+  };
+  const Leg legs[] = {{"removal on Windows 98", fixtures::InstalledMachine(sim::kBuildWin98), "ok-no"},
+                      {"cancel on Windows 95", fixtures::InstalledMachine(sim::kBuildWin95), "cancel"},
+                      {"nothing to remove on Windows 95", fixtures::CleanMachine(sim::kBuildWin95), "ok-yes"}};
+  // (Held where they are made: a copy of a machine starts a trace of its own.)
+  std::vector<std::unique_ptr<const emu_test::Outcome>> fresh;
+  for (const Leg& leg : legs) {
+    emu::DropKeptEmulator();
+    fresh.emplace_back(new emu_test::Outcome(emu_test::RunEmulated(leg.machine, wine::StepsOf(leg.flow))));
+    EXPECT_TRUE(fresh.back()->error.empty()) << leg.name << ": " << fresh.back()->error;
+    EXPECT_TRUE(fresh.back()->stats.freshEngine) << leg.name;
+  }
+  emu::DropKeptEmulator();
+  const int order[] = {0, 1, 2, 0, 2, 1, 0};
+  for (std::size_t n = 0; n < std::size(order); ++n) {
+    const Leg& leg = legs[order[n]];
+    SCOPED_TRACE(std::string(leg.name) + ", run " + std::to_string(n + 1));
+    const emu_test::Outcome kept = emu_test::RunEmulated(leg.machine, wine::StepsOf(leg.flow));
+    EXPECT_EQ(kept.stats.freshEngine, n == 0);
+    EXPECT_TRUE(emu_test::SameRun(*fresh[order[n]], kept));
+    EXPECT_EQ(kept.stats.instructions, fresh[order[n]]->stats.instructions);
+    EXPECT_EQ(kept.stats.importCalls, fresh[order[n]]->stats.importCalls);
+  }
+  // A run stopped midway leaves no emulator behind; nor does a kept one serve other bounds.
+  const emu_test::Outcome stopped = emu_test::RunEmulated(legs[0].machine, wine::StepsOf(legs[0].flow), {}, With(20000));
+  EXPECT_NE(stopped.error.find("past the budget"), std::string::npos) << stopped.error;
+  const emu_test::Outcome after = emu_test::RunEmulated(legs[0].machine, wine::StepsOf(legs[0].flow));
+  EXPECT_TRUE(after.stats.freshEngine);
+  EXPECT_TRUE(emu_test::SameRun(*fresh[0], after));
+  emu::Limits bigger;
+  bigger.heapBytes *= 2;
+  EXPECT_TRUE(emu_test::RunEmulated(legs[0].machine, wine::StepsOf(legs[0].flow), {}, bigger).stats.freshEngine);
+}
 
 // ---- The table of bindings: each pops the bytes that the i686 import library's decoration
 // _Function@N says, and each DLL's names are found there.

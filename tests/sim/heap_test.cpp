@@ -156,6 +156,13 @@ TEST(HostHeap, IsUsableMemoryBoundedByItsSize) {
   EXPECT_NE(HeapAlloc(heap, 0, 8), nullptr);
   sim::Machine copy(machine);
   EXPECT_EQ(copy.heap.Blocks(), 0u);
+  // Cleared, the heap forgets its blocks and its arena, and its next use makes the arena again.
+  machine.heap.Clear();
+  EXPECT_EQ(machine.heap.Blocks(), 0u);
+  EXPECT_EQ(machine.heap.Size(), 0u);
+  EXPECT_NE(HeapAlloc(GetProcessHeap(), 0, 8), nullptr);
+  EXPECT_EQ(machine.heap.Size(), sim::Heap::kDefaultSize);
+  EXPECT_EQ(machine.heap.Blocks(), 1u);
 }
 
 }  // namespace

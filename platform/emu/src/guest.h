@@ -21,6 +21,7 @@ inline constexpr std::uint32_t kPage = 0x1000;
 // A PE's image as Windows maps it: headers and sections at their offsets, zero-filled between,
 // each page's protection, and the import slots to fill.
 struct Program::Image {
+  std::uint64_t serial = 0;                     // distinct for each image loaded in the process
   std::uint32_t base = 0, size = 0, entry = 0;  // size: a whole number of pages
   std::vector<std::byte> bytes;                 // `size` bytes
   std::vector<std::uint32_t> pageProtection;    // UC_PROT_* of each page

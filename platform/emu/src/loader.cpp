@@ -4,6 +4,7 @@
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -172,6 +173,8 @@ Program Program::Load(std::span<const std::byte> bytes) {
   if (subsystem != kSubsystemGui) throw Refused("not a GUI program (subsystem " + std::to_string(subsystem) + ")");
 
   auto image = std::make_unique<Image>();
+  static std::atomic<std::uint64_t> loaded{0};
+  image->serial = ++loaded;
   image->base = file.U32(opt + 28);
   const std::uint32_t entry = file.U32(opt + 16), imageSize = file.U32(opt + 56), headerSize = file.U32(opt + 60);
   if (image->base % 0x10000 != 0 || image->base < kLowestImage || imageSize == 0 || imageSize > kMostImageBytes ||

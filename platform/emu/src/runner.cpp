@@ -6,12 +6,14 @@
 // binding and goes on at the return address; a dialog procedure runs through the same loop, one level deeper,
 // until it returns to STOP. Unicorn's hooks only note what they saw and stop the emulator; every
 // error is thrown from the loop, outside Unicorn's frames. A Capstone check of each new block
-// refuses the instructions an 80386 lacks, with pecheck's table.
+// refuses the instructions an 80386 lacks, with pecheck's table. The emulator outlives a run that
+// ends as it should, for the thread's next run of the same program (see Engine).
 #include <capstone/capstone.h>
 #include <unicorn/unicorn.h>
 
 #include <sys/mman.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,58 +106,144 @@ struct Region {
   std::uint32_t protection;
 };
 
-class Runner final : public Guest {
+class Runner;
+
+// The emulator with the guest's memory mapped, made for one program under one heap and stack
+// size. The thread keeps it after a run that ended as it should, and the next run of the same
+// program on it keeps the translation of the program's code, which is most of an emulated
+// run's own cost. Every run starts from what a new one has: the image copied afresh, the stack
+// and the heap zero-filled (their pages given back to the kernel after each run, which gives
+// them zero-filled again), and the CPU as it was before its first run. Only the translation of
+// read-only code survives: an engine on which code ran from anywhere else is not kept.
+class Engine {
  public:
-  Runner(const Program::Image& image, sim::Machine& machine, const Limits& limits)
-      : image_(image), machine_(machine), limits_(limits) {
-    if (limits.heapBytes < kPage || limits.heapBytes > kMostHeap || limits.stackBytes < kPage ||
-        limits.stackBytes > kMostStack)
-      throw std::invalid_argument("emu::Limits: a heap or stack the runner cannot map");
-    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) throw std::runtime_error("Unicorn cannot be opened");
+  Engine(const Program::Image& image, const Limits& limits)
+      : program(image.serial), heapBytes(limits.heapBytes), stackBytes(limits.stackBytes) {
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) throw std::runtime_error("Unicorn cannot be opened");
     // The model must be chosen before memory is mapped. It does not restrict the instructions
     // (the block check does): it only makes CPUID say 486.
-    Check(uc_ctl_set_cpu_model(uc_, UC_CPU_X86_486), "choosing the CPU");
-    if (cs_open(CS_ARCH_X86, CS_MODE_32, &cs_) != CS_ERR_OK) throw std::runtime_error("Capstone cannot be opened");
-    cs_option(cs_, CS_OPT_SYNTAX, CS_OPT_SYNTAX_ATT);
-    insn_ = cs_malloc(cs_);
+    Check(uc_ctl_set_cpu_model(uc, UC_CPU_X86_486), "choosing the CPU");
+    if (cs_open(CS_ARCH_X86, CS_MODE_32, &cs) != CS_ERR_OK) throw std::runtime_error("Capstone cannot be opened");
+    cs_option(cs, CS_OPT_SYNTAX, CS_OPT_SYNTAX_ATT);
+    insn = cs_malloc(cs);
 
-    // The image, a fresh copy with the import slots filled in, its pages mapped by protection.
-    std::byte* host = Allocate(image.size);
-    std::memcpy(host, image.bytes.data(), image.size);
-    for (const Program::Image::Import& import : image.imports) {
-      const std::uint32_t slot = kSlots + 8 * static_cast<std::uint32_t>(import.binding);
-      std::memcpy(host + import.slot, &slot, 4);
-    }
+    // The image's pages mapped by protection (Start copies the image in), the stack, the heap.
+    image_ = Allocate(image.size);
+    imageSize_ = image.size;
     for (std::uint32_t page = 0, end; page < image.pageProtection.size(); page = end) {
       for (end = page + 1; end < image.pageProtection.size() && image.pageProtection[end] == image.pageProtection[page];)
         ++end;
       if (image.pageProtection[page] != 0)
-        Map(image.base + page * kPage, (end - page) * kPage, host + page * kPage, image.pageProtection[page]);
+        Map(image.base + page * kPage, (end - page) * kPage, image_ + page * kPage, image.pageProtection[page]);
     }
-    Map(kStackTop - limits.stackBytes, limits.stackBytes, Allocate(limits.stackBytes), UC_PROT_READ | UC_PROT_WRITE);
-    std::byte* heap = Allocate(limits.heapBytes);
-    Map(kHeapBase, limits.heapBytes, heap, UC_PROT_READ | UC_PROT_WRITE);
-    machine.heap.Reset(heap, limits.heapBytes, kHeapBase);
+    stack_ = Allocate(stackBytes);
+    Map(kStackTop - stackBytes, stackBytes, stack_, UC_PROT_READ | UC_PROT_WRITE);
+    heap = Allocate(heapBytes);
+    Map(kHeapBase, heapBytes, heap, UC_PROT_READ | UC_PROT_WRITE);
     std::byte* slots = Allocate(kPage);
     std::memset(slots, 0xF4, kPage);  // HLT, never reached: each slot is an exit
     Map(kSlots, kPage, slots, UC_PROT_READ | UC_PROT_EXEC);
 
     uc_hook hook;
-    Check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&OnSlot), this, kSlots, kSlots + kPage - 1),
+    Check(uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&OnSlot), this, kSlots, kSlots + kPage - 1),
           "hooking the import slots");
-    Check(uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&OnBlock), this, 1, 0), "hooking blocks");
-    Check(uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0), "hooking interrupts");
-    Check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnBadAccess), this, 1, 0),
+    Check(uc_hook_add(uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&OnBlock), this, 1, 0), "hooking blocks");
+    Check(uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0), "hooking interrupts");
+    Check(uc_hook_add(uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnBadAccess), this, 1, 0),
           "hooking faults");
+    Check(uc_context_alloc(uc, &start_), "keeping the CPU's first state");
+    Check(uc_context_save(uc, start_), "keeping the CPU's first state");
+  }
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  ~Engine() {
+    if (start_ != nullptr) uc_context_free(start_);
+    if (insn != nullptr) cs_free(insn, 1);
+    if (cs != 0) cs_close(&cs);
+    if (uc != nullptr) uc_close(uc);
   }
 
-  ~Runner() override {
-    if (insn_ != nullptr) cs_free(insn_, 1);
-    if (cs_ != 0) cs_close(&cs_);
-    if (uc_ != nullptr) uc_close(uc_);
+  bool Fits(const Program::Image& image, const Limits& limits) const {
+    return program == image.serial && heapBytes == limits.heapBytes && stackBytes == limits.stackBytes;
   }
 
-  int Run(Stats* stats) {
+  // The guest as a run starts it: a fresh copy of the image with the import slots filled in, and
+  // the CPU's first state. (The stack and the heap are zero-filled already.)
+  void Start(const Program::Image& image) {
+    std::memcpy(image_, image.bytes.data(), image.size);
+    for (const Program::Image::Import& import : image.imports) {
+      const std::uint32_t slot = kSlots + 8 * static_cast<std::uint32_t>(import.binding);
+      std::memcpy(image_ + import.slot, &slot, 4);
+    }
+    Check(uc_context_restore(uc, start_), "restoring the CPU's first state");
+  }
+
+  // The image's, the stack's and the heap's pages given back: zero-filled when next touched.
+  void Empty() {
+    madvise(image_, imageSize_, MADV_DONTNEED);
+    madvise(stack_, stackBytes, MADV_DONTNEED);
+    madvise(heap, heapBytes, MADV_DONTNEED);
+  }
+
+  static void Check(uc_err err, const char* what) {
+    if (err != UC_ERR_OK) throw std::runtime_error(std::string("Unicorn failed ") + what + ": " + uc_strerror(err));
+  }
+
+  const std::uint64_t program;  // the image's serial
+  const std::uint32_t heapBytes, stackBytes;
+  uc_engine* uc = nullptr;
+  csh cs = 0;
+  cs_insn* insn = nullptr;
+  std::vector<Region> regions;
+  std::byte* heap = nullptr;
+  Runner* runner = nullptr;  // the run its hooks report to
+  // Blocks of the program's read-only code found clean, in front of its table of them: a block
+  // runs thousands of times in a run, and the table's lookup is the block hook's cost.
+  static constexpr std::size_t kRecent = 4096;
+  struct Recent {
+    std::uint64_t key = 0;  // no block has key 0: nothing runs at address 0
+    std::uint32_t instructions = 0;
+  };
+  std::array<Recent, kRecent> recent{};
+
+ private:
+  static void OnSlot(uc_engine* uc, std::uint64_t, std::uint32_t, void*);
+  static void OnBlock(uc_engine*, std::uint64_t address, std::uint32_t size, void* self);
+  static void OnInterrupt(uc_engine*, std::uint32_t number, void* self);
+  static bool OnBadAccess(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t, void* self);
+
+  std::byte* Allocate(std::uint32_t size) { return memory_.emplace_back(size).get(); }
+  void Map(std::uint32_t base, std::uint32_t size, std::byte* host, std::uint32_t protection) {
+    Check(uc_mem_map_ptr(uc, base, size, protection, host), "mapping guest memory");
+    regions.push_back({base, size, host, protection});
+  }
+
+  std::vector<HostMemory> memory_;  // unmapped after uc_close, which the destructor's body runs first
+  std::byte* image_ = nullptr;
+  std::byte* stack_ = nullptr;
+  std::uint32_t imageSize_ = 0;
+  uc_context* start_ = nullptr;
+};
+
+class Runner final : public Guest {
+ public:
+  Runner(const Program::Image& image, Engine& engine, sim::Machine& machine, const Limits& limits)
+      : image_(image), machine_(machine), limits_(limits), engine_(engine), uc_(engine.uc), cs_(engine.cs),
+        insn_(engine.insn), regions_(engine.regions) {
+    engine.Start(image);
+    engine.runner = this;
+    machine.heap.Reset(engine.heap, limits.heapBytes, kHeapBase);
+  }
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
+  ~Runner() override { engine_.runner = nullptr; }
+
+  // Whether code ran only from the image's read-only pages, whose translation a later run of the
+  // same program may keep.
+  bool RanOnlyReadOnlyCode() const { return blocks_.empty(); }
+
+  int Run(Stats* stats, bool freshEngine) {
+    stats_.freshEngine = freshEngine;
     std::uint32_t code = 0;
     try {
       // The entry point is called with nothing but a return address: STOP, which it must not reach.
@@ -251,14 +339,8 @@ class Runner final : public Guest {
   }
 
  private:
-  void Check(uc_err err, const char* what) {
-    if (err != UC_ERR_OK) throw std::runtime_error(std::string("Unicorn failed ") + what + ": " + uc_strerror(err));
-  }
-  std::byte* Allocate(std::uint32_t size) { return memory_.emplace_back(size).get(); }
-  void Map(std::uint32_t base, std::uint32_t size, std::byte* host, std::uint32_t protection) {
-    Check(uc_mem_map_ptr(uc_, base, size, protection, host), "mapping guest memory");
-    regions_.push_back({base, size, host, protection});
-  }
+  friend class Engine;  // its hooks call the run's
+
   std::uint32_t Get(int reg) {
     std::uint32_t value = 0;
     uc_reg_read(uc_, reg, &value);
@@ -365,14 +447,22 @@ class Runner final : public Guest {
     if (address >= kSlots) return;  // a slot: nothing of it runs
     const std::uint64_t key = address << 20 | (size & 0xFFFFF);
     std::uint32_t instructions = 0;
-    if (auto kept = runner.image_.checkedBlocks.find(key); kept != runner.image_.checkedBlocks.end()) {
+    Engine::Recent& recent = runner.engine_.recent[(address ^ address >> 12 ^ size) % Engine::kRecent];
+    if (recent.key == key) {
+      instructions = recent.instructions;
+    } else if (auto kept = runner.image_.checkedBlocks.find(key); kept != runner.image_.checkedBlocks.end()) {
       instructions = kept->second;
+      recent = {key, instructions};
     } else if (auto seen = runner.blocks_.find(key); seen != runner.blocks_.end()) {
       instructions = seen->second;
     } else {
       instructions = runner.CheckBlock(static_cast<std::uint32_t>(address), size);
-      const bool readOnlyCode = runner.ReadOnlyImage(static_cast<std::uint32_t>(address), size);
-      (readOnlyCode && !runner.stop_ ? runner.image_.checkedBlocks : runner.blocks_).emplace(key, instructions);
+      if (runner.ReadOnlyImage(static_cast<std::uint32_t>(address), size) && !runner.stop_) {
+        runner.image_.checkedBlocks.emplace(key, instructions);
+        recent = {key, instructions};
+      } else {
+        runner.blocks_.emplace(key, instructions);
+      }
     }
     runner.stats_.instructions += instructions;
     ++runner.stats_.blocksChecked;
@@ -444,11 +534,11 @@ class Runner final : public Guest {
   const Program::Image& image_;
   sim::Machine& machine_;
   const Limits limits_;
-  uc_engine* uc_ = nullptr;
-  csh cs_ = 0;
-  cs_insn* insn_ = nullptr;
-  std::vector<HostMemory> memory_;  // unmapped after uc_close, which the destructor's body runs first
-  std::vector<Region> regions_;
+  Engine& engine_;
+  uc_engine* const uc_;
+  const csh cs_;
+  cs_insn* const insn_;
+  const std::vector<Region>& regions_;
   std::optional<Stop> stop_;
   std::unordered_map<std::uint64_t, std::uint32_t> blocks_;  // (address, size) -> instructions
   std::string text_;                                         // an instruction, for the check
@@ -458,7 +548,26 @@ class Runner final : public Guest {
   Stats stats_;
 };
 
+void Engine::OnSlot(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self) {
+  Runner::OnSlot(uc, address, size, static_cast<Engine*>(self)->runner);
+}
+void Engine::OnBlock(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self) {
+  Runner::OnBlock(uc, address, size, static_cast<Engine*>(self)->runner);
+}
+void Engine::OnInterrupt(uc_engine* uc, std::uint32_t number, void* self) {
+  Runner::OnInterrupt(uc, number, static_cast<Engine*>(self)->runner);
+}
+bool Engine::OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
+                         void* self) {
+  return Runner::OnBadAccess(uc, type, address, size, value, static_cast<Engine*>(self)->runner);
+}
+
+// The engine the thread keeps between runs (see Engine).
+thread_local std::unique_ptr<Engine> t_kept;
+
 }  // namespace
+
+void DropKeptEmulator() { t_kept.reset(); }
 
 int Run(const Program& program, sim::Machine& machine, sim::User& user, const Limits& limits, Stats* stats) {
   sim::Activation active(machine);
@@ -471,10 +580,21 @@ int Run(const Program& program, sim::Machine& machine, sim::User& user, const Li
     ~Restore() {
       machine.ui().callProc = nullptr;
       machine.ui().SetUser(user);
-      machine.heap.Reset();
+      machine.heap.Clear();
     }
   } restore{machine, ui.GetUser()};
-  Runner runner(program.image(), machine, limits);
+  const Program::Image& image = program.image();
+  if (limits.heapBytes < kPage || limits.heapBytes > kMostHeap || limits.stackBytes < kPage ||
+      limits.stackBytes > kMostStack)
+    throw std::invalid_argument("emu::Limits: a heap or stack the runner cannot map");
+  // The kept engine is taken, so that a run that ends in a failure leaves none behind.
+  std::unique_ptr<Engine> engine = std::move(t_kept);
+  const bool fresh = !engine || !engine->Fits(image, limits);
+  if (fresh) {
+    engine.reset();
+    engine = std::make_unique<Engine>(image, limits);
+  }
+  Runner runner(image, *engine, machine, limits);
   ui.SetUser(&user);
   ui.callProc = [&runner](DLGPROC proc, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) -> INT_PTR {
     std::uint32_t l = static_cast<std::uint32_t>(lParam);
@@ -489,7 +609,10 @@ int Run(const Program& program, sim::Machine& machine, sim::User& user, const Li
     return static_cast<std::int32_t>(runner.CallProcedure(proc32, args));
   };
   ui.LoadModule(program.Dialogs());
-  return runner.Run(stats);
+  const int code = runner.Run(stats, fresh);
+  engine->Empty();
+  if (runner.RanOnlyReadOnlyCode()) t_kept = std::move(engine);
+  return code;
 }
 
 }  // namespace emu

@@ -36,6 +36,15 @@ void Heap::Reset(std::size_t size) {
   own_ = std::move(own);
 }
 
+void Heap::Clear() {
+  own_.reset();
+  memory_ = nullptr;
+  size_ = 0;
+  base_ = 0;
+  blocks_.clear();
+  bytesInUse_ = 0;
+}
+
 std::uintptr_t Heap::Handle() {
   if (memory_ == nullptr) Reset();
   return base_;

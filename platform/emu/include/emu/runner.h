@@ -58,6 +58,7 @@ struct Stats {
   std::uint64_t callbacks = 0;  // dialog procedure calls
   std::uint64_t blocksChecked = 0;
   std::size_t handlesLeftOpen = 0, heapBlocksLeft = 0;  // at the exit
+  bool freshEngine = false;  // the emulator was made for this run, not kept from the thread's last
 };
 
 // A PE file checked and ready to run: its image as mapped, its bound imports, its dialogs. It
@@ -100,9 +101,15 @@ std::vector<BoundImport> BoundImports();
 // goes wrong, and GuestFailure too when it returns from its entry point instead of calling
 // ExitProcess, or (Limits::requireBalance) leaves handles open or heap blocks allocated at its
 // exit; the simulator's own
-// errors (sim::Unanswered, sim::Unmodelled) pass through as they are. All guest memory is freed
-// when Run returns, however it ends.
+// errors (sim::Unanswered, sim::Unmodelled) pass through as they are. When Run returns, however
+// it ends, the guest's memory is given back. After a run that ends as it should, the thread keeps
+// the emulator with its translation of the program's read-only code for its next run of the same
+// program under the same heap and stack size; that run starts from a fresh copy of the image, an
+// empty stack and heap and the CPU's first state, as on a new emulator.
 int Run(const Program& program, sim::Machine& machine, sim::User& user, const Limits& limits = {},
         Stats* stats = nullptr);
+
+// Closes the emulator the thread keeps, if any: its next run makes a new one.
+void DropKeptEmulator();
 
 }  // namespace emu

@@ -30,6 +30,9 @@ class Heap {
   void Reset(std::byte* memory, std::size_t size, std::uintptr_t base);
   // A host arena of its own of that size, its base its address; every block is forgotten.
   void Reset(std::size_t size = kDefaultSize);
+  // No arena, as a new heap has: every block is forgotten, and the next use makes the host arena
+  // of kDefaultSize. Cheaper than Reset() where the heap may never be used again.
+  void Clear();
 
   // What GetProcessHeap returns: the arena's base, as Windows gives the address of its heap.
   // Without an arena yet, the host arena of kDefaultSize is made.

@@ -64,6 +64,7 @@ class Machine {
   bool SameState(const Machine& other) const;
 
   Trace& trace() { return *trace_; }
+  const Trace& trace() const { return *trace_; }
   Faults& faults() { return *faults_; }
   Ui& ui() { return *ui_; }
   std::uint32_t lastError = 0;
