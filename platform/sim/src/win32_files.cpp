@@ -87,6 +87,18 @@ FileHandle* OpenFile(sim::Machine& machine, HANDLE handle) {
   return &found->second;
 }
 
+// The open file that a read or a write of handle goes through, or nullptr with the error it fails
+// with: a handle that is no open file, an overlapped transfer (Windows 95 has none on files), a
+// handle opened without the access the transfer needs.
+FileHandle* TransferFile(sim::Machine& machine, HANDLE handle, LPOVERLAPPED overlapped, DWORD access, DWORD& error) {
+  FileHandle* open = OpenFile(machine, handle);
+  error = open == nullptr           ? ERROR_INVALID_HANDLE
+          : overlapped != nullptr   ? ERROR_INVALID_PARAMETER
+          : !(open->access & access) ? ERROR_ACCESS_DENIED
+                                     : ERROR_SUCCESS;
+  return error == ERROR_SUCCESS ? open : nullptr;
+}
+
 // Whether a new handle with access and share may open a file alongside those open on it. A
 // handle without access (one that only asks about the file) shares with every other.
 bool SharesWith(sim::Machine& machine, const std::string& longPath, DWORD access, DWORD share) {
@@ -209,10 +221,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPO
   sim::Machine& machine = call.machine();
   // A region locked by another program: how a read of a sound disk fails.
   if (call.Fails()) return Finish(call, ERROR_LOCK_VIOLATION);
-  FileHandle* open = OpenFile(machine, file);
-  if (open == nullptr) return Finish(call, ERROR_INVALID_HANDLE);
-  if (overlapped != nullptr) return Finish(call, ERROR_INVALID_PARAMETER);
-  if (!(open->access & GENERIC_READ)) return Finish(call, ERROR_ACCESS_DENIED);
+  DWORD error = ERROR_SUCCESS;
+  FileHandle* open = TransferFile(machine, file, overlapped, GENERIC_READ, error);
+  if (open == nullptr) return Finish(call, error);
   // At or past the end a read succeeds with nothing read.
   const std::size_t count = machine.files.ReadAt(open->path, open->position, static_cast<char*>(buffer), toRead);
   open->position += count;
@@ -231,10 +242,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
   if (written != nullptr) *written = 0;
   sim::Machine& machine = call.machine();
   if (call.Fails()) return Finish(call, ERROR_DISK_FULL);
-  FileHandle* open = OpenFile(machine, file);
-  if (open == nullptr) return Finish(call, ERROR_INVALID_HANDLE);
-  if (overlapped != nullptr) return Finish(call, ERROR_INVALID_PARAMETER);
-  if (!(open->access & GENERIC_WRITE)) return Finish(call, ERROR_ACCESS_DENIED);
+  DWORD error = ERROR_SUCCESS;
+  FileHandle* open = TransferFile(machine, file, overlapped, GENERIC_WRITE, error);
+  if (open == nullptr) return Finish(call, error);
   if (toWrite != 0) {
     const std::uint64_t oldSize = machine.files.FileSize(open->path).value_or(0);
     const std::uint64_t end = open->position + toWrite;
